@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+namespace vardelle::cli {
+
+// Exit statuses of the terminal commands.
+enum ExitStatus : int { Success = 0, Failure = 1, UsageError = 2 };
+
+// Runs the command named in `arguments` (the whole command line, program name first) and
+// returns the process's exit status.
+int run(const QStringList& arguments);
+
+int parseCommand(const QStringList& arguments);
+int cleanCommand(const QStringList& arguments);
+
+} // namespace vardelle::cli

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "news/FeedSource.h"
+#include "news/NewsItem.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace vardelle {
+
+class Clock;
+
+// Turns one downloaded RSS or Atom document into headline items for one feed. It recognises
+// element names only, never the document's root or version, so both formats go through the same
+// logic. Malformed documents yield the items finished before the error; nothing is reported.
+class FeedParser {
+public:
+    // `clock` dates the items that carry no readable date; it must outlive the parser.
+    explicit FeedParser(FeedSource source, const Clock* clock = nullptr);
+
+    // Parses the raw bytes of a response body. Never reads a file or the network.
+    QList<NewsItem> parse(const QByteArray& document);
+
+    const FeedSource& source() const { return m_source; }
+
+private:
+    friend struct FeedParserHandlers;
+
+    void startElement(QStringView name, bool hasAttributes, const QString* href,
+                      const QString* rel);
+    void endElement(QStringView name);
+    void finishItem();
+
+    FeedSource m_source;
+    const Clock* m_clock;
+
+    QList<NewsItem> m_items;
+    QByteArray m_text; // character data since the last element start or end, UTF-8
+    std::optional<QString> m_currentTitle;
+    std::optional<QString> m_currentLink;
+    std::optional<QString> m_currentID;
+    std::optional<Instant> m_currentDate;
+    std::optional<QString> m_currentSummary;
+    bool m_inItem = false;
+};
+
+// Tag removal and the twenty-entity table, in that order.
+QString stripMarkup(QStringView text);
+// Every run of white space becomes one space; then both ends are trimmed.
+QString cleanText(QStringView text);
+// RFC 822 and ISO 8601 dates as feeds write them; no value when none of the forms matches.
+std::optional<Instant> parseFeedDate(QStringView text);
+
+} // namespace vardelle

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <QHashFunctions>
+
+#include <array>
+#include <optional>
+
+namespace vardelle {
+
+// The three kinds of story. The order of the cases is the order in which categories are listed,
+// grouped and interleaved everywhere.
+enum class NewsCategory : quint8 { cybersecurity, threatIntel, malware };
+
+inline constexpr std::array<NewsCategory, 3> allNewsCategories{
+    NewsCategory::cybersecurity, NewsCategory::threatIntel, NewsCategory::malware};
+
+// The persistent form: "cybersecurity", "threatIntel", "malware".
+QString rawValue(NewsCategory category);
+// Exact, case-sensitive; any other text is no category.
+std::optional<NewsCategory> newsCategoryFromRawValue(QStringView raw);
+
+QString title(NewsCategory category);      // shown in the settings window
+QString symbolName(NewsCategory category); // the category's symbol image
+QString blurb(NewsCategory category);      // one-line description in the settings window
+QString spokenName(NewsCategory category); // how the briefing names it aloud
+
+inline size_t qHash(NewsCategory category, size_t seed = 0) noexcept
+{
+    return ::qHash(static_cast<quint8>(category), seed);
+}
+
+} // namespace vardelle

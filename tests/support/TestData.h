@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace vardelle::test {
+
+// The shared corpus of real feed documents, or an empty string when it is not on this machine.
+// VARDELLE_CORPUS in the environment overrides the configured folder.
+QString corpusDir();
+
+// A fixture from tests/data, read whole; fails the calling test when it is missing.
+QByteArray readTestData(const QString& relativePath);
+
+} // namespace vardelle::test
