@@ -1,0 +1,123 @@
+#include "store/HeadlineStore.h"
+
+#include "time/Clock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace vardelle {
+
+HeadlineStore::HeadlineStore(QString filePath, const Clock& clock)
+    : m_filePath(std::move(filePath))
+    , m_clock(clock) {
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    load();
+}
+
+HeadlineStore& HeadlineStore::shared() {
+    static HeadlineStore store(defaultFilePath(), Clock::system());
+    return store;
+}
+
+QString HeadlineStore::defaultFilePath() {
+    // The generic data folder, so the place does not depend on the application's names.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           u"/Vardelle/state.json"_qs;
+}
+
+void HeadlineStore::load() {
+    // Only the constructor calls this, before the store can be shared, so no lock is needed.
+    if (!QFile::exists(m_filePath))
+        return;
+
+    std::optional<StoredState> loaded;
+    QFile file(m_filePath);
+    if (file.open(QIODevice::ReadOnly))
+        loaded = decodeStoredState(file.readAll());
+    file.close();
+
+    if (loaded) {
+        m_state = std::move(*loaded);
+        return;
+    }
+    // Keep what cannot be read for a person to look at; the next save would overwrite it.
+    // rename(2) replaces an older copy in one step. A failure leaves the file where it is.
+    const QByteArray from = QFile::encodeName(m_filePath);
+    const QByteArray to = QFile::encodeName(m_filePath + u".corrupt"_qs);
+    std::rename(from.constData(), to.constData());
+}
+
+void HeadlineStore::save() const {
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(encodeStoredState(m_state));
+    file.commit(); // writes a temporary file, syncs it and renames it over the old one
+}
+
+std::optional<Instant> HeadlineStore::lastGather() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.lastGather;
+}
+
+std::optional<Instant> HeadlineStore::lastAnnouncement() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.lastAnnouncement;
+}
+
+QList<NewsItem> HeadlineStore::lastItems() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.lastItems;
+}
+
+QString HeadlineStore::lastBriefing() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.lastBriefing;
+}
+
+StoredState HeadlineStore::state() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state;
+}
+
+QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const {
+    QMutexLocker lock(&m_mutex);
+    const QSet<QString> seen(m_state.seenIDs.cbegin(), m_state.seenIDs.cend());
+    QList<NewsItem> result;
+    result.reserve(items.size());
+    for (const NewsItem& item : items) {
+        if (!seen.contains(item.id))
+            result.append(item);
+    }
+    return result;
+}
+
+void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced) {
+    QMutexLocker lock(&m_mutex);
+    m_state.lastGather = m_clock.now();
+    if (announced)
+        m_state.lastAnnouncement = m_clock.now();
+    m_state.lastItems = items;
+    m_state.lastBriefing = briefing;
+    for (const NewsItem& item : items)
+        m_state.seenIDs.append(item.id);
+    const qsizetype excess = m_state.seenIDs.size() - StoredState::seenLimit;
+    if (excess > 0)
+        m_state.seenIDs.remove(0, excess);
+    save();
+}
+
+void HeadlineStore::forgetHistory() {
+    QMutexLocker lock(&m_mutex);
+    m_state = StoredState{};
+    save();
+}
+
+} // namespace vardelle

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "news/NewsItem.h"
+#include "store/StoredState.h"
+#include "time/Instant.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <optional>
+
+namespace vardelle {
+
+class Clock;
+
+// Remembers which stories were announced, when the last gather and the last briefing with news
+// were recorded, and the items and text of the last briefing. The state lives in memory and is
+// written whole to state.json after every change.
+//
+// Every public operation holds one private mutex for its whole body, the file write included,
+// so operations from any thread run one at a time in the order they take the lock. Nothing is
+// called out of the store while the lock is held (the clock aside, which must not call back).
+// Failures are absorbed: an unreadable file means an empty history, a failed write is ignored.
+class HeadlineStore {
+public:
+    // Loads `filePath` if it holds a readable state; otherwise starts empty. A file that exists
+    // but cannot be read or decoded is first moved aside to `<filePath>.corrupt`, so the next
+    // save does not destroy the history it may still hold. Creates the file's folder; writes
+    // nothing else. `clock` must outlive the store.
+    explicit HeadlineStore(QString filePath, const Clock& clock);
+    HeadlineStore(const HeadlineStore&) = delete;
+    HeadlineStore& operator=(const HeadlineStore&) = delete;
+
+    // The process-wide store at $XDG_DATA_HOME/Vardelle/state.json, created on first use.
+    static HeadlineStore& shared();
+    // Where shared() keeps its file.
+    static QString defaultFilePath();
+
+    std::optional<Instant> lastGather() const;
+    std::optional<Instant> lastAnnouncement() const;
+    QList<NewsItem> lastItems() const;
+    QString lastBriefing() const;
+    // A copy of everything at once.
+    StoredState state() const;
+
+    // The given items whose id is not in the history, in their given order.
+    QList<NewsItem> unseen(const QList<NewsItem>& items) const;
+
+    // Records one finished gather: sets the last-gather time, and the last-announcement time
+    // when `announced`; replaces the last items and briefing; appends the items' ids to the
+    // history (keeping the newest StoredState::seenLimit); saves.
+    void record(const QList<NewsItem>& items, const QString& briefing, bool announced);
+    // Back to an empty state, saved.
+    void forgetHistory();
+
+    QString filePath() const { return m_filePath; }
+
+private:
+    void load();
+    void save() const; // with m_mutex held
+
+    const QString m_filePath;
+    const Clock& m_clock;
+    mutable QMutex m_mutex;
+    StoredState m_state;
+};
+
+} // namespace vardelle
