@@ -1,0 +1,83 @@
+#include "news/GatherMerge.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <array>
+
+namespace vardelle {
+
+QString titleKey(const QString& title) {
+    const QString lower = title.toLower();
+    QString key;
+    key.reserve(lower.size());
+    for (const QChar c : lower) {
+        const char16_t u = c.unicode();
+        if ((u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u' ')
+            key.append(c);
+    }
+    return key;
+}
+
+void sortNewestFirst(QList<NewsItem>& items) {
+    std::stable_sort(items.begin(), items.end(), [](const NewsItem& a, const NewsItem& b) {
+        return a.published > b.published;
+    });
+}
+
+QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst) {
+    QSet<QString> ids;
+    QSet<QString> keys;
+    QList<NewsItem> kept;
+    kept.reserve(newestFirst.size());
+    for (const NewsItem& item : newestFirst) {
+        QString key = titleKey(item.title);
+        if (ids.contains(item.id) || keys.contains(key))
+            continue;
+        ids.insert(item.id);
+        keys.insert(std::move(key));
+        kept.append(item);
+    }
+    return kept;
+}
+
+QList<NewsItem> keepWindow(const QList<NewsItem>& items, Instant since) {
+    QList<NewsItem> kept;
+    kept.reserve(items.size());
+    std::copy_if(items.cbegin(), items.cend(), std::back_inserter(kept),
+                 [since](const NewsItem& item) { return item.published >= since; });
+    return kept;
+}
+
+QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since) {
+    sortNewestFirst(combined);
+    // Both steps keep the order, so the result is still newest first.
+    return keepWindow(removeDuplicates(combined), since);
+}
+
+QList<NewsItem> balance(const QList<NewsItem>& items, int limit) {
+    if (limit < 1)
+        return {};
+
+    std::array<QList<NewsItem>, allNewsCategories.size()> perCategory;
+    for (const NewsItem& item : items)
+        perCategory[static_cast<size_t>(item.category)].append(item);
+
+    QList<NewsItem> result;
+    for (qsizetype round = 0; result.size() < limit; ++round) {
+        bool appended = false;
+        for (const QList<NewsItem>& list : perCategory) {
+            if (list.size() <= round)
+                continue;
+            result.append(list[round]);
+            appended = true;
+            if (result.size() == limit)
+                return result;
+        }
+        if (!appended)
+            break;
+    }
+    return result;
+}
+
+} // namespace vardelle

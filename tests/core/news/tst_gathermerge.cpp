@@ -1,0 +1,144 @@
+#include "news/GatherMerge.h"
+
+#include "support/ManualClock.h"
+
+#include <QtTest>
+
+using namespace vardelle;
+
+namespace {
+
+const Instant since = test::utc(2024, 6, 4, 9, 0);
+
+NewsCategory categoryOf(QChar letter) {
+    switch (letter.unicode()) {
+    case u't':
+        return NewsCategory::threatIntel;
+    case u'm':
+        return NewsCategory::malware;
+    default:
+        return NewsCategory::cybersecurity;
+    }
+}
+
+// "id;title;seconds after since;c|t|m"
+NewsItem story(const QString& spec) {
+    const QStringList f = spec.split(u';');
+    return NewsItem{f[0],
+                    f[1],
+                    QString(),
+                    u"Feed"_qs,
+                    categoryOf(f[3].at(0)),
+                    since + std::chrono::seconds(f[2].toInt()),
+                    QString()};
+}
+
+// "c1", "t2", ...: the first letter is the category, the whole text the id.
+NewsItem tagged(const QString& id) {
+    return NewsItem{id, id, QString(), u"Feed"_qs, categoryOf(id.at(0)), since, QString()};
+}
+
+QStringList ids(const QList<NewsItem>& items) {
+    QStringList list;
+    for (const NewsItem& item : items)
+        list.append(item.id);
+    return list;
+}
+
+} // namespace
+
+class GatherMergeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void titleKeys_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("case and trailing mark") << u"Big Breach!"_qs << u"big breach"_qs;
+        QTest::newRow("hyphen removed, not spaced") << u"Zero-Day Flaw"_qs << u"zeroday flaw"_qs;
+        QTest::newRow("spaces kept as they are") << u" two  spaces "_qs << u" two  spaces "_qs;
+        QTest::newRow("digits stay") << u"CVE-2024-3094: xz"_qs << u"cve20243094 xz"_qs;
+        QTest::newRow("other letters and spaces go") << u"Café\tdéjà\u00a0vu"_qs << u"cafdjvu"_qs;
+        QTest::newRow("quotes") << u"\"Quoted\" 'title'"_qs << u"quoted title"_qs;
+    }
+    void titleKeys() {
+        QFETCH(QString, title);
+        QFETCH(QString, key);
+        QCOMPARE(titleKey(title), key);
+    }
+
+    void merge_data() {
+        QTest::addColumn<QStringList>("stories");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("newest first across feeds")
+            << QStringList{u"a;A;10;c"_qs, u"b;B;30;t"_qs, u"c;C;20;m"_qs}
+            << QStringList{u"b"_qs, u"c"_qs, u"a"_qs};
+        QTest::newRow("same story, other id, case and punctuation differ: newer copy")
+            << QStringList{u"old;Big Breach at Acme;5;c"_qs, u"new;big breach at acme!;50;t"_qs}
+            << QStringList{u"new"_qs};
+        QTest::newRow("hyphen inside a word makes another key")
+            << QStringList{u"a;Zero-day in Router;5;c"_qs, u"b;Zero day in Router;6;c"_qs}
+            << QStringList{u"b"_qs, u"a"_qs};
+        QTest::newRow("spaces are not collapsed")
+            << QStringList{u"a;Two  Spaces;5;c"_qs, u"b;Two Spaces;6;c"_qs}
+            << QStringList{u"b"_qs, u"a"_qs};
+        QTest::newRow("same id in two categories survives once, newest copy")
+            << QStringList{u"adv;ICS Advisory One;5;c"_qs, u"adv;ICS advisory one (update);9;t"_qs}
+            << QStringList{u"adv"_qs};
+        QTest::newRow("an older copy outside the window leaves the newer one")
+            << QStringList{u"out;Patch now;-100;m"_qs, u"in;Patch Now;10;c"_qs}
+            << QStringList{u"in"_qs};
+        QTest::newRow("window edge: at since stays, a second before goes")
+            << QStringList{u"at;At;0;c"_qs, u"before;Before;-1;c"_qs, u"after;After;1;c"_qs}
+            << QStringList{u"after"_qs, u"at"_qs};
+        QTest::newRow("nothing") << QStringList{} << QStringList{};
+    }
+    void merge() {
+        QFETCH(QStringList, stories);
+        QFETCH(QStringList, expected);
+        QList<NewsItem> combined;
+        for (const QString& spec : stories)
+            combined.append(story(spec));
+        const QList<NewsItem> merged = mergeGathered(combined, since);
+        QCOMPARE(ids(merged), expected);
+        // Where one of two copies survives, it is the whole newer one, category included.
+        if (expected.size() == 1 && stories.size() == 2)
+            QCOMPARE(merged.first(), story(stories[1]));
+    }
+
+    void balancing_data() {
+        QTest::addColumn<QStringList>("input");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList threeEach{u"c1"_qs, u"c2"_qs, u"c3"_qs, u"t1"_qs, u"t2"_qs,
+                                    u"t3"_qs, u"m1"_qs, u"m2"_qs, u"m3"_qs};
+        QTest::newRow("round robin, cut at the limit")
+            << threeEach << 4 << QStringList{u"c1"_qs, u"t1"_qs, u"m1"_qs, u"c2"_qs};
+        QTest::newRow("missing category skipped, rest fills up")
+            << QStringList{u"c1"_qs, u"c2"_qs, u"c3"_qs, u"t1"_qs} << 5
+            << QStringList{u"c1"_qs, u"t1"_qs, u"c2"_qs, u"c3"_qs};
+        QTest::newRow("limit beyond supply") << QStringList{u"m1"_qs, u"c1"_qs, u"c2"_qs} << 20
+                                             << QStringList{u"c1"_qs, u"m1"_qs, u"c2"_qs};
+        QTest::newRow("input order within a category kept")
+            << QStringList{u"t2"_qs, u"c9"_qs, u"t1"_qs} << 3
+            << QStringList{u"c9"_qs, u"t2"_qs, u"t1"_qs};
+        QTest::newRow("limit one") << threeEach << 1 << QStringList{u"c1"_qs};
+        QTest::newRow("limit zero") << threeEach << 0 << QStringList{};
+        QTest::newRow("negative limit") << threeEach << -3 << QStringList{};
+        QTest::newRow("no items") << QStringList{} << 5 << QStringList{};
+    }
+    void balancing() {
+        QFETCH(QStringList, input);
+        QFETCH(int, limit);
+        QFETCH(QStringList, expected);
+        QList<NewsItem> items;
+        for (const QString& id : input)
+            items.append(tagged(id));
+        QCOMPARE(ids(balance(items, limit)), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(GatherMergeTest)
+#include "tst_gathermerge.moc"
