@@ -1,0 +1,20 @@
+#pragma once
+
+#include "news/NewsItem.h"
+#include "time/Instant.h"
+
+#include <QList>
+#include <QStringList>
+
+namespace vardelle {
+
+// The outcome of one gather.
+struct GatherResult {
+    QList<NewsItem> items;     // the new stories, interleaved across categories, at most `limit`
+    QStringList failedSources; // the name of every feed whose download failed, in order of failure
+    Instant since{};           // the start of the time window, as passed in
+
+    bool operator==(const GatherResult&) const = default;
+};
+
+} // namespace vardelle

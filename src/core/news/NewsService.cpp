@@ -1,0 +1,192 @@
+#include "news/NewsService.h"
+
+#include "news/FeedParser.h"
+#include "news/GatherMerge.h"
+#include "store/HeadlineStore.h"
+#include "time/Clock.h"
+
+#include <QCoreApplication>
+#include <QFutureWatcher>
+#include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPromise>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent>
+
+namespace vardelle {
+
+namespace {
+
+// Proxy settings from the environment (http_proxy, https_proxy, no_proxy), for this service's
+// manager only rather than for the whole process.
+class EnvironmentProxyFactory final : public QNetworkProxyFactory {
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
+        return systemProxyForQuery(query);
+    }
+};
+
+bool succeeded(const QNetworkReply* reply) {
+    if (reply->error() != QNetworkReply::NoError)
+        return false;
+    // Only HTTP answers carry a status; a file: mirror has none and succeeds when readable.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return true;
+    const int code = status.toInt();
+    return code >= 200 && code <= 299;
+}
+
+} // namespace
+
+struct NewsService::Run {
+    QPromise<GatherResult> promise;
+    QList<FeedSource> sources;
+    Instant since{};
+    int limit = 0;
+    qsizetype pending = 0;
+    QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
+    QStringList failed;
+};
+
+NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
+                         QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_clock(clock)
+    , m_limits(limits)
+    , m_network(new QNetworkAccessManager(this)) {
+    // The manager has no disk cache unless one is set, and its default cookie jar lives in memory.
+    m_network->setProxyFactory(new EnvironmentProxyFactory);
+    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+NewsService::~NewsService() {
+    // Parses and merges hold the clock and the store; let them end before those may go.
+    const auto watchers = findChildren<QFutureWatcherBase*>();
+    for (QFutureWatcherBase* watcher : watchers)
+        watcher->waitForFinished();
+    for (QFuture<void>& merge : m_merges)
+        merge.waitForFinished();
+}
+
+NewsService& NewsService::shared() {
+    // Never destroyed: it lives until the process ends, like the store it uses.
+    static NewsService* const service = [] {
+        auto* created = new NewsService(HeadlineStore::shared(), Clock::system());
+        if (const QCoreApplication* app = QCoreApplication::instance())
+            created->moveToThread(app->thread());
+        return created;
+    }();
+    return *service;
+}
+
+QUrl NewsService::addressOf(const FeedSource& source) {
+    const QString mirror = qEnvironmentVariable(mirrorVariable);
+    if (mirror.isEmpty())
+        return source.url;
+    // A base that is not a usable address makes the downloads fail rather than quietly reach the
+    // publishers.
+    QUrl base(mirror, QUrl::StrictMode);
+    QString path = base.path();
+    if (!path.endsWith(u'/'))
+        path.append(u'/');
+    base.setPath(path + source.id + u".xml"_qs);
+    return base;
+}
+
+QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Instant since,
+                                          int limit) {
+    if (sources.isEmpty())
+        return QtFuture::makeReadyFuture(GatherResult{{}, {}, since});
+
+    auto run = std::make_shared<Run>();
+    run->sources = sources;
+    run->since = since;
+    run->limit = limit;
+    run->pending = sources.size();
+    run->promise.start();
+    QFuture<GatherResult> future = run->promise.future();
+    // The manager and every reply belong to this object's thread.
+    QMetaObject::invokeMethod(
+        this, [this, run] { start(run); }, Qt::AutoConnection);
+    return future;
+}
+
+void NewsService::start(const std::shared_ptr<Run>& run) {
+    m_merges.removeIf([](const QFuture<void>& merge) { return merge.isFinished(); });
+    for (const FeedSource& source : std::as_const(run->sources))
+        fetch(run, source);
+}
+
+void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source) {
+    QNetworkRequest request(addressOf(source));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Restarted whenever data arrives, so it fires only after a stretch of silence.
+    request.setTransferTimeout(int(m_limits.idleTimeout.count()));
+
+    QNetworkReply* reply = m_network->get(request);
+
+    QTimer::singleShot(m_limits.totalTimeout, reply, [reply] { reply->abort(); });
+
+    // A body past the cap is abandoned as soon as it shows: by its announced length, by what has
+    // arrived, or by what waits to be read once decompressed.
+    const qint64 cap = m_limits.maxBodyBytes;
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [reply, cap](qint64 received, qint64 total) {
+                if (received > cap || total > cap)
+                    reply->abort();
+            });
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, cap] {
+        if (reply->bytesAvailable() > cap)
+            reply->abort();
+    });
+
+    connect(reply, &QNetworkReply::finished, this,
+            [this, run, source, reply] { downloaded(run, source, reply); });
+}
+
+void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
+                             QNetworkReply* reply) {
+    reply->deleteLater();
+    // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
+    // a redirect from https to http.
+    if (!succeeded(reply)) {
+        run->failed.append(source.name);
+        feedDone(run);
+        return;
+    }
+
+    const QByteArray body = reply->readAll();
+    auto* watcher = new QFutureWatcher<QList<NewsItem>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, run, watcher] {
+        run->combined.append(watcher->result());
+        watcher->deleteLater();
+        feedDone(run);
+    });
+    const Clock* clock = &m_clock;
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [source, clock, body] {
+        return FeedParser(source, clock).parse(body);
+    }));
+}
+
+void NewsService::feedDone(const std::shared_ptr<Run>& run) {
+    if (--run->pending > 0)
+        return;
+
+    // The merge and the history check run off the main thread: the store's lock may be held by
+    // a write in progress.
+    HeadlineStore* store = &m_store;
+    m_merges.append(QtConcurrent::run(QThreadPool::globalInstance(), [run, store] {
+        const QList<NewsItem> fresh = store->unseen(mergeGathered(run->combined, run->since));
+        run->promise.addResult(GatherResult{balance(fresh, run->limit), run->failed, run->since});
+        run->promise.finish();
+    }));
+}
+
+} // namespace vardelle

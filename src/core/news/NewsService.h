@@ -1,0 +1,81 @@
+#pragma once
+
+#include "news/FeedSource.h"
+#include "news/GatherResult.h"
+#include "time/Instant.h"
+
+#include <QFuture>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace vardelle {
+
+class Clock;
+class HeadlineStore;
+
+// How long and how much one feed download may take before it counts as failed.
+struct FetchLimits {
+    std::chrono::milliseconds idleTimeout{20'000};  // no data at all for this long
+    std::chrono::milliseconds totalTimeout{40'000}; // the whole download, from the request on
+    qint64 maxBodyBytes = 16 * 1024 * 1024;         // a larger body is abandoned
+};
+
+// Fetches feeds concurrently, parses them off the main thread, and picks the new stories of a
+// time window, balanced across the categories. Lives on the main thread and owns the one
+// network manager used for every download: no disk cache, cookies in memory only, redirects
+// followed except from https to http, proxies from the environment.
+class NewsService : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr char userAgent[] = "Vardelle/1.0 (Linux; +local)";
+    // When set to a base address, every feed is fetched from <base>/<feed-id>.xml.
+    static constexpr char mirrorVariable[] = "VARDELLE_FEED_MIRROR";
+
+    // `store` answers which stories were announced before; it and `clock` must outlive every
+    // gather started here.
+    NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits = {},
+                QObject* parent = nullptr);
+    // Waits for parses still running on the thread pool; downloads in flight are dropped and
+    // their gathers end cancelled.
+    ~NewsService() override;
+
+    // The process-wide service, created on first use, using HeadlineStore::shared().
+    static NewsService& shared();
+
+    // Downloads every source at once, parses each body on the global thread pool, merges and
+    // de-duplicates the stories, keeps those published at or after `since` that the store has not
+    // seen, and picks at most `limit` of them round-robin across the categories. Never fails as a
+    // whole: a feed that fails is named in the result's failedSources. May be called from any
+    // thread; the main thread never waits on the network or on parsing.
+    QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit);
+
+    // Where `source` is fetched from: its own address, or the mirror's when one is set.
+    static QUrl addressOf(const FeedSource& source);
+
+    const FetchLimits& limits() const { return m_limits; }
+
+private:
+    struct Run;
+
+    void start(const std::shared_ptr<Run>& run);
+    void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
+    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
+                    QNetworkReply* reply);
+    void feedDone(const std::shared_ptr<Run>& run);
+
+    HeadlineStore& m_store;
+    const Clock& m_clock;
+    const FetchLimits m_limits;
+    QNetworkAccessManager* m_network;
+    QList<QFuture<void>> m_merges; // merges still running on the thread pool
+};
+
+} // namespace vardelle

@@ -1,0 +1,368 @@
+#include "news/NewsService.h"
+
+#include "store/HeadlineStore.h"
+#include "support/ManualClock.h"
+#include "support/TestHttpServer.h"
+
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+#include <QtTest>
+
+using namespace vardelle;
+using namespace std::chrono_literals;
+using test::TestHttpResponse;
+using test::TestHttpServer;
+using test::utc;
+
+Q_DECLARE_METATYPE(vardelle::test::TestHttpResponse)
+
+namespace {
+
+constexpr qint64 cap = 16 * 1024 * 1024;
+
+struct Story {
+    QString id;
+    QString title;
+    Instant published;
+};
+
+QByteArray rss(const QList<Story>& stories, const QByteArray& padding = {}) {
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
+                     "<title>Fixture</title>";
+    for (const Story& story : stories) {
+        const QString date = QLocale::c().toString(toDateTime(story.published),
+                                                   u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
+        xml += "<item><guid>" + story.id.toUtf8() + "</guid><title>" + story.title.toUtf8() +
+               "</title><link>https://example.org/" + story.id.toUtf8() + "</link><pubDate>" +
+               date.toUtf8() + "</pubDate></item>";
+    }
+    xml += "</channel></rss>";
+    if (!padding.isEmpty())
+        xml += "<!--" + padding + "-->";
+    return xml;
+}
+
+// A feed document of exactly `size` bytes, its two stories included.
+QByteArray rssOfSize(qint64 size, const QList<Story>& stories) {
+    const qint64 bare = rss(stories, "x").size() - 1;
+    return rss(stories, QByteArray(size - bare, 'x'));
+}
+
+const Instant base = utc(2024, 6, 4, 9, 0);
+
+QList<Story> twoStories(const QString& prefix) {
+    return {{prefix + u"-1"_qs, u"First story from "_qs + prefix, base + 2h},
+            {prefix + u"-2"_qs, u"Second story from "_qs + prefix, base + 1h}};
+}
+
+QStringList ids(const QList<NewsItem>& items) {
+    QStringList list;
+    for (const NewsItem& item : items)
+        list.append(item.id);
+    return list;
+}
+
+std::optional<GatherResult> finish(QFuture<GatherResult> future) {
+    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 30000))
+        return std::nullopt;
+    if (future.isCanceled() || future.resultCount() == 0)
+        return std::nullopt;
+    return future.result();
+}
+
+} // namespace
+
+class NewsServiceTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    TestHttpServer m_server;
+    test::ManualClock m_clock{base + 24h};
+    std::unique_ptr<HeadlineStore> m_store;
+    int m_storeCount = 0;
+
+    FeedSource source(const QString& id, const QString& path,
+                      NewsCategory category = NewsCategory::cybersecurity) const {
+        return FeedSource{id, u"Feed "_qs + id, m_server.url(path), category};
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(u"data"_qs)));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u"config"_qs)));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.filePath(u"cache"_qs)));
+        // Every request here goes to 127.0.0.1 directly.
+        for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                                 "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            qunsetenv(name);
+        qunsetenv(NewsService::mirrorVariable);
+        QVERIFY(m_server.listen());
+        m_server.setResponse(u"/feed.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"f"_qs))));
+    }
+
+    void init() {
+        m_store = std::make_unique<HeadlineStore>(
+            m_home.filePath(u"store%1/state.json"_qs.arg(++m_storeCount)), m_clock);
+    }
+
+    void cleanup() { qunsetenv(NewsService::mirrorVariable); }
+
+    void fetchOutcomes_data() {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("totalMs");
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<int>("itemCount");
+
+        const QByteArray feed = rss(twoStories(u"f"_qs));
+        auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
+        const TestHttpResponse none;
+
+        row("200 with a feed") << TestHttpResponse::ok(feed) << false << 5000 << 10000 << false
+                               << 2;
+        row("200 with an HTML page")
+            << TestHttpResponse::ok("<!DOCTYPE html><html><body><h1>Moved</h1></body></html>",
+                                    "text/html")
+            << false << 5000 << 10000 << false << 0;
+        row("200 with an empty body")
+            << TestHttpResponse::ok({}) << false << 5000 << 10000 << false << 0;
+
+        TestHttpResponse notFound = TestHttpResponse::ok("missing", "text/plain");
+        notFound.status = 404;
+        row("404") << notFound << false << 5000 << 10000 << true << 0;
+        TestHttpResponse serverError = TestHttpResponse::ok(feed);
+        serverError.status = 500;
+        row("500 even with a feed body") << serverError << false << 5000 << 10000 << true << 0;
+
+        row("301 to a working address")
+            << TestHttpResponse::redirect(301, m_server.url(u"/feed.xml"_qs)) << false << 5000
+            << 10000 << false << 2;
+        row("redirect loop") << TestHttpResponse::redirect(302, m_server.url(u"/loop"_qs)) << false
+                             << 5000 << 10000 << true << 0;
+        row("connection refused") << none << true << 5000 << 10000 << true << 0;
+
+        TestHttpResponse silent = TestHttpResponse::ok(feed);
+        silent.delay = 10s;
+        row("no answer at all") << silent << false << 200 << 10000 << true << 0;
+        TestHttpResponse stall = TestHttpResponse::ok(feed);
+        stall.stallAfterHeaders = true;
+        row("headers, then a stall") << stall << false << 200 << 10000 << true << 0;
+
+        TestHttpResponse slowButSteady = TestHttpResponse::ok(feed);
+        slowButSteady.dripBytes = feed.size() / 12 + 1;
+        slowButSteady.dripInterval = 50ms;
+        row("a slow drip that keeps the idle limit")
+            << slowButSteady << false << 400 << 10000 << false << 2;
+        TestHttpResponse tooSlow = TestHttpResponse::ok(feed);
+        tooSlow.dripBytes = 16;
+        tooSlow.dripInterval = 30ms;
+        row("a drip past the total limit") << tooSlow << false << 2000 << 300 << true << 0;
+
+        TestHttpResponse cut = TestHttpResponse::ok(feed);
+        cut.closeAfterBodyBytes = feed.size() / 2;
+        row("connection lost mid-body") << cut << false << 5000 << 10000 << true << 0;
+
+        row("a feed exactly at the size cap")
+            << TestHttpResponse::ok(rssOfSize(cap, twoStories(u"f"_qs))) << false << 5000 << 20000
+            << false << 2;
+        const QByteArray oversized = rssOfSize(cap + 1, twoStories(u"f"_qs));
+        row("one byte over the cap, length announced")
+            << TestHttpResponse::ok(oversized) << false << 5000 << 20000 << true << 0;
+        TestHttpResponse unannounced = TestHttpResponse::ok(oversized);
+        unannounced.declareLength = false;
+        row("one byte over the cap, length not announced")
+            << unannounced << false << 5000 << 20000 << true << 0;
+    }
+    void fetchOutcomes() {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(bool, refused);
+        QFETCH(int, idleMs);
+        QFETCH(int, totalMs);
+        QFETCH(bool, failed);
+        QFETCH(int, itemCount);
+
+        const QString path = u"/case/"_qs + QString::fromLatin1(QTest::currentDataTag());
+        m_server.setResponse(path, response);
+        m_server.setResponse(u"/loop"_qs,
+                             TestHttpResponse::redirect(302, m_server.url(u"/loop"_qs)));
+        FeedSource feed = source(u"case"_qs, path);
+        if (refused)
+            feed.url.setPort(TestHttpServer::closedPort());
+
+        const qsizetype before = m_server.requests().size();
+        NewsService service(*m_store, m_clock,
+                            FetchLimits{std::chrono::milliseconds(idleMs),
+                                        std::chrono::milliseconds(totalMs), cap});
+        const auto result = finish(service.gather({feed}, base, 10));
+        QVERIFY(result);
+        // The scripted answer was the one given, not the server's 404 for unknown paths.
+        if (!refused) {
+            const auto requests = m_server.requests();
+            QVERIFY(requests.size() > before);
+            QVERIFY(requests[before].scripted);
+        }
+        QCOMPARE(result->failedSources, failed ? QStringList{feed.name} : QStringList{});
+        QCOMPARE(result->items.size(), itemCount);
+        QCOMPARE(result->since, base);
+    }
+
+    void requestsCarryOnlyTheUserAgent() {
+        const qsizetype before = m_server.requests().size();
+        NewsService service(*m_store, m_clock);
+        QVERIFY(finish(service.gather({source(u"ua"_qs, u"/feed.xml"_qs)}, base, 10)));
+
+        const QList<test::TestHttpRequest> requests = m_server.requests().mid(before);
+        QCOMPARE(requests.size(), 1);
+        const test::TestHttpRequest& request = requests.first();
+        QCOMPARE(request.method, QByteArray("GET"));
+        QCOMPARE(request.path, QByteArray("/feed.xml"));
+        QCOMPARE(request.header("User-Agent"), QByteArray("Vardelle/1.0 (Linux; +local)"));
+        for (const char* conditional : {"If-None-Match", "If-Modified-Since", "Cookie"})
+            QVERIFY2(!request.hasHeader(conditional), conditional);
+    }
+
+    // Several feeds at once: failures are named, duplicates across feeds merged, the window
+    // kept, the result balanced; what was recorded as announced never comes back.
+    void wholeGather() {
+        m_server.setResponse(
+            u"/w/cyber.xml"_qs,
+            TestHttpResponse::ok(rss({{u"c1"_qs, u"Cyber newest"_qs, base + 50min},
+                                      {u"c2"_qs, u"Cyber second"_qs, base + 40min},
+                                      {u"c3"_qs, u"Cyber third"_qs, base + 30min},
+                                      {u"c-old"_qs, u"Cyber before the window"_qs, base - 1s}})));
+        m_server.setResponse(
+            u"/w/threat.xml"_qs,
+            TestHttpResponse::ok(rss({{u"t1"_qs, u"Threat newest"_qs, base + 55min},
+                                      {u"t2"_qs, u"Threat second"_qs, base + 45min}})));
+        // The same story as c2 under another id, a little later, with another case and mark.
+        m_server.setResponse(
+            u"/w/malware.xml"_qs,
+            TestHttpResponse::ok(rss({{u"m1"_qs, u"Malware newest"_qs, base + 20min},
+                                      {u"m-c2"_qs, u"CYBER SECOND!"_qs, base + 41min},
+                                      {u"m2"_qs, u"Malware at the window's start"_qs, base}})));
+        TestHttpResponse gone = TestHttpResponse::ok("gone", "text/plain");
+        gone.status = 404;
+        m_server.setResponse(u"/w/gone.xml"_qs, gone);
+        TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"s"_qs)));
+        stall.stallAfterHeaders = true;
+        m_server.setResponse(u"/w/stall.xml"_qs, stall);
+        m_server.setResponse(u"/w/page.xml"_qs,
+                             TestHttpResponse::ok("<html><body>Hi</body></html>", "text/html"));
+
+        const QList<FeedSource> sources{
+            source(u"stall"_qs, u"/w/stall.xml"_qs),
+            source(u"cyber"_qs, u"/w/cyber.xml"_qs, NewsCategory::cybersecurity),
+            source(u"gone"_qs, u"/w/gone.xml"_qs),
+            source(u"threat"_qs, u"/w/threat.xml"_qs, NewsCategory::threatIntel),
+            source(u"page"_qs, u"/w/page.xml"_qs),
+            source(u"malware"_qs, u"/w/malware.xml"_qs, NewsCategory::malware),
+        };
+        NewsService service(*m_store, m_clock, FetchLimits{300ms, 10s, cap});
+
+        const auto first = finish(service.gather(sources, base, 4));
+        QVERIFY(first);
+        QCOMPARE(first->failedSources, (QStringList{u"Feed gone"_qs, u"Feed stall"_qs}));
+        QCOMPARE(ids(first->items), (QStringList{u"c1"_qs, u"t1"_qs, u"m-c2"_qs, u"c3"_qs}));
+        QCOMPARE(first->items[2].category, NewsCategory::malware);
+        QCOMPARE(first->items[2].source, u"Feed malware"_qs);
+
+        m_store->record(first->items, u"Briefing"_qs, true);
+        const auto second = finish(service.gather(sources, base, 4));
+        QVERIFY(second);
+        QCOMPARE(ids(second->items), (QStringList{u"t2"_qs, u"m1"_qs, u"m2"_qs}));
+
+        m_store->record(second->items, u"Briefing"_qs, true);
+        const auto third = finish(service.gather(sources, base, 4));
+        QVERIFY(third);
+        QVERIFY(third->items.isEmpty());
+        QCOMPARE(third->failedSources.size(), 2);
+    }
+
+    void limitZeroStillDownloads() {
+        const qsizetype before = m_server.requests().size();
+        NewsService service(*m_store, m_clock);
+        const auto result = finish(service.gather({source(u"z"_qs, u"/feed.xml"_qs)}, base, 0));
+        QVERIFY(result);
+        QVERIFY(result->items.isEmpty());
+        QVERIFY(result->failedSources.isEmpty());
+        QCOMPARE(m_server.requests().size(), before + 1);
+    }
+
+    void noSourcesAnswersAtOnce() {
+        const qsizetype before = m_server.requests().size();
+        NewsService service(*m_store, m_clock);
+        QFuture<GatherResult> future = service.gather({}, base + 5min, 10);
+        QVERIFY(future.isFinished());
+        QCOMPARE(future.result(), (GatherResult{{}, {}, base + 5min}));
+        QCOMPARE(m_server.requests().size(), before);
+    }
+
+    void mirrorAddresses_data() {
+        QTest::addColumn<QString>("mirror");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unset") << QString() << u"https://www.cisa.gov/news.xml"_qs;
+        QTest::newRow("host only")
+            << u"http://127.0.0.1:8080"_qs << u"http://127.0.0.1:8080/cisa-news.xml"_qs;
+        QTest::newRow("folder") << u"http://mirror.test/feeds"_qs
+                                << u"http://mirror.test/feeds/cisa-news.xml"_qs;
+        QTest::newRow("folder with slash")
+            << u"file:///srv/feeds/"_qs << u"file:///srv/feeds/cisa-news.xml"_qs;
+    }
+    void mirrorAddresses() {
+        QFETCH(QString, mirror);
+        QFETCH(QString, expected);
+        if (!mirror.isEmpty())
+            qputenv(NewsService::mirrorVariable, mirror.toUtf8());
+        const FeedSource* news = FeedSource::find(u"cisa-news");
+        QVERIFY(news);
+        QCOMPARE(NewsService::addressOf(*news).toString(), expected);
+    }
+
+    void gatherFromTheMirror() {
+        const QList<FeedSource> sources{*FeedSource::find(u"bleepingcomputer"),
+                                        *FeedSource::find(u"cisa-ics"),
+                                        *FeedSource::find(u"talos")};
+        for (const FeedSource& feed : sources)
+            m_server.setResponse(u"/mirror/"_qs + feed.id + u".xml"_qs,
+                                 TestHttpResponse::ok(rss(twoStories(feed.id))));
+        qputenv(NewsService::mirrorVariable, m_server.url(u"/mirror"_qs).toEncoded());
+
+        NewsService service(*m_store, m_clock);
+        const auto result = finish(service.gather(sources, base, 10));
+        QVERIFY(result);
+        QVERIFY(result->failedSources.isEmpty());
+        QCOMPARE(ids(result->items),
+                 (QStringList{u"bleepingcomputer-1"_qs, u"cisa-ics-1"_qs, u"talos-1"_qs,
+                              u"bleepingcomputer-2"_qs, u"cisa-ics-2"_qs, u"talos-2"_qs}));
+        QCOMPARE(result->items[1].source, u"CISA ICS Advisories"_qs);
+    }
+
+    void gatherFromAnotherThread() {
+        NewsService service(*m_store, m_clock);
+        const FeedSource feed = source(u"t"_qs, u"/feed.xml"_qs);
+        QFuture<GatherResult> future =
+            QtConcurrent::run([&] { return service.gather({feed}, base, 10); }).result();
+        const auto result = finish(future);
+        QVERIFY(result);
+        QCOMPARE(result->items.size(), 2);
+    }
+
+    void destroyingTheServiceCancelsItsGathers() {
+        TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"s"_qs)));
+        stall.stallAfterHeaders = true;
+        m_server.setResponse(u"/forever.xml"_qs, stall);
+        auto service = std::make_unique<NewsService>(*m_store, m_clock);
+        QFuture<GatherResult> future = service->gather(
+            {source(u"a"_qs, u"/forever.xml"_qs), source(u"b"_qs, u"/feed.xml"_qs)}, base, 10);
+        QTest::qWait(0); // let the requests go out
+        service.reset();
+        QVERIFY(QTest::qWaitFor([&] { return future.isFinished(); }, 5000));
+        QVERIFY(future.isCanceled());
+    }
+};
+
+QTEST_GUILESS_MAIN(NewsServiceTest)
+#include "tst_newsservice.moc"
