@@ -64,11 +64,12 @@ public:
 
 private:
     struct Run;
+    struct Body;
 
-    void start(const std::shared_ptr<Run>& run);
+    void start(const std::shared_ptr<Run>& run, qsizetype index);
     void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
-    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
-                    QNetworkReply* reply);
+    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, QNetworkReply* reply,
+                    const std::shared_ptr<Body>& body);
     void feedDone(const std::shared_ptr<Run>& run);
 
     HeadlineStore& m_store;
