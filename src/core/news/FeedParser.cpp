@@ -77,7 +77,8 @@ struct FeedParserHandlers {
     {
         auto* parser = static_cast<FeedParser*>(data);
         parser->m_text.clear();
-        switch (elementOf(localNameOf(name))) {
+        const Element element = elementOf(localNameOf(name));
+        switch (element) {
         case Element::item:
             parser->m_inItem = true;
             parser->m_currentTitle.reset();
@@ -93,21 +94,27 @@ struct FeedParserHandlers {
         default:
             break;
         }
+        parser->m_open.push_back(element);
+        parser->m_collecting = parser->wants(element);
     }
 
     static void XMLCALL end(void* data, const XML_Char* name)
     {
         auto* parser = static_cast<FeedParser*>(data);
+        if (!parser->m_open.empty())
+            parser->m_open.pop_back();
+        const Element element = elementOf(localNameOf(name));
         if (parser->m_inItem)
-            parser->endElement(elementOf(localNameOf(name)));
+            parser->endElement(element);
         parser->m_text.clear();
+        // Text after a child's end belongs to the element around it.
+        parser->m_collecting = !parser->m_open.empty() && parser->wants(parser->m_open.back());
     }
 
     static void XMLCALL text(void* data, const XML_Char* chars, int length)
     {
         auto* parser = static_cast<FeedParser*>(data);
-        // Outside an item no text is ever used.
-        if (parser->m_inItem)
+        if (parser->m_collecting)
             parser->m_text.append(chars, length);
     }
 };
@@ -140,6 +147,8 @@ bool FeedParser::parseWith(QByteArrayView body, const char* encoding, EncodingFa
 {
     m_items.clear();
     m_text.clear();
+    m_open.clear();
+    m_collecting = false;
     m_inItem = false;
 
     XML_Parser parser = XML_ParserCreate(encoding);
@@ -191,6 +200,26 @@ void FeedParser::linkAttributes(const char** attributes)
     m_currentLink = QString::fromUtf8(href);
 }
 
+bool FeedParser::wants(Element element) const
+{
+    if (!m_inItem)
+        return false; // outside an item no text is ever used
+    switch (element) {
+    case Element::title:
+        return !m_currentTitle;
+    case Element::link:
+        return !m_currentLink;
+    case Element::id:
+        return !m_currentID;
+    case Element::date:
+        return !m_currentDate;
+    case Element::summary:
+        return !m_currentSummary || m_currentSummary->isEmpty();
+    default:
+        return false;
+    }
+}
+
 void FeedParser::endElement(Element element)
 {
     switch (element) {
@@ -204,7 +233,9 @@ void FeedParser::endElement(Element element)
         break;
     }
 
-    const QString decoded = QString::fromUtf8(m_text);
+    if (!wants(element))
+        return;
+    const QString decoded = QString::fromUtf8(m_text.data(), qsizetype(m_text.size()));
     const QStringView text = trimmed(decoded);
     switch (element) {
     case Element::title:

@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace vardelle {
 
@@ -32,6 +34,7 @@ private:
 
     bool parseWith(QByteArrayView body, const char* encoding, class EncodingFallback* fallback);
     void linkAttributes(const char** attributes);
+    bool wants(Element element) const; // whether the element's text would be used
     void endElement(Element element);
     void finishItem();
 
@@ -39,13 +42,15 @@ private:
     const Clock* m_clock;
 
     QList<NewsItem> m_items;
-    QByteArray m_text; // character data since the last element start or end, as UTF-8
+    std::string m_text; // character data since the last element start or end, as UTF-8
     std::optional<QString> m_currentTitle;
     std::optional<QString> m_currentLink;
     std::optional<QString> m_currentID;
     std::optional<Instant> m_currentDate;
     std::optional<QString> m_currentSummary;
     bool m_inItem = false;
+    std::vector<Element> m_open; // the elements open at this point of the document
+    bool m_collecting = false;   // whether character data is kept
 };
 
 } // namespace vardelle

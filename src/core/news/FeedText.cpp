@@ -80,11 +80,24 @@ icu::BreakIterator* characterBreaks()
     return local.get();
 }
 
-// True when every cluster of `text` is one UTF-16 unit: nothing that combines or pairs.
+// True when every cluster of `text` is one UTF-16 unit: no surrogate pairs, nothing that joins
+// or combines (only characters whose cluster break class is Other or Control) and no CR LF.
 bool isSimpleText(QStringView text)
 {
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() < 0x0300 && c.unicode() != u'\r'; });
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x0300) {
+            if (u == u'\r')
+                return false;
+            continue;
+        }
+        if (QChar::isSurrogate(u))
+            return false;
+        const int kind = u_getIntPropertyValue(u, UCHAR_GRAPHEME_CLUSTER_BREAK);
+        if (kind != U_GCB_OTHER && kind != U_GCB_CONTROL)
+            return false;
+    }
+    return true;
 }
 
 // Walks the cluster boundaries of `text`; returns the UTF-16 position after the `count`-th
@@ -170,17 +183,20 @@ QString cleanText(QStringView text)
     text = trimmed(text);
     QString out;
     out.reserve(text.size());
-    bool inSpace = false;
-    for (QChar c : text) {
-        if (isSpace(c.unicode())) {
-            inSpace = true;
+    // Copies the runs between white space whole; each run of white space becomes one space.
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        if (!isSpace(text[i].unicode())) {
+            ++i;
             continue;
         }
-        if (inSpace && !out.isEmpty())
-            out += u' ';
-        inSpace = false;
-        out += c;
+        out += text.sliced(runStart, i - runStart);
+        while (i < text.size() && isSpace(text[i].unicode()))
+            ++i;
+        out += u' ';
+        runStart = i;
     }
+    out += text.sliced(runStart);
     return out;
 }
 
