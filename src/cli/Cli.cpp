@@ -18,6 +18,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"parse", "Print the stories of a saved feed document as JSON.", parseCommand},
+    {"clean", "Print text as it would be spoken.", cleanCommand},
 };
 
 QString commandList()

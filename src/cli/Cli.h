@@ -12,5 +12,6 @@ enum ExitStatus : int { Success = 0, Failure = 1, UsageError = 2 };
 int run(const QStringList& arguments);
 
 int parseCommand(const QStringList& arguments);
+int cleanCommand(const QStringList& arguments);
 
 } // namespace vardelle::cli

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <string>
 
-// Part 1.2. Only the relative phrase of the opening follows the user's locale; every other word
+// Only the relative phrase of the opening follows the user's locale; every other word
 // is English.
 
 namespace vardelle {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-// Part 1.3. The twenty-three steps run on one icu::UnicodeString that starts as a read-only alias
+// The twenty-three steps run on one icu::UnicodeString that starts as a read-only alias
 // of the caller's QString; a step that changes nothing copies nothing. Every regular-expression
 // step first asks a cheap question whose "no" proves the pattern cannot match (a literal the
 // pattern requires is absent), so a plain headline costs a few scans and, at most, one copy.
@@ -55,7 +55,7 @@ struct RegexStepText {
     uint32_t flags;
 };
 
-// Quoted from the specification, every backslash included (doubled here for C++).
+// The patterns exactly, every backslash included (doubled here for C++).
 constexpr std::array<RegexStepText, RegexStepCount> regexStepTexts{{
     {u"https?://\\S+", u"", 0},
     {u"\\bCVE[-\u2013]?(\\d{4})[-\u2013](\\d{4,7})\\b", u"C V E, $1, $2", UREGEX_CASE_INSENSITIVE},
