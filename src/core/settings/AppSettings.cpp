@@ -8,13 +8,15 @@ namespace vardelle {
 
 namespace {
 
-QSet<NewsCategory> allCategories() {
+QSet<NewsCategory> allCategories()
+{
     return QSet<NewsCategory>(allNewsCategories.begin(), allNewsCategories.end());
 }
 
 // Every element a string: the categories they name, unknown names skipped (possibly none at
 // all). Otherwise every category.
-QSet<NewsCategory> readEnabledCategories(const PreferenceFile& file) {
+QSet<NewsCategory> readEnabledCategories(const PreferenceFile& file)
+{
     const std::optional<QStringList> raws = file.stringArray(preferenceKeys::enabledCategories);
     if (!raws)
         return allCategories();
@@ -26,13 +28,15 @@ QSet<NewsCategory> readEnabledCategories(const PreferenceFile& file) {
     return categories;
 }
 
-QSet<QString> readDisabledFeedIDs(const PreferenceFile& file) {
+QSet<QString> readDisabledFeedIDs(const PreferenceFile& file)
+{
     const QStringList ids = file.stringArray(preferenceKeys::disabledFeeds).value_or(QStringList());
     return QSet<QString>(ids.begin(), ids.end());
 }
 
 // Stored in the order categories are always listed, so the file does not churn.
-QStringList storedForm(const QSet<NewsCategory>& categories) {
+QStringList storedForm(const QSet<NewsCategory>& categories)
+{
     QStringList raws;
     for (NewsCategory category : allNewsCategories) {
         if (categories.contains(category))
@@ -41,7 +45,8 @@ QStringList storedForm(const QSet<NewsCategory>& categories) {
     return raws;
 }
 
-QStringList storedForm(const QSet<QString>& ids) {
+QStringList storedForm(const QSet<QString>& ids)
+{
     QStringList sorted(ids.begin(), ids.end());
     std::sort(sorted.begin(), sorted.end());
     return sorted;
@@ -51,7 +56,8 @@ QStringList storedForm(const QSet<QString>& ids) {
 
 AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     : QObject(parent)
-    , m_defaults(preferencePath) {
+    , m_defaults(preferencePath)
+{
     namespace key = preferenceKeys;
     m_enabledCategories = readEnabledCategories(m_defaults);
     m_disabledFeedIDs = readDisabledFeedIDs(m_defaults);
@@ -67,7 +73,8 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     m_isFirstRun = !m_defaults.boolean(key::isFirstRun).value_or(false);
 }
 
-AppSettings& AppSettings::shared() {
+AppSettings& AppSettings::shared()
+{
     static AppSettings instance(PreferenceFile::defaultPath());
     return instance;
 }
@@ -76,86 +83,100 @@ AppSettings& AppSettings::shared() {
 // so that an observer that assigns again in between leaves its own value in the file. A failed
 // write is not reported; the in-memory value stays the truth for this run.
 
-void AppSettings::setEnabledCategories(const QSet<NewsCategory>& categories) {
+void AppSettings::setEnabledCategories(const QSet<NewsCategory>& categories)
+{
     m_enabledCategories = categories;
     emit enabledCategoriesChanged(m_enabledCategories);
     m_defaults.setStringArray(preferenceKeys::enabledCategories, storedForm(m_enabledCategories));
 }
 
-void AppSettings::setDisabledFeedIDs(const QSet<QString>& ids) {
+void AppSettings::setDisabledFeedIDs(const QSet<QString>& ids)
+{
     m_disabledFeedIDs = ids;
     emit disabledFeedIDsChanged(m_disabledFeedIDs);
     m_defaults.setStringArray(preferenceKeys::disabledFeeds, storedForm(m_disabledFeedIDs));
 }
 
-void AppSettings::setMaxHeadlines(qint64 count) {
+void AppSettings::setMaxHeadlines(qint64 count)
+{
     m_maxHeadlines = count;
     emit maxHeadlinesChanged(m_maxHeadlines);
     m_defaults.setInteger(preferenceKeys::maxHeadlines, m_maxHeadlines);
 }
 
-void AppSettings::setLookbackHours(qint64 hours) {
+void AppSettings::setLookbackHours(qint64 hours)
+{
     m_lookbackHours = hours;
     emit lookbackHoursChanged(m_lookbackHours);
     m_defaults.setInteger(preferenceKeys::lookbackHours, m_lookbackHours);
 }
 
-void AppSettings::setVoiceIdentifier(const QString& identifier) {
+void AppSettings::setVoiceIdentifier(const QString& identifier)
+{
     m_voiceIdentifier = identifier;
     emit voiceIdentifierChanged(m_voiceIdentifier);
     m_defaults.setString(preferenceKeys::voiceIdentifier, m_voiceIdentifier);
 }
 
-void AppSettings::setSpeechRate(double rate) {
+void AppSettings::setSpeechRate(double rate)
+{
     m_speechRate = rate;
     emit speechRateChanged(m_speechRate);
     m_defaults.setNumber(preferenceKeys::speechRate, m_speechRate);
 }
 
-void AppSettings::setAnnounceOnLaunch(bool on) {
+void AppSettings::setAnnounceOnLaunch(bool on)
+{
     m_announceOnLaunch = on;
     emit announceOnLaunchChanged(m_announceOnLaunch);
     m_defaults.setBoolean(preferenceKeys::announceOnLaunch, m_announceOnLaunch);
 }
 
-void AppSettings::setAnnounceOnUnlock(bool on) {
+void AppSettings::setAnnounceOnUnlock(bool on)
+{
     m_announceOnUnlock = on;
     emit announceOnUnlockChanged(m_announceOnUnlock);
     m_defaults.setBoolean(preferenceKeys::announceOnUnlock, m_announceOnUnlock);
 }
 
-void AppSettings::setQuietMinutes(qint64 minutes) {
+void AppSettings::setQuietMinutes(qint64 minutes)
+{
     m_quietMinutes = minutes;
     emit quietMinutesChanged(m_quietMinutes);
     m_defaults.setInteger(preferenceKeys::quietMinutes, m_quietMinutes);
 }
 
-void AppSettings::setBubbleHidden(bool hidden) {
+void AppSettings::setBubbleHidden(bool hidden)
+{
     m_bubbleHidden = hidden;
     emit bubbleHiddenChanged(m_bubbleHidden);
     m_defaults.setBoolean(preferenceKeys::bubbleHidden, m_bubbleHidden);
 }
 
-void AppSettings::setBubbleCompact(bool compact) {
+void AppSettings::setBubbleCompact(bool compact)
+{
     m_bubbleCompact = compact;
     emit bubbleCompactChanged(m_bubbleCompact);
     m_defaults.setBoolean(preferenceKeys::bubbleCompact, m_bubbleCompact);
 }
 
-void AppSettings::setIsFirstRun(bool firstRun) {
+void AppSettings::setIsFirstRun(bool firstRun)
+{
     m_isFirstRun = firstRun;
     emit isFirstRunChanged(m_isFirstRun);
     m_defaults.setBoolean(preferenceKeys::isFirstRun, !m_isFirstRun);
 }
 
-std::optional<QPointF> AppSettings::savedBubbleOrigin() const {
+std::optional<QPointF> AppSettings::savedBubbleOrigin() const
+{
     if (!m_defaults.contains(preferenceKeys::bubbleFrameX))
         return std::nullopt;
     return QPointF(m_defaults.number(preferenceKeys::bubbleFrameX).value_or(0.0),
                    m_defaults.number(preferenceKeys::bubbleFrameY).value_or(0.0));
 }
 
-QList<FeedSource> AppSettings::activeSources() const {
+QList<FeedSource> AppSettings::activeSources() const
+{
     QList<FeedSource> sources;
     for (const FeedSource& source : FeedSource::catalog()) {
         if (m_enabledCategories.contains(source.category) && !m_disabledFeedIDs.contains(source.id))

@@ -14,18 +14,21 @@
 namespace vardelle {
 
 PreferenceFile::PreferenceFile(QString path)
-    : m_path(std::move(path)) {
+    : m_path(std::move(path))
+{
     load();
 }
 
-QString PreferenceFile::defaultPath() {
+QString PreferenceFile::defaultPath()
+{
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty())
         return {};
     return config + QStringLiteral("/Vardelle/preferences.json");
 }
 
-void PreferenceFile::load() {
+void PreferenceFile::load()
+{
     if (m_path.isEmpty())
         return;
     QFile file(m_path);
@@ -46,7 +49,8 @@ void PreferenceFile::load() {
     m_object = document.object();
 }
 
-bool PreferenceFile::save() {
+bool PreferenceFile::save()
+{
     if (m_path.isEmpty())
         return false;
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
@@ -76,15 +80,18 @@ bool PreferenceFile::save() {
     return file.commit();
 }
 
-bool PreferenceFile::contains(QStringView key) const {
+bool PreferenceFile::contains(QStringView key) const
+{
     return m_object.contains(key);
 }
 
-QJsonValue PreferenceFile::value(QStringView key) const {
+QJsonValue PreferenceFile::value(QStringView key) const
+{
     return m_object.value(key);
 }
 
-std::optional<qint64> PreferenceFile::integer(QStringView key) const {
+std::optional<qint64> PreferenceFile::integer(QStringView key) const
+{
     const QJsonValue stored = m_object.value(key);
     if (!stored.isDouble())
         return std::nullopt;
@@ -97,28 +104,32 @@ std::optional<qint64> PreferenceFile::integer(QStringView key) const {
     return a;
 }
 
-std::optional<double> PreferenceFile::number(QStringView key) const {
+std::optional<double> PreferenceFile::number(QStringView key) const
+{
     const QJsonValue stored = m_object.value(key);
     if (!stored.isDouble())
         return std::nullopt;
     return stored.toDouble();
 }
 
-std::optional<bool> PreferenceFile::boolean(QStringView key) const {
+std::optional<bool> PreferenceFile::boolean(QStringView key) const
+{
     const QJsonValue stored = m_object.value(key);
     if (!stored.isBool())
         return std::nullopt;
     return stored.toBool();
 }
 
-std::optional<QString> PreferenceFile::string(QStringView key) const {
+std::optional<QString> PreferenceFile::string(QStringView key) const
+{
     const QJsonValue stored = m_object.value(key);
     if (!stored.isString())
         return std::nullopt;
     return stored.toString();
 }
 
-std::optional<QStringList> PreferenceFile::stringArray(QStringView key) const {
+std::optional<QStringList> PreferenceFile::stringArray(QStringView key) const
+{
     const QJsonValue stored = m_object.value(key);
     if (!stored.isArray())
         return std::nullopt;
@@ -133,41 +144,49 @@ std::optional<QStringList> PreferenceFile::stringArray(QStringView key) const {
     return strings;
 }
 
-bool PreferenceFile::setValue(QStringView key, const QJsonValue& value) {
+bool PreferenceFile::setValue(QStringView key, const QJsonValue& value)
+{
     if (value.isUndefined())
         return remove(key);
     m_object.insert(key, value);
     return save();
 }
 
-bool PreferenceFile::setInteger(QStringView key, qint64 value) {
+bool PreferenceFile::setInteger(QStringView key, qint64 value)
+{
     return setValue(key, QJsonValue(value));
 }
 
-bool PreferenceFile::setNumber(QStringView key, double value) {
+bool PreferenceFile::setNumber(QStringView key, double value)
+{
     return setValue(key, QJsonValue(value));
 }
 
-bool PreferenceFile::setBoolean(QStringView key, bool value) {
+bool PreferenceFile::setBoolean(QStringView key, bool value)
+{
     return setValue(key, QJsonValue(value));
 }
 
-bool PreferenceFile::setString(QStringView key, const QString& value) {
+bool PreferenceFile::setString(QStringView key, const QString& value)
+{
     return setValue(key, QJsonValue(value));
 }
 
-bool PreferenceFile::setStringArray(QStringView key, const QStringList& value) {
+bool PreferenceFile::setStringArray(QStringView key, const QStringList& value)
+{
     return setValue(key, QJsonArray::fromStringList(value));
 }
 
 bool PreferenceFile::setNumberPair(QStringView firstKey, double first, QStringView secondKey,
-                                   double second) {
+                                   double second)
+{
     m_object.insert(firstKey, first);
     m_object.insert(secondKey, second);
     return save();
 }
 
-bool PreferenceFile::remove(QStringView key) {
+bool PreferenceFile::remove(QStringView key)
+{
     m_object.remove(key);
     return save();
 }

@@ -27,15 +27,12 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         // The behaviours that matter most, each with its exact result.
-        QTest::newRow("CVE")
-            << u"CVE-2024-3400 exploited"_qs << u"C V E, 2024, 3400 exploited"_qs;
+        QTest::newRow("CVE") << u"CVE-2024-3400 exploited"_qs << u"C V E, 2024, 3400 exploited"_qs;
         QTest::newRow("cve en dashes")
             << u"cve\u20132023\u2013123456"_qs << u"C V E, 2023, 123456"_qs;
-        QTest::newRow("CVE no first separator")
-            << u"CVE2024-1234"_qs << u"C V E, 2024, 1234"_qs;
+        QTest::newRow("CVE no first separator") << u"CVE2024-1234"_qs << u"C V E, 2024, 1234"_qs;
         QTest::newRow("CVE space after prefix") << u"CVE 2024-1234"_qs << u"CVE 2024-1234"_qs;
-        QTest::newRow("CVE eight digits")
-            << u"CVE-2024-12345678"_qs << u"CVE-2024-12345678"_qs;
+        QTest::newRow("CVE eight digits") << u"CVE-2024-12345678"_qs << u"CVE-2024-12345678"_qs;
         QTest::newRow("$3.5B") << u"$3.5B"_qs << u"3.5 billion dollars"_qs;
         QTest::newRow("$3.5 billion") << u"$3.5 billion"_qs << u"3.5 billion dollars"_qs;
         QTest::newRow("$2 Million") << u"$2 Million"_qs << u"2 Million dollars"_qs;
@@ -45,10 +42,9 @@ private slots:
         QTest::newRow("$1,500") << u"$1,500"_qs << u"1,500 dollars"_qs;
         QTest::newRow("$5 to $10") << u"$5 to $10"_qs << u"5 dollars to 10 dollars"_qs;
         QTest::newRow("R&D") << u"R&D"_qs << u"R and D"_qs;
-        QTest::newRow("OT / ICS")
-            << u"Industrial Cyber (OT / ICS)"_qs << u"Industrial Cyber (OT ICS)"_qs;
-        QTest::newRow("News & Alerts")
-            << u"CISA News & Alerts"_qs << u"CISA News and Alerts"_qs;
+        QTest::newRow("OT / ICS") << u"Industrial Cyber (OT / ICS)"_qs
+                                  << u"Industrial Cyber (OT ICS)"_qs;
+        QTest::newRow("News & Alerts") << u"CISA News & Alerts"_qs << u"CISA News and Alerts"_qs;
         QTest::newRow("dash and ellipsis")
             << u"Patch Tuesday \u2014 what is new\u2026"_qs << u"Patch Tuesday, what is new"_qs;
         QTest::newRow("bold") << u"**Alert** from the SOC"_qs << u"Alert from the SOC"_qs;
@@ -65,7 +61,7 @@ private slots:
             << u"Read the advisory https://example.com/a?b=1"_qs << u"Read the advisory"_qs;
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("curly quotes pass") << u"\u201CIt\u2019s \u2018fine\u2019\u201D"_qs
-                                                 << u"\u201CIt\u2019s \u2018fine\u2019\u201D"_qs;
+                                           << u"\u201CIt\u2019s \u2018fine\u2019\u201D"_qs;
 
         // 1. Links
         QTest::newRow("1: link in the middle")

@@ -18,45 +18,52 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes) {
+void writeAll(const QString& path, const QByteArray& bytes)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QStringList sorted(QStringList list) {
+QStringList sorted(QStringList list)
+{
     std::sort(list.begin(), list.end());
     return list;
 }
 
-QStringList rawValues(const QSet<NewsCategory>& categories) {
+QStringList rawValues(const QSet<NewsCategory>& categories)
+{
     QStringList raws;
     for (NewsCategory category : categories)
         raws.append(rawValue(category));
     return sorted(raws);
 }
 
-QSet<NewsCategory> categoriesFrom(const QStringList& raws) {
+QSet<NewsCategory> categoriesFrom(const QStringList& raws)
+{
     QSet<NewsCategory> categories;
     for (const QString& raw : raws)
         categories.insert(*newsCategoryFromRawValue(raw));
     return categories;
 }
 
-QStringList ids(const QList<FeedSource>& sources) {
+QStringList ids(const QList<FeedSource>& sources)
+{
     QStringList result;
     for (const FeedSource& source : sources)
         result.append(source.id);
     return result;
 }
 
-QMetaProperty propertyNamed(const QObject& object, const char* name) {
+QMetaProperty propertyNamed(const QObject& object, const char* name)
+{
     const QMetaObject* meta = object.metaObject();
     return meta->property(meta->indexOfProperty(name));
 }
@@ -76,7 +83,8 @@ private:
     std::unique_ptr<AppSettings> make() const { return std::make_unique<AppSettings>(path()); }
     QJsonObject stored() const { return QJsonDocument::fromJson(readAll(path())).object(); }
     // A preference file with the given JSON values, as text, under their keys.
-    void store(const QList<std::pair<QString, QByteArray>>& values) const {
+    void store(const QList<std::pair<QString, QByteArray>>& values) const
+    {
         QByteArray json = "{";
         for (const auto& [key, value] : values) {
             if (value.isEmpty())
@@ -89,18 +97,21 @@ private:
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_config.isValid());
         qputenv("HOME", QFile::encodeName(m_config.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.filePath(u"config"_qs)));
     }
 
-    void init() {
+    void init()
+    {
         m_dir.emplace();
         QVERIFY(m_dir->isValid());
     }
 
-    void defaultsWhenNothingIsStored() {
+    void defaultsWhenNothingIsStored()
+    {
         const auto settings = make();
         QCOMPARE(rawValues(settings->enabledCategories()), allRaws);
         QVERIFY(settings->disabledFeedIDs().isEmpty());
@@ -121,7 +132,8 @@ private slots:
 
     // One stored value per row; the property takes it only when it has the right kind, and
     // never clamps it.
-    void readingRules_data() {
+    void readingRules_data()
+    {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QVariant>("expected");
@@ -175,7 +187,8 @@ private slots:
         QTest::newRow("isFirstRun stored text")
             << u"isFirstRun"_qs << "\"true\""_ba << QVariant(true);
     }
-    void readingRules() {
+    void readingRules()
+    {
         QFETCH(QString, key);
         QFETCH(QByteArray, json);
         QFETCH(QVariant, expected);
@@ -187,7 +200,8 @@ private slots:
         QCOMPARE(readAll(path()), before); // reading writes nothing
     }
 
-    void categorySelection_data() {
+    void categorySelection_data()
+    {
         QTest::addColumn<QByteArray>("enabledJson"); // empty: key missing
         QTest::addColumn<QByteArray>("disabledJson");
         QTest::addColumn<QStringList>("enabled");  // sorted raw values
@@ -215,7 +229,8 @@ private slots:
         QTest::newRow("disabled as object")
             << QByteArray() << "{\"talos\": true}"_ba << allRaws << QStringList();
     }
-    void categorySelection() {
+    void categorySelection()
+    {
         QFETCH(QByteArray, enabledJson);
         QFETCH(QByteArray, disabledJson);
         QFETCH(QStringList, enabled);
@@ -228,7 +243,8 @@ private slots:
         QCOMPARE(sorted(QStringList(ids.begin(), ids.end())), disabled);
     }
 
-    void activeSources_data() {
+    void activeSources_data()
+    {
         QTest::addColumn<QStringList>("enabled");
         QTest::addColumn<QStringList>("disabled");
         QTest::addColumn<QStringList>("expected");
@@ -252,7 +268,8 @@ private slots:
             << QStringList{u"helpnetsecurity"_qs, u"talos"_qs, u"checkpoint-research"_qs,
                            u"microsoft-security"_qs};
     }
-    void activeSources() {
+    void activeSources()
+    {
         QFETCH(QStringList, enabled);
         QFETCH(QStringList, disabled);
         QFETCH(QStringList, expected);
@@ -262,7 +279,8 @@ private slots:
         QCOMPARE(ids(settings->activeSources()), expected);
     }
 
-    void storedForms() {
+    void storedForms()
+    {
         const auto settings = make();
         settings->setMaxHeadlines(40);
         settings->setSpeechRate(1.0);
@@ -298,7 +316,8 @@ private slots:
     }
 
     // Whatever one instance assigns, the next one made on the same file reads back.
-    void writeThrough() {
+    void writeThrough()
+    {
         {
             const auto first = make();
             first->setEnabledCategories({NewsCategory::threatIntel});
@@ -336,7 +355,8 @@ private slots:
     }
 
     // Every assignment, also of the value already held, notifies and writes the file again.
-    void everyAssignmentNotifiesAndWrites_data() {
+    void everyAssignmentNotifiesAndWrites_data()
+    {
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
@@ -363,7 +383,8 @@ private slots:
             << "bubbleCompact"_ba << u"bubbleCompact"_qs << QVariant(true);
         QTest::newRow("isFirstRun") << "isFirstRun"_ba << u"isFirstRun"_qs << QVariant(true);
     }
-    void everyAssignmentNotifiesAndWrites() {
+    void everyAssignmentNotifiesAndWrites()
+    {
         QFETCH(QByteArray, property);
         QFETCH(QString, key);
         QFETCH(QVariant, value);
@@ -385,7 +406,8 @@ private slots:
 
     // An observer that assigns again while being told of a change leaves its value, not the
     // earlier one, in memory and in the file.
-    void observerAssigningAgainWins() {
+    void observerAssigningAgainWins()
+    {
         const auto settings = make();
         QList<qint64> seen;
         connect(settings.get(), &AppSettings::maxHeadlinesChanged, this, [&](qint64 count) {
@@ -399,7 +421,8 @@ private slots:
         QCOMPARE(stored().value(u"maxHeadlines"), QJsonValue(40));
     }
 
-    void savedBubbleOrigin_data() {
+    void savedBubbleOrigin_data()
+    {
         QTest::addColumn<QByteArray>("x"); // empty: key missing
         QTest::addColumn<QByteArray>("y");
         QTest::addColumn<bool>("present");
@@ -417,7 +440,8 @@ private slots:
         QTest::newRow("x as text") << "\"10\""_ba
                                    << "5"_ba << true << QPointF(0, 5);
     }
-    void savedBubbleOrigin() {
+    void savedBubbleOrigin()
+    {
         QFETCH(QByteArray, x);
         QFETCH(QByteArray, y);
         QFETCH(bool, present);
@@ -429,7 +453,8 @@ private slots:
             QCOMPARE(*saved, origin);
     }
 
-    void unreadableFileGivesDefaultsAndIsKept() {
+    void unreadableFileGivesDefaultsAndIsKept()
+    {
         const QByteArray garbage = "{\"maxHeadlines\": 20,"_ba;
         writeAll(path(), garbage);
         const auto settings = make();
@@ -442,7 +467,8 @@ private slots:
         QCOMPARE(stored(), (QJsonObject{{u"quietMinutes"_qs, 60}}));
     }
 
-    void unwritableFolderIsAbsorbed() {
+    void unwritableFolderIsAbsorbed()
+    {
         writeAll(m_dir->filePath(u"Vardelle"_qs), "a file where the folder should be"_ba);
         const auto settings = make();
         QSignalSpy spy(settings.get(), &AppSettings::bubbleHiddenChanged);
@@ -453,7 +479,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(path()));
     }
 
-    void sharedInstanceUsesTheConfigFolder() {
+    void sharedInstanceUsesTheConfigFolder()
+    {
         AppSettings& shared = AppSettings::shared();
         QCOMPARE(&AppSettings::shared(), &shared);
         const QString expected = m_config.filePath(u"config/Vardelle/preferences.json"_qs);

@@ -17,19 +17,22 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes) {
+void writeAll(const QString& path, const QByteArray& bytes)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QJsonObject readObject(const QString& path) {
+QJsonObject readObject(const QString& path)
+{
     return QJsonDocument::fromJson(readAll(path)).object();
 }
 
@@ -37,7 +40,8 @@ QJsonObject readObject(const QString& path) {
 // root, for whom permissions do not stop a write.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes)
+    {
         std::signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &m_saved);
         rlimit lowered = m_saved;
@@ -63,18 +67,21 @@ private:
     QString path() const { return m_dir->filePath(u"Vardelle/preferences.json"_qs); }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_home.isValid());
         qputenv("HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u"config"_qs)));
     }
 
-    void init() {
+    void init()
+    {
         m_dir.emplace();
         QVERIFY(m_dir->isValid());
     }
 
-    void defaultPathFollowsXdg() {
+    void defaultPathFollowsXdg()
+    {
         QCOMPARE(PreferenceFile::defaultPath(),
                  m_home.filePath(u"config/Vardelle/preferences.json"_qs));
 
@@ -85,7 +92,8 @@ private slots:
     }
 
     // Each stored JSON value against every typed reader; an invalid QVariant means "no value".
-    void readingRules_data() {
+    void readingRules_data()
+    {
         QTest::addColumn<QByteArray>("json"); // empty: the key is missing
         QTest::addColumn<QVariant>("integer");
         QTest::addColumn<QVariant>("number");
@@ -125,7 +133,8 @@ private slots:
             << "[\"a\", 7]"_ba << none << none << none << none << none;
         QTest::newRow("object") << "{\"a\": 1}"_ba << none << none << none << none << none;
     }
-    void readingRules() {
+    void readingRules()
+    {
         QFETCH(QByteArray, json);
         QFETCH(QVariant, integer);
         QFETCH(QVariant, number);
@@ -149,13 +158,15 @@ private slots:
         check(file.stringArray(u"k"), array, "string array");
     }
 
-    void missingFileGivesNothingAndCreatesNothing() {
+    void missingFileGivesNothingAndCreatesNothing()
+    {
         const PreferenceFile file(path());
         QVERIFY(!file.contains(u"maxHeadlines"));
         QVERIFY(!QFileInfo::exists(QFileInfo(path()).absolutePath()));
     }
 
-    void writeCreatesFolderAndKeepsOtherKeys() {
+    void writeCreatesFolderAndKeepsOtherKeys()
+    {
         {
             PreferenceFile file(path());
             QVERIFY(file.setString(u"voice", u"en"_qs));
@@ -179,7 +190,8 @@ private slots:
                  QStringList{u"preferences.json"_qs});
     }
 
-    void unreadableFileIsKeptAside_data() {
+    void unreadableFileIsKeptAside_data()
+    {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("not JSON") << "maxHeadlines=20"_ba;
         QTest::newRow("array") << "[1, 2]"_ba;
@@ -188,7 +200,8 @@ private slots:
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("binary") << QByteArray("\xff\xfe{\0}", 5);
     }
-    void unreadableFileIsKeptAside() {
+    void unreadableFileIsKeptAside()
+    {
         QFETCH(QByteArray, content);
         writeAll(path(), content);
         writeAll(path() + u".corrupt"_qs, "an older copy"_ba);
@@ -207,7 +220,8 @@ private slots:
         QCOMPARE(readObject(path()).size(), 2);
     }
 
-    void keepingAsideFailsWritesNothing() {
+    void keepingAsideFailsWritesNothing()
+    {
         writeAll(path(), "garbage"_ba);
         writeAll(path() + u".corrupt/blocker"_qs, "x"_ba); // a non-empty folder in the way
 
@@ -216,14 +230,16 @@ private slots:
         QCOMPARE(readAll(path()), "garbage"_ba);
     }
 
-    void failedWriteReportsFailure_data() {
+    void failedWriteReportsFailure_data()
+    {
         QTest::addColumn<QString>("where"); // relative to the temporary folder
         QTest::addColumn<bool>("readOnlyFolder");
         QTest::newRow("folder under a file") << u"file/Vardelle/preferences.json"_qs << false;
         QTest::newRow("read-only folder") << u"ro/preferences.json"_qs << true;
         QTest::newRow("no path") << QString() << false;
     }
-    void failedWriteReportsFailure() {
+    void failedWriteReportsFailure()
+    {
         QFETCH(QString, where);
         QFETCH(bool, readOnlyFolder);
         const QString target = where.isEmpty() ? QString() : m_dir->filePath(where);
@@ -247,7 +263,8 @@ private slots:
         }
     }
 
-    void writeCutShortKeepsPreviousFile() {
+    void writeCutShortKeepsPreviousFile()
+    {
         const QByteArray previous = "{\"voiceIdentifier\": \"before\"}"_ba;
         writeAll(path(), previous);
         PreferenceFile file(path());
