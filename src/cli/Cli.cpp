@@ -17,14 +17,16 @@ struct Command {
 };
 
 constexpr Command commands[] = {
-    {"parse", "Print the stories of a saved feed document as JSON.", nullptr},
+    {"parse", "Print the stories of a saved feed document as JSON.", parseCommand},
+    {"clean", "Print text as it would be spoken.", cleanCommand},
 };
 
 QString commandList()
 {
     QString text = QStringLiteral("Commands:\n");
     for (const Command& command : commands)
-        text += QStringLiteral("  %1  %2\n").arg(QLatin1String(command.name), -6)
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(QLatin1String(command.name), -6)
                     .arg(QLatin1String(command.summary));
     return text;
 }

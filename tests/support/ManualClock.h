@@ -7,11 +7,13 @@ namespace vardelle::test {
 // A clock that stands still until a test moves it.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(Instant start) : m_now(start) {}
+    explicit ManualClock(Instant start)
+        : m_now(start)
+    {
+    }
     Instant now() const override { return m_now; }
     void set(Instant instant) { m_now = instant; }
-    template <class Duration>
-    void advance(Duration by)
+    template <class Duration> void advance(Duration by)
     {
         m_now += std::chrono::duration_cast<std::chrono::microseconds>(by);
     }

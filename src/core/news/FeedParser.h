@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace vardelle {
 
@@ -28,30 +30,27 @@ public:
 
 private:
     friend struct FeedParserHandlers;
+    enum class Element : quint8;
 
-    void startElement(QStringView name, bool hasAttributes, const QString* href,
-                      const QString* rel);
-    void endElement(QStringView name);
+    bool parseWith(QByteArrayView body, const char* encoding, class EncodingFallback* fallback);
+    void linkAttributes(const char** attributes);
+    bool wants(Element element) const; // whether the element's text would be used
+    void endElement(Element element);
     void finishItem();
 
     FeedSource m_source;
     const Clock* m_clock;
 
     QList<NewsItem> m_items;
-    QByteArray m_text; // character data since the last element start or end, UTF-8
+    std::string m_text; // character data since the last element start or end, as UTF-8
     std::optional<QString> m_currentTitle;
     std::optional<QString> m_currentLink;
     std::optional<QString> m_currentID;
     std::optional<Instant> m_currentDate;
     std::optional<QString> m_currentSummary;
     bool m_inItem = false;
+    std::vector<Element> m_open; // the elements open at this point of the document
+    bool m_collecting = false;   // whether character data is kept
 };
-
-// Tag removal and the twenty-entity table, in that order.
-QString stripMarkup(QStringView text);
-// Every run of white space becomes one space; then both ends are trimmed.
-QString cleanText(QStringView text);
-// RFC 822 and ISO 8601 dates as feeds write them; no value when none of the forms matches.
-std::optional<Instant> parseFeedDate(QStringView text);
 
 } // namespace vardelle

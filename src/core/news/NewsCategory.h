@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QHashFunctions>
 #include <QString>
 #include <QStringView>
-#include <QHashFunctions>
 
 #include <array>
 #include <optional>

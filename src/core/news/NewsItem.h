@@ -14,9 +14,9 @@ namespace vardelle {
 // One headline. Identity for de-duplication and history is `id`; equality takes every field.
 struct NewsItem {
     QString id;
-    QString title;   // cleaned headline, never empty
-    QString link;    // as the feed states it; may be empty; not validated
-    QString source;  // the feed's display name
+    QString title;  // cleaned headline, never empty
+    QString link;   // as the feed states it; may be empty; not validated
+    QString source; // the feed's display name
     NewsCategory category = NewsCategory::cybersecurity;
     Instant published{};
     QString summary; // cleaned, at most 400 characters and a trailing ellipsis

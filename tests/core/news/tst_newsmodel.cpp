@@ -84,13 +84,10 @@ private slots:
 
     void itemJsonRoundTrip()
     {
-        const NewsItem item{u"id-1"_qs,
-                            u"Title & more"_qs,
-                            u"https://example.com/a"_qs,
-                            u"SecurityWeek"_qs,
-                            NewsCategory::threatIntel,
-                            test::utc(2024, 6, 4, 9, 15, 0, 123457),
-                            u"Summary…"_qs};
+        const NewsItem item{
+            u"id-1"_qs,         u"Title & more"_qs,        u"https://example.com/a"_qs,
+            u"SecurityWeek"_qs, NewsCategory::threatIntel, test::utc(2024, 6, 4, 9, 15, 0, 123457),
+            u"Summary…"_qs};
         const QJsonObject json = toJson(item);
         QCOMPARE(json.keys(), (QStringList{u"category"_qs, u"id"_qs, u"link"_qs, u"published"_qs,
                                            u"source"_qs, u"summary"_qs, u"title"_qs}));
@@ -121,8 +118,8 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QJsonValue, value);
-        QJsonObject json = toJson(NewsItem{u"a"_qs, u"b"_qs, {}, u"c"_qs,
-                                           NewsCategory::malware, test::utc(2024, 1, 1), {}});
+        QJsonObject json = toJson(NewsItem{
+            u"a"_qs, u"b"_qs, {}, u"c"_qs, NewsCategory::malware, test::utc(2024, 1, 1), {}});
         QVERIFY(newsItemFromJson(json).has_value());
         if (value.isUndefined())
             json.remove(key);

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "news/FeedSource.h"
+#include "news/NewsCategory.h"
+#include "settings/PreferenceFile.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointF>
+#include <QSet>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace vardelle {
+
+// The keys of the preference file, exact and case-sensitive.
+namespace preferenceKeys {
+inline constexpr QStringView enabledCategories = u"enabledCategories";
+inline constexpr QStringView disabledFeeds = u"disabledFeeds";
+inline constexpr QStringView maxHeadlines = u"maxHeadlines";
+inline constexpr QStringView lookbackHours = u"lookbackHours";
+inline constexpr QStringView voiceIdentifier = u"voiceIdentifier";
+inline constexpr QStringView speechRate = u"speechRate";
+inline constexpr QStringView announceOnLaunch = u"announceOnLaunch";
+inline constexpr QStringView announceOnUnlock = u"announceOnUnlock";
+inline constexpr QStringView quietMinutes = u"quietMinutes";
+inline constexpr QStringView bubbleHidden = u"bubbleHidden";
+inline constexpr QStringView bubbleCompact = u"bubbleCompact";
+// Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
+inline constexpr QStringView isFirstRun = u"isFirstRun";
+// The bubble's origin in screen points; written together by the bubble's controller through
+// AppSettings::defaults(), only read here.
+inline constexpr QStringView bubbleFrameX = u"bubbleFrameX";
+inline constexpr QStringView bubbleFrameY = u"bubbleFrameY";
+} // namespace preferenceKeys
+
+// Every user preference, held in memory and written through to the preference file on every
+// assignment. The file is read once, when the object is made; a stored value of the wrong kind
+// gives the preference's default. Values are never clamped: the settings window keeps what it
+// offers in range, and anything else stored is used as it stands.
+//
+// Each property has a change signal that is emitted on every assignment, also of an equal value,
+// after the new value is in place and before it is written to the file.
+//
+// Main thread only.
+class AppSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QSet<NewsCategory> enabledCategories READ enabledCategories WRITE
+                   setEnabledCategories NOTIFY enabledCategoriesChanged)
+    Q_PROPERTY(QSet<QString> disabledFeedIDs READ disabledFeedIDs WRITE setDisabledFeedIDs NOTIFY
+                   disabledFeedIDsChanged)
+    Q_PROPERTY(
+        qint64 maxHeadlines READ maxHeadlines WRITE setMaxHeadlines NOTIFY maxHeadlinesChanged)
+    Q_PROPERTY(
+        qint64 lookbackHours READ lookbackHours WRITE setLookbackHours NOTIFY lookbackHoursChanged)
+    Q_PROPERTY(QString voiceIdentifier READ voiceIdentifier WRITE setVoiceIdentifier NOTIFY
+                   voiceIdentifierChanged)
+    Q_PROPERTY(double speechRate READ speechRate WRITE setSpeechRate NOTIFY speechRateChanged)
+    Q_PROPERTY(bool announceOnLaunch READ announceOnLaunch WRITE setAnnounceOnLaunch NOTIFY
+                   announceOnLaunchChanged)
+    Q_PROPERTY(bool announceOnUnlock READ announceOnUnlock WRITE setAnnounceOnUnlock NOTIFY
+                   announceOnUnlockChanged)
+    Q_PROPERTY(
+        qint64 quietMinutes READ quietMinutes WRITE setQuietMinutes NOTIFY quietMinutesChanged)
+    Q_PROPERTY(bool bubbleHidden READ bubbleHidden WRITE setBubbleHidden NOTIFY bubbleHiddenChanged)
+    Q_PROPERTY(
+        bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
+    Q_PROPERTY(bool isFirstRun READ isFirstRun WRITE setIsFirstRun NOTIFY isFirstRunChanged)
+
+public:
+    // Reads the preference file at `preferencePath` once; writes nothing.
+    explicit AppSettings(const QString& preferencePath, QObject* parent = nullptr);
+
+    // The one instance of the process, made on first use from PreferenceFile::defaultPath().
+    static AppSettings& shared();
+
+    // The store behind the preferences; the bubble's controller writes its origin through it.
+    PreferenceFile& defaults() { return m_defaults; }
+    const PreferenceFile& defaults() const { return m_defaults; }
+
+    QSet<NewsCategory> enabledCategories() const { return m_enabledCategories; }
+    QSet<QString> disabledFeedIDs() const { return m_disabledFeedIDs; }
+    qint64 maxHeadlines() const { return m_maxHeadlines; }
+    qint64 lookbackHours() const { return m_lookbackHours; }
+    QString voiceIdentifier() const { return m_voiceIdentifier; } // empty: the default voice
+    double speechRate() const { return m_speechRate; }            // 0 slowest, 1 fastest
+    bool announceOnLaunch() const { return m_announceOnLaunch; }
+    bool announceOnUnlock() const { return m_announceOnUnlock; }
+    qint64 quietMinutes() const { return m_quietMinutes; }
+    bool bubbleHidden() const { return m_bubbleHidden; }
+    bool bubbleCompact() const { return m_bubbleCompact; }
+    bool isFirstRun() const { return m_isFirstRun; }
+
+    void setEnabledCategories(const QSet<NewsCategory>& categories);
+    void setDisabledFeedIDs(const QSet<QString>& ids);
+    void setMaxHeadlines(qint64 count);
+    void setLookbackHours(qint64 hours);
+    void setVoiceIdentifier(const QString& identifier);
+    void setSpeechRate(double rate);
+    void setAnnounceOnLaunch(bool on);
+    void setAnnounceOnUnlock(bool on);
+    void setQuietMinutes(qint64 minutes);
+    void setBubbleHidden(bool hidden);
+    void setBubbleCompact(bool compact);
+    void setIsFirstRun(bool firstRun);
+
+    // The stored bubble origin: present whenever "bubbleFrameX" holds any value; a coordinate that
+    // is missing or not a number reads as 0.
+    std::optional<QPointF> savedBubbleOrigin() const;
+
+    // The catalogue feeds to gather, in catalogue order: those of an enabled category whose id is
+    // not disabled. Empty when there is nothing to gather.
+    QList<FeedSource> activeSources() const;
+
+signals:
+    void enabledCategoriesChanged(const QSet<NewsCategory>& categories);
+    void disabledFeedIDsChanged(const QSet<QString>& ids);
+    void maxHeadlinesChanged(qint64 count);
+    void lookbackHoursChanged(qint64 hours);
+    void voiceIdentifierChanged(const QString& identifier);
+    void speechRateChanged(double rate);
+    void announceOnLaunchChanged(bool on);
+    void announceOnUnlockChanged(bool on);
+    void quietMinutesChanged(qint64 minutes);
+    void bubbleHiddenChanged(bool hidden);
+    void bubbleCompactChanged(bool compact);
+    void isFirstRunChanged(bool firstRun);
+
+private:
+    PreferenceFile m_defaults;
+    QSet<NewsCategory> m_enabledCategories;
+    QSet<QString> m_disabledFeedIDs;
+    qint64 m_maxHeadlines = 12;
+    qint64 m_lookbackHours = 24;
+    QString m_voiceIdentifier;
+    double m_speechRate = 0.5;
+    bool m_announceOnLaunch = true;
+    bool m_announceOnUnlock = true;
+    qint64 m_quietMinutes = 30;
+    bool m_bubbleHidden = false;
+    bool m_bubbleCompact = false;
+    bool m_isFirstRun = true;
+};
+
+} // namespace vardelle

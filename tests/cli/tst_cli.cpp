@@ -1,0 +1,136 @@
+#include "support/TestData.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The terminal commands, run as a user runs them.
+class CliTest : public QObject {
+    Q_OBJECT
+
+    struct Run {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    static Run run(const QStringList& arguments, const QByteArray& input = {})
+    {
+        QProcess process;
+        process.start(QStringLiteral(VARDELLE_BINARY), arguments);
+        if (!process.waitForStarted())
+            return {};
+        process.write(input);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    QTemporaryDir m_dir;
+
+    QString writeFile(const QString& name, const QByteArray& content)
+    {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        file.write(content);
+        return file.fileName();
+    }
+
+private slots:
+    void parsePrintsItemsInDocumentOrder()
+    {
+        const QString path =
+            writeFile(u"feed.xml"_qs, vardelle::test::readTestData(u"feeds/wordpress.xml"_qs));
+        const Run result = run({u"parse"_qs, u"bleepingcomputer"_qs, path});
+        QCOMPARE(result.status, 0);
+        QJsonParseError error;
+        const QJsonArray items = QJsonDocument::fromJson(result.out, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(items.size(), 2);
+        const QJsonObject first = items[0].toObject();
+        QCOMPARE(first.keys(), (QStringList{u"category"_qs, u"id"_qs, u"link"_qs, u"published"_qs,
+                                            u"source"_qs, u"summary"_qs, u"title"_qs}));
+        QCOMPARE(first[u"title"].toString(), u"Critical flaw in VPN appliances exploited"_qs);
+        QCOMPARE(first[u"source"].toString(), u"BleepingComputer"_qs);
+        QCOMPARE(first[u"category"].toString(), u"cybersecurity"_qs);
+        // 2024-06-04 09:15:00 UTC in seconds since 2001-01-01.
+        QCOMPARE(first[u"published"].toDouble(), 739185300.0);
+        QCOMPARE(items[1].toObject()[u"title"].toString(),
+                 u"Ransomware gang claims attack on \u2018Example Corp\u2019"_qs);
+    }
+
+    void parseOfSomethingElsePrintsEmptyArray()
+    {
+        const QString path = writeFile(u"page.html"_qs, "<html><body>Moved</body></html>");
+        const Run result = run({u"parse"_qs, u"talos"_qs, path});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.out, QByteArray("[]\n"));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("unknown feed") << QStringList{u"parse"_qs, u"nope"_qs, u"x.xml"_qs}
+                                      << QByteArray("unknown feed 'nope'");
+        QTest::newRow("unreadable file")
+            << QStringList{u"parse"_qs, u"talos"_qs, u"/nonexistent/feed.xml"_qs}
+            << QByteArray("cannot read /nonexistent/feed.xml");
+        QTest::newRow("missing file argument")
+            << QStringList{u"parse"_qs, u"talos"_qs} << QByteArray("expected FEED-ID and FILE");
+        QTest::newRow("unknown command")
+            << QStringList{u"frobnicate"_qs} << QByteArray("unknown command 'frobnicate'");
+        QTest::newRow("unknown option") << QStringList{u"--frob"_qs} << QByteArray("frob");
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        const Run result = run(arguments);
+        QCOMPARE(result.status, 2);
+        QVERIFY(result.out.isEmpty());
+        QVERIFY2(result.err.contains(message), result.err.constData());
+    }
+
+    void cleanPrintsEachTextOnItsOwnLine()
+    {
+        const Run result = run({u"clean"_qs, u"CVE-2024-3400 exploited!"_qs, u"R&D costs $3.5B"_qs,
+                                u"-starts with a dash"_qs});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.out, QByteArray("C V E, 2024, 3400 exploited\nR and D costs 3.5 billion "
+                                        "dollars\n-starts with a dash\n"));
+    }
+
+    void cleanReadsStandardInputAsOneText()
+    {
+        const Run result = run({u"clean"_qs}, "Patch Tuesday \xE2\x80\x94 what is new\xE2\x80\xA6\n"
+                                              "second line\n");
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.out, QByteArray("Patch Tuesday, what is new. second line\n"));
+    }
+
+    void versionAndHelp()
+    {
+        const Run version = run({u"--version"_qs});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, QByteArray("Vardelle " VARDELLE_VERSION "\n"));
+        const Run help = run({u"--help"_qs});
+        QCOMPARE(help.status, 0);
+        QVERIFY(help.out.contains("parse"));
+        QVERIFY(help.out.contains("clean"));
+        const Run commandHelp = run({u"parse"_qs, u"--help"_qs});
+        QCOMPARE(commandHelp.status, 0);
+        QVERIFY(commandHelp.out.contains("FEED-ID"));
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"

@@ -1,0 +1,289 @@
+#include "briefing/BriefingText.h"
+#include "news/NewsItem.h"
+
+#include "support/ManualClock.h"
+
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <chrono>
+#include <numeric>
+
+using namespace vardelle;
+using namespace std::chrono;
+using test::ManualClock;
+using test::utc;
+
+namespace {
+
+NewsItem story(NewsCategory category, const QString& title, const QString& source)
+{
+    NewsItem item;
+    item.id = title;
+    item.title = title;
+    item.source = source;
+    item.category = category;
+    return item;
+}
+
+const Instant fixedNow = utc(2024, 6, 4, 9, 15);
+
+// Sets exactly the three locale variables the composer reads; a null value unsets one.
+void setLocaleEnvironment(const char* lcAll, const char* lcMessages = nullptr,
+                          const char* lang = nullptr)
+{
+    const std::pair<const char*, const char*> values[] = {
+        {"LC_ALL", lcAll}, {"LC_MESSAGES", lcMessages}, {"LANG", lang}};
+    for (const auto& [name, value] : values) {
+        if (value)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+}
+
+} // namespace
+
+class BriefingTextTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Before ICU first reads the default time zone: calendar months and years are counted
+        // in it.
+        qputenv("TZ", "UTC");
+    }
+
+    void init() { setLocaleEnvironment("en_US.UTF-8"); }
+
+    void opening_data()
+    {
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("three")
+            << qsizetype(3)
+            << u"Here is your security briefing. 3 new stories since 2 hours ago."_qs;
+        QTest::newRow("one")
+            << qsizetype(1) << u"Here is your security briefing. 1 new story since 2 hours ago."_qs;
+        QTest::newRow("none")
+            << qsizetype(0)
+            << u"Here is your security briefing. 0 new stories since 2 hours ago."_qs;
+        QTest::newRow("many")
+            << qsizetype(1234)
+            << u"Here is your security briefing. 1234 new stories since 2 hours ago."_qs;
+    }
+    void opening()
+    {
+        QFETCH(qsizetype, count);
+        QFETCH(QString, expected);
+        const ManualClock clock(fixedNow);
+        QCOMPARE(briefingOpening(count, fixedNow - 2h - 30min, clock), expected);
+    }
+
+    void relativePhrase_data()
+    {
+        QTest::addColumn<Instant>("since");
+        QTest::addColumn<QString>("phrase");
+        QTest::newRow("same instant") << fixedNow << u"0 seconds ago"_qs;
+        QTest::newRow("half a second back") << fixedNow - 500ms << u"0 seconds ago"_qs;
+        QTest::newRow("a microsecond back") << fixedNow - 1us << u"0 seconds ago"_qs;
+        QTest::newRow("one second") << fixedNow - 1s << u"1 second ago"_qs;
+        QTest::newRow("59.9 seconds") << fixedNow - 59900ms << u"59 seconds ago"_qs;
+        QTest::newRow("one minute") << fixedNow - 60s << u"1 minute ago"_qs;
+        QTest::newRow("59 minutes") << fixedNow - 59min - 59s << u"59 minutes ago"_qs;
+        QTest::newRow("two and a half hours") << fixedNow - 150min << u"2 hours ago"_qs;
+        QTest::newRow("23 hours") << fixedNow - 23h - 59min << u"23 hours ago"_qs;
+        QTest::newRow("one day") << fixedNow - 24h << u"1 day ago"_qs;
+        QTest::newRow("six days") << fixedNow - days(6) - 23h << u"6 days ago"_qs;
+        QTest::newRow("one week") << fixedNow - days(7) << u"1 week ago"_qs;
+        QTest::newRow("four weeks") << fixedNow - days(29) << u"4 weeks ago"_qs;
+        // 2024-05-04 09:15 to 2024-06-04 09:15 is one calendar month (31 days).
+        QTest::newRow("one calendar month") << utc(2024, 5, 4, 9, 15) << u"1 month ago"_qs;
+        QTest::newRow("a minute short of a month") << utc(2024, 5, 4, 9, 16) << u"4 weeks ago"_qs;
+        QTest::newRow("eleven months") << utc(2023, 6, 5) << u"11 months ago"_qs;
+        QTest::newRow("one year") << utc(2023, 6, 4, 9, 15) << u"1 year ago"_qs;
+        QTest::newRow("three years") << utc(2021, 1, 1) << u"3 years ago"_qs;
+        QTest::newRow("future half second") << fixedNow + 500ms << u"in 0 seconds"_qs;
+        QTest::newRow("future hours") << fixedNow + 3h + 59min << u"in 3 hours"_qs;
+        QTest::newRow("future days") << fixedNow + days(2) << u"in 2 days"_qs;
+        QTest::newRow("future month") << utc(2024, 7, 4, 9, 15) << u"in 1 month"_qs;
+    }
+    void relativePhrase()
+    {
+        QFETCH(Instant, since);
+        QFETCH(QString, phrase);
+        const ManualClock clock(fixedNow);
+        QCOMPARE(briefingOpening(2, since, clock),
+                 u"Here is your security briefing. 2 new stories since "_qs + phrase + u'.');
+    }
+
+    void monthsAreCalendarMonths()
+    {
+        // January 31 plus one month is February 29 (2024), before March 1: one month.
+        const ManualClock clock(utc(2024, 3, 1));
+        QCOMPARE(briefingOpening(1, utc(2024, 1, 31), clock),
+                 u"Here is your security briefing. 1 new story since 1 month ago."_qs);
+        // February 1 to March 1, 2023: 28 days, one calendar month.
+        const ManualClock february(utc(2023, 3, 1));
+        QCOMPARE(briefingOpening(1, utc(2023, 2, 1), february),
+                 u"Here is your security briefing. 1 new story since 1 month ago."_qs);
+    }
+
+    void threeStories()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::malware, u"New loader spotted"_qs, u"BleepingComputer"_qs),
+            story(NewsCategory::cybersecurity, u"CVE-2024-3400 exploited"_qs,
+                  u"CISA News & Alerts"_qs),
+            story(NewsCategory::malware, u"Botnet returns?"_qs, u"The Hacker News"_qs),
+        };
+        QCOMPARE(composeBriefing(items, fixedNow - 2h, clock),
+                 u"Here is your security briefing. 3 new stories since 2 hours ago. "
+                 "In cyber security, 1 story. "
+                 "From CISA News and Alerts. C V E, 2024, 3400 exploited. "
+                 "In malware, 2 stories. "
+                 "From BleepingComputer. New loader spotted. "
+                 "From The Hacker News. Botnet returns. "
+                 "That is everything new since the last check."_qs);
+    }
+
+    void oneThreatIntelStory()
+    {
+        const ManualClock clock(fixedNow);
+        const QString text = composeBriefing(
+            {story(NewsCategory::threatIntel, u"Grid operators warned"_qs, u"Dragos"_qs)},
+            fixedNow - 45min, clock);
+        QCOMPARE(text, u"Here is your security briefing. 1 new story since 45 minutes ago. "
+                       "In threat intelligence, 1 story. "
+                       "From Dragos. Grid operators warned. "
+                       "That is everything new since the last check."_qs);
+        QVERIFY(!text.contains(u'\n'));
+    }
+
+    void allCategoriesInOrder()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::malware, u"M1"_qs, u"S"_qs),
+            story(NewsCategory::threatIntel, u"T1"_qs, u"S"_qs),
+            story(NewsCategory::cybersecurity, u"C1"_qs, u"S"_qs),
+            story(NewsCategory::threatIntel, u"T2"_qs, u"S"_qs),
+            story(NewsCategory::cybersecurity, u"C2"_qs, u"S"_qs),
+        };
+        QCOMPARE(composeBriefing(items, fixedNow - 2h, clock),
+                 u"Here is your security briefing. 5 new stories since 2 hours ago. "
+                 "In cyber security, 2 stories. From S. C1. From S. C2. "
+                 "In threat intelligence, 2 stories. From S. T1. From S. T2. "
+                 "In malware, 1 story. From S. M1. "
+                 "That is everything new since the last check."_qs);
+    }
+
+    void noStories()
+    {
+        const ManualClock clock(fixedNow);
+        QCOMPARE(composeBriefing({}, fixedNow - 2h, clock),
+                 u"Here is your security briefing. 0 new stories since 2 hours ago. "
+                 "That is everything new since the last check."_qs);
+    }
+
+    void emptyAfterCleaning()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::cybersecurity, u"..."_qs, u"\u2728"_qs),
+        };
+        QCOMPARE(composeBriefing(items, fixedNow - 2h, clock),
+                 u"Here is your security briefing. 1 new story since 2 hours ago. "
+                 "In cyber security, 1 story. From . . "
+                 "That is everything new since the last check."_qs);
+    }
+
+    void localeVariables_data()
+    {
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lcMessages");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QString>("phrase");
+        // A null QByteArray unsets the variable; an empty one sets it empty.
+        QTest::newRow("LC_ALL German") << QByteArray("de_DE.UTF-8") << QByteArray("fr_FR")
+                                       << QByteArray("fr_FR") << u"vor 2 Stunden"_qs;
+        QTest::newRow("modifier") << QByteArray("de_DE@euro") << QByteArray() << QByteArray()
+                                  << u"vor 2 Stunden"_qs;
+        QTest::newRow("codeset and modifier")
+            << QByteArray("de_AT.ISO-8859-15@euro") << QByteArray() << QByteArray()
+            << u"vor 2 Stunden"_qs;
+        QTest::newRow("empty LC_ALL, LC_MESSAGES French")
+            << QByteArray("") << QByteArray("fr_FR.UTF-8") << QByteArray("de_DE.UTF-8")
+            << u"il y a 2 heures"_qs;
+        QTest::newRow("LANG only")
+            << QByteArray() << QByteArray() << QByteArray("de_CH.utf8") << u"vor 2 Stunden"_qs;
+        QTest::newRow("C beats LANG") << QByteArray("C.UTF-8") << QByteArray()
+                                      << QByteArray("de_DE.UTF-8") << u"2 hours ago"_qs;
+        QTest::newRow("POSIX") << QByteArray("POSIX") << QByteArray() << QByteArray()
+                               << u"2 hours ago"_qs;
+        QTest::newRow("nothing set")
+            << QByteArray() << QByteArray() << QByteArray() << u"2 hours ago"_qs;
+        QTest::newRow("all empty")
+            << QByteArray("") << QByteArray("") << QByteArray("") << u"2 hours ago"_qs;
+        QTest::newRow("no ICU data") << QByteArray("xx_YY.UTF-8") << QByteArray()
+                                     << QByteArray("de_DE.UTF-8") << u"2 hours ago"_qs;
+        QTest::newRow("not a locale name")
+            << QByteArray("../de") << QByteArray() << QByteArray() << u"2 hours ago"_qs;
+    }
+    void localeVariables()
+    {
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lcMessages);
+        QFETCH(QByteArray, lang);
+        QFETCH(QString, phrase);
+        setLocaleEnvironment(lcAll.isNull() ? nullptr : lcAll.constData(),
+                             lcMessages.isNull() ? nullptr : lcMessages.constData(),
+                             lang.isNull() ? nullptr : lang.constData());
+        const ManualClock clock(fixedNow);
+        QCOMPARE(briefingOpening(3, fixedNow - 2h, clock),
+                 u"Here is your security briefing. 3 new stories since "_qs + phrase + u'.');
+    }
+
+    void germanChangesOnlyThePhrase()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::malware, u"Loader & stealer \u2014 analysis\u2026"_qs,
+                  u"Securelist"_qs),
+            story(NewsCategory::cybersecurity, u"$3.5B fine"_qs, u"The Record"_qs),
+        };
+        const Instant since = fixedNow - days(3) - 5h;
+        const QString english = composeBriefing(items, since, clock);
+        setLocaleEnvironment("de_DE.UTF-8");
+        const QString german = composeBriefing(items, since, clock);
+
+        QVERIFY(english.contains(u" since 3 days ago. "_qs));
+        QVERIFY(german.contains(u" since vor 3 Tagen. "_qs));
+        QCOMPARE(german, QString(english).replace(u"3 days ago"_qs, u"vor 3 Tagen"_qs));
+        QVERIFY(german.endsWith(
+            u"In cyber security, 1 story. From The Record. 3.5 billion dollars fine. "
+            "In malware, 1 story. From Securelist. Loader and stealer, analysis. "
+            "That is everything new since the last check."_qs));
+    }
+
+    void anyThread()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::malware, u"**Worm** spreads"_qs, u"Talos"_qs),
+            story(NewsCategory::threatIntel, u"APT report"_qs, u"Unit 42"_qs),
+        };
+        const QString expected = composeBriefing(items, fixedNow - 2h, clock);
+        QList<int> runs(64);
+        std::iota(runs.begin(), runs.end(), 0);
+        const QList<QString> texts = QtConcurrent::blockingMapped(
+            runs, [&](int) { return composeBriefing(items, fixedNow - 2h, clock); });
+        for (const QString& text : texts)
+            QCOMPARE(text, expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(BriefingTextTest)
+#include "tst_briefingtext.moc"
