@@ -48,7 +48,8 @@ const QHash<QString, QString> corpusAliases{
     {u"securelist-apt-reports"_qs, u"securelist"_qs},
 };
 
-QHash<QString, QByteArray> corpusDocuments() {
+QHash<QString, QByteArray> corpusDocuments()
+{
     QHash<QString, QByteArray> documents;
     const QString dir = test::corpusDir();
     if (dir.isEmpty())
@@ -67,7 +68,8 @@ QHash<QString, QByteArray> corpusDocuments() {
     return documents;
 }
 
-QByteArray generatedFeed(const FeedSource& source) {
+QByteArray generatedFeed(const FeedSource& source)
+{
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
                      "<title>" +
                      source.name.toHtmlEscaped().toUtf8() + "</title>";
@@ -86,7 +88,8 @@ QByteArray generatedFeed(const FeedSource& source) {
     return xml + "</channel></rss>";
 }
 
-qint64 threadCpuNanos() {
+qint64 threadCpuNanos()
+{
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
@@ -104,26 +107,30 @@ public:
         double mostCpuBetweenMs = 0; // most main-thread CPU time between any two ticks
     };
 
-    StallMeter() {
+    StallMeter()
+    {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1ms);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
     }
-    void start() {
+    void start()
+    {
         m_figures = {};
         m_clock.start();
         m_last = 0;
         m_lastCpu = threadCpuNanos();
         m_timer.start();
     }
-    Figures stop() {
+    Figures stop()
+    {
         m_timer.stop();
         tick();
         return m_figures;
     }
 
 private:
-    void tick() {
+    void tick()
+    {
         const qint64 now = m_clock.nsecsElapsed();
         const qint64 cpu = threadCpuNanos();
         const double gapMs = std::max(0.0, (now - m_last) / 1e6 - 1.0);
@@ -151,7 +158,8 @@ struct Measurement {
     GatherResult result;
 };
 
-Measurement measure(NewsService& service, const QList<FeedSource>& sources, StallMeter& meter) {
+Measurement measure(NewsService& service, const QList<FeedSource>& sources, StallMeter& meter)
+{
     Measurement m;
     QEventLoop loop;
     QFutureWatcher<GatherResult> watcher;
@@ -170,7 +178,8 @@ Measurement measure(NewsService& service, const QList<FeedSource>& sources, Stal
     return m;
 }
 
-StallMeter::Figures idleLateness(StallMeter& meter) {
+StallMeter::Figures idleLateness(StallMeter& meter)
+{
     meter.start();
     QEventLoop loop;
     QTimer::singleShot(300ms, &loop, &QEventLoop::quit);
@@ -181,7 +190,8 @@ StallMeter::Figures idleLateness(StallMeter& meter) {
 // Runs a server object in its own thread, so serving costs the main thread nothing.
 class ServerThread {
 public:
-    ~ServerThread() {
+    ~ServerThread()
+    {
         for (TestHttpServer* server : m_servers)
             QMetaObject::invokeMethod(
                 server, [server] { delete server; }, Qt::BlockingQueuedConnection);
@@ -190,7 +200,8 @@ public:
     }
     ServerThread() { m_thread.start(); }
 
-    TestHttpServer* add() {
+    TestHttpServer* add()
+    {
         auto* server = new TestHttpServer(10min);
         server->moveToThread(&m_thread);
         bool listening = false;
@@ -209,7 +220,8 @@ private:
     QList<TestHttpServer*> m_servers;
 };
 
-double median(QList<double> values) {
+double median(QList<double> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
@@ -224,7 +236,8 @@ struct Summary {
 };
 
 Summary runLayout(const char* title, NewsService& service, const QList<FeedSource>& sources,
-                  StallMeter& meter) {
+                  StallMeter& meter)
+{
     std::printf("\n%s\n", title);
     Summary summary;
     QList<double> walls;
@@ -255,7 +268,8 @@ Summary runLayout(const char* title, NewsService& service, const QList<FeedSourc
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
 
     // Nothing of the user's is touched, and every request goes straight to 127.0.0.1.

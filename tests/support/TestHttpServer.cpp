@@ -11,7 +11,8 @@ namespace {
 
 constexpr qsizetype maxRequestHead = 64 * 1024;
 
-QByteArray reasonPhrase(int status) {
+QByteArray reasonPhrase(int status)
+{
     switch (status) {
     case 200:
         return "OK";
@@ -36,7 +37,8 @@ QByteArray reasonPhrase(int status) {
     }
 }
 
-QByteArray responseHead(const TestHttpResponse& response) {
+QByteArray responseHead(const TestHttpResponse& response)
+{
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                       reasonPhrase(response.status) + "\r\n";
     for (const auto& [name, value] : response.headers)
@@ -49,21 +51,24 @@ QByteArray responseHead(const TestHttpResponse& response) {
 
 } // namespace
 
-TestHttpResponse TestHttpResponse::ok(QByteArray body, QByteArray contentType) {
+TestHttpResponse TestHttpResponse::ok(QByteArray body, QByteArray contentType)
+{
     TestHttpResponse response;
     response.headers.append({"Content-Type", std::move(contentType)});
     response.body = std::move(body);
     return response;
 }
 
-TestHttpResponse TestHttpResponse::redirect(int status, const QUrl& location) {
+TestHttpResponse TestHttpResponse::redirect(int status, const QUrl& location)
+{
     TestHttpResponse response;
     response.status = status;
     response.headers.append({"Location", location.toEncoded()});
     return response;
 }
 
-QByteArray TestHttpRequest::header(QByteArrayView name) const {
+QByteArray TestHttpRequest::header(QByteArrayView name) const
+{
     for (const auto& [key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
@@ -71,7 +76,8 @@ QByteArray TestHttpRequest::header(QByteArrayView name) const {
     return {};
 }
 
-bool TestHttpRequest::hasHeader(QByteArrayView name) const {
+bool TestHttpRequest::hasHeader(QByteArrayView name) const
+{
     for (const auto& header : headers) {
         if (header.first.compare(name, Qt::CaseInsensitive) == 0)
             return true;
@@ -82,13 +88,15 @@ bool TestHttpRequest::hasHeader(QByteArrayView name) const {
 TestHttpServer::TestHttpServer(std::chrono::milliseconds lifetime, QObject* parent)
     : QObject(parent)
     , m_lifetime(lifetime)
-    , m_server(new QTcpServer(this)) {
+    , m_server(new QTcpServer(this))
+{
     connect(m_server, &QTcpServer::newConnection, this, &TestHttpServer::accept);
 }
 
 TestHttpServer::~TestHttpServer() = default;
 
-bool TestHttpServer::listen() {
+bool TestHttpServer::listen()
+{
     if (!m_server->listen(QHostAddress::LocalHost, 0))
         return false;
     {
@@ -99,19 +107,22 @@ bool TestHttpServer::listen() {
     return true;
 }
 
-void TestHttpServer::close() {
+void TestHttpServer::close()
+{
     m_server->close();
     const auto sockets = m_server->findChildren<QTcpSocket*>();
     for (QTcpSocket* socket : sockets)
         socket->abort();
 }
 
-quint16 TestHttpServer::port() const {
+quint16 TestHttpServer::port() const
+{
     QMutexLocker lock(&m_mutex);
     return m_port;
 }
 
-QUrl TestHttpServer::url(const QString& path) const {
+QUrl TestHttpServer::url(const QString& path) const
+{
     QUrl url;
     url.setScheme(u"http"_qs);
     url.setHost(u"127.0.0.1"_qs);
@@ -120,17 +131,20 @@ QUrl TestHttpServer::url(const QString& path) const {
     return url;
 }
 
-void TestHttpServer::setResponse(const QString& path, TestHttpResponse response) {
+void TestHttpServer::setResponse(const QString& path, TestHttpResponse response)
+{
     QMutexLocker lock(&m_mutex);
     m_responses.insert(path, std::move(response));
 }
 
-QList<TestHttpRequest> TestHttpServer::requests() const {
+QList<TestHttpRequest> TestHttpServer::requests() const
+{
     QMutexLocker lock(&m_mutex);
     return m_requests;
 }
 
-quint16 TestHttpServer::closedPort() {
+quint16 TestHttpServer::closedPort()
+{
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))
         return 1;
@@ -139,14 +153,16 @@ quint16 TestHttpServer::closedPort() {
     return port;
 }
 
-void TestHttpServer::accept() {
+void TestHttpServer::accept()
+{
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
     }
 }
 
-void TestHttpServer::readRequest(QTcpSocket* socket) {
+void TestHttpServer::readRequest(QTcpSocket* socket)
+{
     if (socket->property("answered").toBool()) {
         socket->readAll(); // one request per connection; anything more is ignored
         return;
@@ -196,7 +212,8 @@ void TestHttpServer::readRequest(QTcpSocket* socket) {
         respond(socket, response);
 }
 
-void TestHttpServer::respond(QTcpSocket* socket, const TestHttpResponse& response) {
+void TestHttpServer::respond(QTcpSocket* socket, const TestHttpResponse& response)
+{
     socket->write(responseHead(response));
     if (response.stallAfterHeaders)
         return; // until the client gives up or the server's lifetime ends
@@ -213,7 +230,8 @@ void TestHttpServer::respond(QTcpSocket* socket, const TestHttpResponse& respons
 }
 
 void TestHttpServer::drip(QTcpSocket* socket, const TestHttpResponse& response, qint64 offset,
-                          qint64 end) {
+                          qint64 end)
+{
     const qint64 size = qMin(response.dripBytes, end - offset);
     socket->write(response.body.constData() + offset, size);
     offset += size;

@@ -7,7 +7,8 @@
 
 namespace vardelle {
 
-QString titleKey(const QString& title) {
+QString titleKey(const QString& title)
+{
     const QString lower = title.toLower();
     QString key;
     key.reserve(lower.size());
@@ -19,13 +20,15 @@ QString titleKey(const QString& title) {
     return key;
 }
 
-void sortNewestFirst(QList<NewsItem>& items) {
+void sortNewestFirst(QList<NewsItem>& items)
+{
     std::stable_sort(items.begin(), items.end(), [](const NewsItem& a, const NewsItem& b) {
         return a.published > b.published;
     });
 }
 
-QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst) {
+QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst)
+{
     QSet<QString> ids;
     QSet<QString> keys;
     QList<NewsItem> kept;
@@ -41,7 +44,8 @@ QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst) {
     return kept;
 }
 
-QList<NewsItem> keepWindow(const QList<NewsItem>& items, Instant since) {
+QList<NewsItem> keepWindow(const QList<NewsItem>& items, Instant since)
+{
     QList<NewsItem> kept;
     kept.reserve(items.size());
     std::copy_if(items.cbegin(), items.cend(), std::back_inserter(kept),
@@ -49,13 +53,15 @@ QList<NewsItem> keepWindow(const QList<NewsItem>& items, Instant since) {
     return kept;
 }
 
-QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since) {
+QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since)
+{
     sortNewestFirst(combined);
     // Both steps keep the order, so the result is still newest first.
     return keepWindow(removeDuplicates(combined), since);
 }
 
-QList<NewsItem> balance(const QList<NewsItem>& items, int limit) {
+QList<NewsItem> balance(const QList<NewsItem>& items, int limit)
+{
     if (limit < 1)
         return {};
 

@@ -24,12 +24,14 @@ namespace {
 // manager only rather than for the whole process.
 class EnvironmentProxyFactory final : public QNetworkProxyFactory {
 public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
+    {
         return systemProxyForQuery(query);
     }
 };
 
-bool succeeded(const QNetworkReply* reply) {
+bool succeeded(const QNetworkReply* reply)
+{
     if (reply->error() != QNetworkReply::NoError)
         return false;
     // Only HTTP answers carry a status; a file: mirror has none and succeeds when readable.
@@ -46,7 +48,8 @@ struct NewsService::Body {
     QList<QByteArray> pieces;
     qint64 size = 0;
 
-    void take(QNetworkReply* reply) {
+    void take(QNetworkReply* reply)
+    {
         if (reply->bytesAvailable() <= 0)
             return;
         pieces.append(reply->readAll());
@@ -70,13 +73,15 @@ NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits l
     , m_store(store)
     , m_clock(clock)
     , m_limits(limits)
-    , m_network(new QNetworkAccessManager(this)) {
+    , m_network(new QNetworkAccessManager(this))
+{
     // The manager has no disk cache unless one is set, and its default cookie jar lives in memory.
     m_network->setProxyFactory(new EnvironmentProxyFactory);
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
-NewsService::~NewsService() {
+NewsService::~NewsService()
+{
     // Parses and merges hold the clock and the store; let them end before those may go.
     const auto watchers = findChildren<QFutureWatcherBase*>();
     for (QFutureWatcherBase* watcher : watchers)
@@ -85,7 +90,8 @@ NewsService::~NewsService() {
         merge.waitForFinished();
 }
 
-NewsService& NewsService::shared() {
+NewsService& NewsService::shared()
+{
     // Never destroyed: it lives until the process ends, like the store it uses.
     static NewsService* const service = [] {
         auto* created = new NewsService(HeadlineStore::shared(), Clock::system());
@@ -96,7 +102,8 @@ NewsService& NewsService::shared() {
     return *service;
 }
 
-QUrl NewsService::addressOf(const FeedSource& source) {
+QUrl NewsService::addressOf(const FeedSource& source)
+{
     const QString mirror = qEnvironmentVariable(mirrorVariable);
     if (mirror.isEmpty())
         return source.url;
@@ -111,7 +118,8 @@ QUrl NewsService::addressOf(const FeedSource& source) {
 }
 
 QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Instant since,
-                                          int limit) {
+                                          int limit)
+{
     if (sources.isEmpty())
         return QtFuture::makeReadyFuture(GatherResult{{}, {}, since});
 
@@ -128,7 +136,8 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     return future;
 }
 
-void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index) {
+void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
+{
     if (index == 0)
         m_merges.removeIf([](const QFuture<void>& merge) { return merge.isFinished(); });
     fetch(run, run->sources[index]);
@@ -139,7 +148,8 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index) {
             this, [this, run, index] { start(run, index + 1); }, Qt::QueuedConnection);
 }
 
-void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source) {
+void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source)
+{
     QNetworkRequest request(addressOf(source));
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -171,7 +181,8 @@ void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& sourc
 }
 
 void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
-                             QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+                             QNetworkReply* reply, const std::shared_ptr<Body>& body)
+{
     reply->deleteLater();
     // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
     // a redirect from https to http.
@@ -200,7 +211,8 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
                           }));
 }
 
-void NewsService::feedDone(const std::shared_ptr<Run>& run) {
+void NewsService::feedDone(const std::shared_ptr<Run>& run)
+{
     if (--run->pending > 0)
         return;
 

@@ -15,23 +15,27 @@ namespace vardelle {
 
 HeadlineStore::HeadlineStore(QString filePath, const Clock& clock)
     : m_filePath(std::move(filePath))
-    , m_clock(clock) {
+    , m_clock(clock)
+{
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     load();
 }
 
-HeadlineStore& HeadlineStore::shared() {
+HeadlineStore& HeadlineStore::shared()
+{
     static HeadlineStore store(defaultFilePath(), Clock::system());
     return store;
 }
 
-QString HeadlineStore::defaultFilePath() {
+QString HeadlineStore::defaultFilePath()
+{
     // The generic data folder, so the place does not depend on the application's names.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            u"/Vardelle/state.json"_qs;
 }
 
-void HeadlineStore::load() {
+void HeadlineStore::load()
+{
     // Only the constructor calls this, before the store can be shared, so no lock is needed.
     if (!QFile::exists(m_filePath))
         return;
@@ -53,7 +57,8 @@ void HeadlineStore::load() {
     std::rename(from.constData(), to.constData());
 }
 
-void HeadlineStore::save() const {
+void HeadlineStore::save() const
+{
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly))
@@ -62,32 +67,38 @@ void HeadlineStore::save() const {
     file.commit(); // writes a temporary file, syncs it and renames it over the old one
 }
 
-std::optional<Instant> HeadlineStore::lastGather() const {
+std::optional<Instant> HeadlineStore::lastGather() const
+{
     QMutexLocker lock(&m_mutex);
     return m_state.lastGather;
 }
 
-std::optional<Instant> HeadlineStore::lastAnnouncement() const {
+std::optional<Instant> HeadlineStore::lastAnnouncement() const
+{
     QMutexLocker lock(&m_mutex);
     return m_state.lastAnnouncement;
 }
 
-QList<NewsItem> HeadlineStore::lastItems() const {
+QList<NewsItem> HeadlineStore::lastItems() const
+{
     QMutexLocker lock(&m_mutex);
     return m_state.lastItems;
 }
 
-QString HeadlineStore::lastBriefing() const {
+QString HeadlineStore::lastBriefing() const
+{
     QMutexLocker lock(&m_mutex);
     return m_state.lastBriefing;
 }
 
-StoredState HeadlineStore::state() const {
+StoredState HeadlineStore::state() const
+{
     QMutexLocker lock(&m_mutex);
     return m_state;
 }
 
-QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const {
+QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const
+{
     QMutexLocker lock(&m_mutex);
     const QSet<QString> seen(m_state.seenIDs.cbegin(), m_state.seenIDs.cend());
     QList<NewsItem> result;
@@ -99,7 +110,8 @@ QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const {
     return result;
 }
 
-void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced) {
+void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced)
+{
     QMutexLocker lock(&m_mutex);
     m_state.lastGather = m_clock.now();
     if (announced)
@@ -114,7 +126,8 @@ void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing
     save();
 }
 
-void HeadlineStore::forgetHistory() {
+void HeadlineStore::forgetHistory()
+{
     QMutexLocker lock(&m_mutex);
     m_state = StoredState{};
     save();

@@ -9,7 +9,8 @@ namespace vardelle {
 namespace {
 
 // Absent and null both mean "no date"; anything but a number in range spoils the document.
-bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<Instant>& out) {
+bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<Instant>& out)
+{
     const QJsonValue value = object.value(key);
     if (value.isUndefined() || value.isNull())
         return true;
@@ -21,7 +22,8 @@ bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<
 
 } // namespace
 
-QJsonObject toJson(const StoredState& state) {
+QJsonObject toJson(const StoredState& state)
+{
     QJsonArray seen;
     for (const QString& id : state.seenIDs)
         seen.append(id);
@@ -41,13 +43,15 @@ QJsonObject toJson(const StoredState& state) {
     return object;
 }
 
-QByteArray encodeStoredState(const StoredState& state) {
+QByteArray encodeStoredState(const StoredState& state)
+{
     // QJsonObject keeps its keys sorted, so every object, the items included, is written in key
     // order.
     return QJsonDocument(toJson(state)).toJson(QJsonDocument::Indented);
 }
 
-std::optional<StoredState> storedStateFromJson(const QJsonValue& value) {
+std::optional<StoredState> storedStateFromJson(const QJsonValue& value)
+{
     if (!value.isObject())
         return std::nullopt;
     const QJsonObject object = value.toObject();
@@ -84,7 +88,8 @@ std::optional<StoredState> storedStateFromJson(const QJsonValue& value) {
     return state;
 }
 
-std::optional<StoredState> decodeStoredState(const QByteArray& bytes) {
+std::optional<StoredState> decodeStoredState(const QByteArray& bytes)
+{
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())

@@ -10,7 +10,8 @@ namespace {
 
 const Instant since = test::utc(2024, 6, 4, 9, 0);
 
-NewsCategory categoryOf(QChar letter) {
+NewsCategory categoryOf(QChar letter)
+{
     switch (letter.unicode()) {
     case u't':
         return NewsCategory::threatIntel;
@@ -22,7 +23,8 @@ NewsCategory categoryOf(QChar letter) {
 }
 
 // "id;title;seconds after since;c|t|m"
-NewsItem story(const QString& spec) {
+NewsItem story(const QString& spec)
+{
     const QStringList f = spec.split(u';');
     return NewsItem{f[0],
                     f[1],
@@ -34,11 +36,13 @@ NewsItem story(const QString& spec) {
 }
 
 // "c1", "t2", ...: the first letter is the category, the whole text the id.
-NewsItem tagged(const QString& id) {
+NewsItem tagged(const QString& id)
+{
     return NewsItem{id, id, QString(), u"Feed"_qs, categoryOf(id.at(0)), since, QString()};
 }
 
-QStringList ids(const QList<NewsItem>& items) {
+QStringList ids(const QList<NewsItem>& items)
+{
     QStringList list;
     for (const NewsItem& item : items)
         list.append(item.id);
@@ -51,7 +55,8 @@ class GatherMergeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void titleKeys_data() {
+    void titleKeys_data()
+    {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("key");
         QTest::newRow("case and trailing mark") << u"Big Breach!"_qs << u"big breach"_qs;
@@ -61,13 +66,15 @@ private slots:
         QTest::newRow("other letters and spaces go") << u"Café\tdéjà\u00a0vu"_qs << u"cafdjvu"_qs;
         QTest::newRow("quotes") << u"\"Quoted\" 'title'"_qs << u"quoted title"_qs;
     }
-    void titleKeys() {
+    void titleKeys()
+    {
         QFETCH(QString, title);
         QFETCH(QString, key);
         QCOMPARE(titleKey(title), key);
     }
 
-    void merge_data() {
+    void merge_data()
+    {
         QTest::addColumn<QStringList>("stories");
         QTest::addColumn<QStringList>("expected");
 
@@ -94,7 +101,8 @@ private slots:
             << QStringList{u"after"_qs, u"at"_qs};
         QTest::newRow("nothing") << QStringList{} << QStringList{};
     }
-    void merge() {
+    void merge()
+    {
         QFETCH(QStringList, stories);
         QFETCH(QStringList, expected);
         QList<NewsItem> combined;
@@ -107,7 +115,8 @@ private slots:
             QCOMPARE(merged.first(), story(stories[1]));
     }
 
-    void balancing_data() {
+    void balancing_data()
+    {
         QTest::addColumn<QStringList>("input");
         QTest::addColumn<int>("limit");
         QTest::addColumn<QStringList>("expected");
@@ -129,7 +138,8 @@ private slots:
         QTest::newRow("negative limit") << threeEach << -3 << QStringList{};
         QTest::newRow("no items") << QStringList{} << 5 << QStringList{};
     }
-    void balancing() {
+    void balancing()
+    {
         QFETCH(QStringList, input);
         QFETCH(int, limit);
         QFETCH(QStringList, expected);

@@ -27,7 +27,8 @@ struct Story {
     Instant published;
 };
 
-QByteArray rss(const QList<Story>& stories, const QByteArray& padding = {}) {
+QByteArray rss(const QList<Story>& stories, const QByteArray& padding = {})
+{
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
                      "<title>Fixture</title>";
     for (const Story& story : stories) {
@@ -44,26 +45,30 @@ QByteArray rss(const QList<Story>& stories, const QByteArray& padding = {}) {
 }
 
 // A feed document of exactly `size` bytes, its two stories included.
-QByteArray rssOfSize(qint64 size, const QList<Story>& stories) {
+QByteArray rssOfSize(qint64 size, const QList<Story>& stories)
+{
     const qint64 bare = rss(stories, "x").size() - 1;
     return rss(stories, QByteArray(size - bare, 'x'));
 }
 
 const Instant base = utc(2024, 6, 4, 9, 0);
 
-QList<Story> twoStories(const QString& prefix) {
+QList<Story> twoStories(const QString& prefix)
+{
     return {{prefix + u"-1"_qs, u"First story from "_qs + prefix, base + 2h},
             {prefix + u"-2"_qs, u"Second story from "_qs + prefix, base + 1h}};
 }
 
-QStringList ids(const QList<NewsItem>& items) {
+QStringList ids(const QList<NewsItem>& items)
+{
     QStringList list;
     for (const NewsItem& item : items)
         list.append(item.id);
     return list;
 }
 
-std::optional<GatherResult> finish(QFuture<GatherResult> future) {
+std::optional<GatherResult> finish(QFuture<GatherResult> future)
+{
     if (!QTest::qWaitFor([&] { return future.isFinished(); }, 30000))
         return std::nullopt;
     if (future.isCanceled() || future.resultCount() == 0)
@@ -83,12 +88,14 @@ class NewsServiceTest : public QObject {
     int m_storeCount = 0;
 
     FeedSource source(const QString& id, const QString& path,
-                      NewsCategory category = NewsCategory::cybersecurity) const {
+                      NewsCategory category = NewsCategory::cybersecurity) const
+    {
         return FeedSource{id, u"Feed "_qs + id, m_server.url(path), category};
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_home.isValid());
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(u"data"_qs)));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u"config"_qs)));
@@ -102,14 +109,16 @@ private slots:
         m_server.setResponse(u"/feed.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"f"_qs))));
     }
 
-    void init() {
+    void init()
+    {
         m_store = std::make_unique<HeadlineStore>(
             m_home.filePath(u"store%1/state.json"_qs.arg(++m_storeCount)), m_clock);
     }
 
     void cleanup() { qunsetenv(NewsService::mirrorVariable); }
 
-    void fetchOutcomes_data() {
+    void fetchOutcomes_data()
+    {
         QTest::addColumn<TestHttpResponse>("response");
         QTest::addColumn<bool>("refused");
         QTest::addColumn<int>("idleMs");
@@ -176,7 +185,8 @@ private slots:
         row("one byte over the cap, length not announced")
             << unannounced << false << 5000 << 20000 << true << 0;
     }
-    void fetchOutcomes() {
+    void fetchOutcomes()
+    {
         QFETCH(TestHttpResponse, response);
         QFETCH(bool, refused);
         QFETCH(int, idleMs);
@@ -209,7 +219,8 @@ private slots:
         QCOMPARE(result->since, base);
     }
 
-    void requestsCarryOnlyTheUserAgent() {
+    void requestsCarryOnlyTheUserAgent()
+    {
         const qsizetype before = m_server.requests().size();
         NewsService service(*m_store, m_clock);
         QVERIFY(finish(service.gather({source(u"ua"_qs, u"/feed.xml"_qs)}, base, 10)));
@@ -226,7 +237,8 @@ private slots:
 
     // Several feeds at once: failures are named, duplicates across feeds merged, the window
     // kept, the result balanced; what was recorded as announced never comes back.
-    void wholeGather() {
+    void wholeGather()
+    {
         m_server.setResponse(
             u"/w/cyber.xml"_qs,
             TestHttpResponse::ok(rss({{u"c1"_qs, u"Cyber newest"_qs, base + 50min},
@@ -281,7 +293,8 @@ private slots:
         QCOMPARE(third->failedSources.size(), 2);
     }
 
-    void limitZeroStillDownloads() {
+    void limitZeroStillDownloads()
+    {
         const qsizetype before = m_server.requests().size();
         NewsService service(*m_store, m_clock);
         const auto result = finish(service.gather({source(u"z"_qs, u"/feed.xml"_qs)}, base, 0));
@@ -291,7 +304,8 @@ private slots:
         QCOMPARE(m_server.requests().size(), before + 1);
     }
 
-    void noSourcesAnswersAtOnce() {
+    void noSourcesAnswersAtOnce()
+    {
         const qsizetype before = m_server.requests().size();
         NewsService service(*m_store, m_clock);
         QFuture<GatherResult> future = service.gather({}, base + 5min, 10);
@@ -300,7 +314,8 @@ private slots:
         QCOMPARE(m_server.requests().size(), before);
     }
 
-    void mirrorAddresses_data() {
+    void mirrorAddresses_data()
+    {
         QTest::addColumn<QString>("mirror");
         QTest::addColumn<QString>("expected");
         QTest::newRow("unset") << QString() << u"https://www.cisa.gov/news.xml"_qs;
@@ -311,7 +326,8 @@ private slots:
         QTest::newRow("folder with slash")
             << u"file:///srv/feeds/"_qs << u"file:///srv/feeds/cisa-news.xml"_qs;
     }
-    void mirrorAddresses() {
+    void mirrorAddresses()
+    {
         QFETCH(QString, mirror);
         QFETCH(QString, expected);
         if (!mirror.isEmpty())
@@ -321,7 +337,8 @@ private slots:
         QCOMPARE(NewsService::addressOf(*news).toString(), expected);
     }
 
-    void gatherFromTheMirror() {
+    void gatherFromTheMirror()
+    {
         const QList<FeedSource> sources{*FeedSource::find(u"bleepingcomputer"),
                                         *FeedSource::find(u"cisa-ics"),
                                         *FeedSource::find(u"talos")};
@@ -340,7 +357,8 @@ private slots:
         QCOMPARE(result->items[1].source, u"CISA ICS Advisories"_qs);
     }
 
-    void gatherFromAnotherThread() {
+    void gatherFromAnotherThread()
+    {
         NewsService service(*m_store, m_clock);
         const FeedSource feed = source(u"t"_qs, u"/feed.xml"_qs);
         QFuture<GatherResult> future =
@@ -350,7 +368,8 @@ private slots:
         QCOMPARE(result->items.size(), 2);
     }
 
-    void destroyingTheServiceCancelsItsGathers() {
+    void destroyingTheServiceCancelsItsGathers()
+    {
         TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"s"_qs)));
         stall.stallAfterHeaders = true;
         m_server.setResponse(u"/forever.xml"_qs, stall);

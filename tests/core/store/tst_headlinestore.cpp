@@ -18,7 +18,8 @@ using test::utc;
 
 namespace {
 
-NewsItem item(const QString& id, NewsCategory category = NewsCategory::cybersecurity) {
+NewsItem item(const QString& id, NewsCategory category = NewsCategory::cybersecurity)
+{
     return NewsItem{id,
                     u"Title of "_qs + id,
                     u"https://example.org/"_qs + id,
@@ -28,19 +29,22 @@ NewsItem item(const QString& id, NewsCategory category = NewsCategory::cybersecu
                     u"Summary of "_qs + id};
 }
 
-QList<NewsItem> items(const QStringList& ids) {
+QList<NewsItem> items(const QStringList& ids)
+{
     QList<NewsItem> list;
     for (const QString& id : ids)
         list.append(item(id));
     return list;
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeFile(const QString& path, const QByteArray& bytes) {
+void writeFile(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
@@ -56,18 +60,21 @@ class HeadlineStoreTest : public QObject {
     test::ManualClock m_clock{utc(2024, 6, 4, 12, 0, 0, 250001)};
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_home.isValid());
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(u"data"_qs)));
     }
 
-    void init() {
+    void init()
+    {
         static int counter = 0;
         m_path = m_home.filePath(u"case%1/Vardelle/state.json"_qs.arg(++counter));
         m_clock.set(utc(2024, 6, 4, 12, 0, 0, 250001));
     }
 
-    void sharedStoreLivesInTheDataFolder() {
+    void sharedStoreLivesInTheDataFolder()
+    {
         const QString expected = m_home.filePath(u"data/Vardelle/state.json"_qs);
         QCOMPARE(HeadlineStore::defaultFilePath(), expected);
         QCOMPARE(HeadlineStore::shared().filePath(), expected);
@@ -75,7 +82,8 @@ private slots:
         QVERIFY(!QFile::exists(expected)); // nothing is written at creation
     }
 
-    void firstLaunchIsEmpty() {
+    void firstLaunchIsEmpty()
+    {
         HeadlineStore store(m_path, m_clock);
         QVERIFY(QFileInfo(m_path).absoluteDir().exists());
         QVERIFY(!QFile::exists(m_path));
@@ -87,7 +95,8 @@ private slots:
         QCOMPARE(store.unseen(input), input);
     }
 
-    void recordAnnouncedSurvivesRelaunch() {
+    void recordAnnouncedSurvivesRelaunch()
+    {
         const QList<NewsItem> recorded = items({u"x"_qs, u"y"_qs, u"z"_qs});
         const Instant now = m_clock.now();
         {
@@ -107,7 +116,8 @@ private slots:
         QVERIFY(reopened.unseen(recorded).isEmpty());
     }
 
-    void fileLayout() {
+    void fileLayout()
+    {
         HeadlineStore store(m_path, m_clock);
         store.record(items({u"x"_qs}), u"One story."_qs, true);
         const QByteArray bytes = readFile(m_path);
@@ -140,7 +150,8 @@ private slots:
         }
     }
 
-    void recordWithoutNews() {
+    void recordWithoutNews()
+    {
         HeadlineStore store(m_path, m_clock);
         store.record(items({u"x"_qs, u"y"_qs}), u"Two stories."_qs, true);
         const Instant announcedAt = m_clock.now();
@@ -158,7 +169,8 @@ private slots:
         QCOMPARE(saved.value(u"lastItems").toArray().size(), 0);
     }
 
-    void historyKeepsTheNewestTwoThousand() {
+    void historyKeepsTheNewestTwoThousand()
+    {
         HeadlineStore store(m_path, m_clock);
         QStringList first;
         for (int i = 0; i < 1999; ++i)
@@ -172,7 +184,8 @@ private slots:
         QCOMPARE(seen.mid(1995), (QStringList{u"n1"_qs, u"n2"_qs, u"n3"_qs, u"n4"_qs, u"n5"_qs}));
     }
 
-    void unreadableFileStartsFreshAndIsKept_data() {
+    void unreadableFileStartsFreshAndIsKept_data()
+    {
         QTest::addColumn<QByteArray>("content");
         const QByteArray goodItem =
             QJsonDocument(toJson(item(u"a"_qs))).toJson(QJsonDocument::Compact);
@@ -194,7 +207,8 @@ private slots:
         QTest::newRow("older format without briefing")
             << QByteArray(R"({"seenIDs": ["a"], "lastItems": []})");
     }
-    void unreadableFileStartsFreshAndIsKept() {
+    void unreadableFileStartsFreshAndIsKept()
+    {
         QFETCH(QByteArray, content);
         QDir().mkpath(QFileInfo(m_path).absolutePath());
         writeFile(m_path, content);
@@ -209,7 +223,8 @@ private slots:
         QCOMPARE(readFile(m_path + u".corrupt"_qs), content);
     }
 
-    void readableLayouts_data() {
+    void readableLayouts_data()
+    {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("hasDates");
         QTest::newRow("no dates")
@@ -223,7 +238,8 @@ private slots:
                           R"( "seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})")
             << true;
     }
-    void readableLayouts() {
+    void readableLayouts()
+    {
         QFETCH(QByteArray, content);
         QFETCH(bool, hasDates);
         QDir().mkpath(QFileInfo(m_path).absolutePath());
@@ -240,7 +256,8 @@ private slots:
         QVERIFY(!QFile::exists(m_path + u".corrupt"_qs));
     }
 
-    void forgetHistoryLeavesAnEmptyFile() {
+    void forgetHistoryLeavesAnEmptyFile()
+    {
         {
             HeadlineStore store(m_path, m_clock);
             store.record(items({u"x"_qs}), u"One."_qs, true);
@@ -252,7 +269,8 @@ private slots:
         QCOMPARE(HeadlineStore(m_path, m_clock).state(), StoredState{});
     }
 
-    void failedWritesAreIgnored() {
+    void failedWritesAreIgnored()
+    {
         // The folder cannot be created because a plain file stands where it should be.
         const QString blocker = m_home.filePath(u"blocker"_qs);
         writeFile(blocker, "not a folder");
@@ -265,7 +283,8 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
-    void concurrentUseLosesNothingAndNeverShowsHalfAFile() {
+    void concurrentUseLosesNothingAndNeverShowsHalfAFile()
+    {
         HeadlineStore store(m_path, m_clock);
         store.record(items({u"seed"_qs}), QString(), true);
 
