@@ -35,10 +35,14 @@ QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst)
     kept.reserve(newestFirst.size());
     for (const NewsItem& item : newestFirst) {
         QString key = titleKey(item.title);
-        if (ids.contains(item.id) || keys.contains(key))
+        // A title written wholly in other scripts or symbols leaves no letter or digit in its
+        // key; such keys would make unrelated stories look alike, so only the id counts then.
+        const bool keyed = std::any_of(key.cbegin(), key.cend(), [](QChar c) { return c != u' '; });
+        if (ids.contains(item.id) || (keyed && keys.contains(key)))
             continue;
         ids.insert(item.id);
-        keys.insert(std::move(key));
+        if (keyed)
+            keys.insert(std::move(key));
         kept.append(item);
     }
     return kept;

@@ -19,7 +19,8 @@ QString titleKey(const QString& title);
 void sortNewestFirst(QList<NewsItem>& items);
 
 // Walks a newest-first list and keeps an item only if no kept item has its id or its title key,
-// so of several copies of one story the newest survives.
+// so of several copies of one story the newest survives. A title key without any letter or digit
+// is not compared (it says nothing about the story).
 QList<NewsItem> removeDuplicates(const QList<NewsItem>& newestFirst);
 
 // The items published at or after `since`, in their given order.

@@ -99,6 +99,10 @@ private slots:
         QTest::newRow("window edge: at since stays, a second before goes")
             << QStringList{u"at;At;0;c"_qs, u"before;Before;-1;c"_qs, u"after;After;1;c"_qs}
             << QStringList{u"after"_qs, u"at"_qs};
+        QTest::newRow("titles with no ASCII letter or digit compare by id only")
+            << QStringList{u"ru1;Новая уязвимость;5;c"_qs, u"ru2;Атака банка;6;c"_qs,
+                           u"sym;⚠️ !!;7;m"_qs, u"ru1;Другой заголовок;1;t"_qs}
+            << QStringList{u"sym"_qs, u"ru2"_qs, u"ru1"_qs};
         QTest::newRow("nothing") << QStringList{} << QStringList{};
     }
     void merge()
