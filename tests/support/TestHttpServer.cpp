@@ -64,6 +64,9 @@ TestHttpResponse TestHttpResponse::redirect(int status, const QUrl& location)
     TestHttpResponse response;
     response.status = status;
     response.headers.append({"Location", location.toEncoded()});
+    response.headers.append({QByteArray("Content-Type"), QByteArray("text/html")});
+    response.body =
+        "<html><body>Moved to <a href=\"" + location.toEncoded() + "\">here</a>.</body></html>";
     return response;
 }
 

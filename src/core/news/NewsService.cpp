@@ -20,8 +20,8 @@ namespace vardelle {
 
 namespace {
 
-// Proxy settings from the environment (http_proxy, https_proxy, no_proxy), for this service's
-// manager only rather than for the whole process.
+// The system's proxy settings (http_proxy, https_proxy, no_proxy and the like), for this
+// service's manager only rather than for the whole process.
 class EnvironmentProxyFactory final : public QNetworkProxyFactory {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
@@ -77,6 +77,7 @@ NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits l
 {
     // The manager has no disk cache unless one is set, and its default cookie jar lives in memory.
     m_network->setProxyFactory(new EnvironmentProxyFactory);
+    // Redirects are followed, except from https to http.
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
@@ -152,8 +153,6 @@ void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& sourc
 {
     QNetworkRequest request(addressOf(source));
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
     // Restarted whenever data arrives, so it fires only after a stretch of silence.
     request.setTransferTimeout(int(m_limits.idleTimeout.count()));
 
