@@ -269,6 +269,19 @@ private slots:
         QCOMPARE(HeadlineStore(m_path, m_clock).state(), StoredState{});
     }
 
+    void folderInTheFilesPlaceIsMovedAside()
+    {
+        // Cannot be read as a file; moved aside, it no longer keeps every save from landing.
+        QVERIFY(QDir().mkpath(m_path));
+        writeFile(m_path + u"/inside"_qs, "kept");
+
+        HeadlineStore store(m_path, m_clock);
+        QCOMPARE(store.state(), StoredState{});
+        QCOMPARE(readFile(m_path + u".corrupt/inside"_qs), QByteArray("kept"));
+        store.record(items({u"x"_qs}), u"One."_qs, true);
+        QCOMPARE(HeadlineStore(m_path, m_clock).lastBriefing(), u"One."_qs);
+    }
+
     void failedWritesAreIgnored()
     {
         // The folder cannot be created because a plain file stands where it should be.
