@@ -12,4 +12,9 @@ QString corpusDir();
 // A fixture from tests/data, read whole; fails the calling test when it is missing.
 QByteArray readTestData(const QString& relativePath);
 
+// The whole file, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+// Writes `bytes` as the whole file, making its folder; fails the calling test when it cannot.
+void writeFile(const QString& path, const QByteArray& bytes);
+
 } // namespace vardelle::test

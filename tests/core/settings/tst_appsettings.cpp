@@ -1,5 +1,6 @@
 #include "settings/AppSettings.h"
 
+#include "support/TestData.h"
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -7,6 +8,7 @@
 #include <QJsonObject>
 #include <QMetaProperty>
 #include <QSignalSpy>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,19 +20,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using test::readFile;
+using test::writeFile;
 
 QStringList sorted(QStringList list)
 {
@@ -81,7 +72,7 @@ private:
 
     QString path() const { return m_dir->filePath(u"Vardelle/preferences.json"_qs); }
     std::unique_ptr<AppSettings> make() const { return std::make_unique<AppSettings>(path()); }
-    QJsonObject stored() const { return QJsonDocument::fromJson(readAll(path())).object(); }
+    QJsonObject stored() const { return QJsonDocument::fromJson(readFile(path())).object(); }
     // A preference file with the given JSON values, as text, under their keys.
     void store(const QList<std::pair<QString, QByteArray>>& values) const
     {
@@ -93,7 +84,7 @@ private:
                 json += ",";
             json += "\"" + key.toUtf8() + "\": " + value;
         }
-        writeAll(path(), json + "}");
+        writeFile(path(), json + "}");
     }
 
 private slots:
@@ -193,11 +184,11 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(QVariant, expected);
         store({{key, json}});
-        const QByteArray before = readAll(path());
+        const QByteArray before = readFile(path());
 
         const auto settings = make();
         QCOMPARE(settings->property(key.toLatin1().constData()), expected);
-        QCOMPARE(readAll(path()), before); // reading writes nothing
+        QCOMPARE(readFile(path()), before); // reading writes nothing
     }
 
     void categorySelection_data()
@@ -304,7 +295,7 @@ private slots:
                  QJsonValue(QJsonArray{u"cisa-ics"_qs, u"no-such-feed"_qs, u"talos"_qs}));
         QCOMPARE(json.value(u"isFirstRun"), QJsonValue(true)); // the negation of the property
         QVERIFY(
-            QString::fromUtf8(readAll(path()))
+            QString::fromUtf8(readFile(path()))
                 .contains(QRegularExpression(u"\"maxHeadlines\": 40\\s*[,}]"_s))); // no fraction
         // Only what was assigned is stored.
         QVERIFY(!json.contains(u"lookbackHours"));
@@ -456,20 +447,20 @@ private slots:
     void unreadableFileGivesDefaultsAndIsKept()
     {
         const QByteArray garbage = "{\"maxHeadlines\": 20,"_ba;
-        writeAll(path(), garbage);
+        writeFile(path(), garbage);
         const auto settings = make();
         QCOMPARE(settings->maxHeadlines(), 12);
         QVERIFY(settings->isFirstRun());
-        QCOMPARE(readAll(path()), garbage);
+        QCOMPARE(readFile(path()), garbage);
 
         settings->setQuietMinutes(60);
-        QCOMPARE(readAll(path() + u".corrupt"_qs), garbage);
+        QCOMPARE(readFile(path() + u".corrupt"_qs), garbage);
         QCOMPARE(stored(), (QJsonObject{{u"quietMinutes"_qs, 60}}));
     }
 
     void unwritableFolderIsAbsorbed()
     {
-        writeAll(m_dir->filePath(u"Vardelle"_qs), "a file where the folder should be"_ba);
+        writeFile(m_dir->filePath(u"Vardelle"_qs), "a file where the folder should be"_ba);
         const auto settings = make();
         QSignalSpy spy(settings.get(), &AppSettings::bubbleHiddenChanged);
         settings->setBubbleHidden(true);

@@ -1,9 +1,11 @@
 #include "settings/PreferenceFile.h"
 
+#include "support/TestData.h"
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,23 +19,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using test::readFile;
+using test::writeFile;
 
 QJsonObject readObject(const QString& path)
 {
-    return QJsonDocument::fromJson(readAll(path)).object();
+    return QJsonDocument::fromJson(readFile(path)).object();
 }
 
 // Lowers the size limit for files this process writes, so that a save fails part-way even for
@@ -141,7 +132,7 @@ private slots:
         QFETCH(QVariant, boolean);
         QFETCH(QVariant, string);
         QFETCH(QVariant, array);
-        writeAll(path(), json.isEmpty() ? "{}"_ba : "{\"k\": " + json + "}");
+        writeFile(path(), json.isEmpty() ? "{}"_ba : "{\"k\": " + json + "}");
 
         const PreferenceFile file(path());
         QCOMPARE(file.contains(u"k"), !json.isEmpty());
@@ -175,7 +166,7 @@ private slots:
         // A key written by someone else before this object read the file survives its writes.
         QJsonObject object = readObject(path());
         object.insert(u"foreign"_qs, u"kept"_qs);
-        writeAll(path(), QJsonDocument(object).toJson());
+        writeFile(path(), QJsonDocument(object).toJson());
 
         PreferenceFile file(path());
         QVERIFY(file.setNumberPair(u"x", 10.5, u"y", -3));
@@ -203,31 +194,31 @@ private slots:
     void unreadableFileIsKeptAside()
     {
         QFETCH(QByteArray, content);
-        writeAll(path(), content);
-        writeAll(path() + u".corrupt"_qs, "an older copy"_ba);
+        writeFile(path(), content);
+        writeFile(path() + u".corrupt"_qs, "an older copy"_ba);
 
         PreferenceFile file(path());
         QVERIFY(!file.contains(u"maxHeadlines"));
-        QCOMPARE(readAll(path()), content); // reading changes nothing
+        QCOMPARE(readFile(path()), content); // reading changes nothing
 
         QVERIFY(file.setInteger(u"maxHeadlines", 20));
-        QCOMPARE(readAll(file.corruptPath()), content);
+        QCOMPARE(readFile(file.corruptPath()), content);
         QCOMPARE(readObject(path()), (QJsonObject{{u"maxHeadlines"_qs, 20}}));
 
         // Only the file that was there at the start is moved aside.
         QVERIFY(file.setInteger(u"quietMinutes", 5));
-        QCOMPARE(readAll(file.corruptPath()), content);
+        QCOMPARE(readFile(file.corruptPath()), content);
         QCOMPARE(readObject(path()).size(), 2);
     }
 
     void keepingAsideFailsWritesNothing()
     {
-        writeAll(path(), "garbage"_ba);
-        writeAll(path() + u".corrupt/blocker"_qs, "x"_ba); // a non-empty folder in the way
+        writeFile(path(), "garbage"_ba);
+        writeFile(path() + u".corrupt/blocker"_qs, "x"_ba); // a non-empty folder in the way
 
         PreferenceFile file(path());
         QVERIFY(!file.setInteger(u"maxHeadlines", 20));
-        QCOMPARE(readAll(path()), "garbage"_ba);
+        QCOMPARE(readFile(path()), "garbage"_ba);
     }
 
     void failedWriteReportsFailure_data()
@@ -243,11 +234,11 @@ private slots:
         QFETCH(QString, where);
         QFETCH(bool, readOnlyFolder);
         const QString target = where.isEmpty() ? QString() : m_dir->filePath(where);
-        writeAll(m_dir->filePath(u"file"_qs), "a file, not a folder"_ba);
+        writeFile(m_dir->filePath(u"file"_qs), "a file, not a folder"_ba);
         if (readOnlyFolder) {
             if (geteuid() == 0)
                 QSKIP("permissions do not stop root");
-            writeAll(target, "{\"maxHeadlines\": 3}"_ba);
+            writeFile(target, "{\"maxHeadlines\": 3}"_ba);
             QVERIFY(QFile::setPermissions(QFileInfo(target).absolutePath(),
                                           QFile::ReadOwner | QFile::ExeOwner));
         }
@@ -257,7 +248,7 @@ private slots:
         QVERIFY(!file.setNumberPair(u"x", 1, u"y", 2));
         QCOMPARE(file.integer(u"maxHeadlines"), 20); // kept in memory all the same
         if (readOnlyFolder) {
-            QCOMPARE(readAll(target), "{\"maxHeadlines\": 3}"_ba);
+            QCOMPARE(readFile(target), "{\"maxHeadlines\": 3}"_ba);
             QFile::setPermissions(QFileInfo(target).absolutePath(),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
@@ -266,7 +257,7 @@ private slots:
     void writeCutShortKeepsPreviousFile()
     {
         const QByteArray previous = "{\"voiceIdentifier\": \"before\"}"_ba;
-        writeAll(path(), previous);
+        writeFile(path(), previous);
         PreferenceFile file(path());
         {
             FileSizeLimit limit(64);
@@ -274,7 +265,7 @@ private slots:
                 QSKIP("cannot lower the file size limit");
             QVERIFY(!file.setString(u"voiceIdentifier", QString(4096, u'v')));
         }
-        QCOMPARE(readAll(path()), previous);
+        QCOMPARE(readFile(path()), previous);
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files),
                  QStringList{u"preferences.json"_qs});
 
