@@ -1,6 +1,7 @@
 #include "store/HeadlineStore.h"
 
 #include "support/ManualClock.h"
+#include "support/TestData.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -14,7 +15,9 @@
 #include <atomic>
 
 using namespace vardelle;
+using test::readFile;
 using test::utc;
+using test::writeFile;
 
 namespace {
 
@@ -35,19 +38,6 @@ QList<NewsItem> items(const QStringList& ids)
     for (const QString& id : ids)
         list.append(item(id));
     return list;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 } // namespace
@@ -210,7 +200,6 @@ private slots:
     void unreadableFileStartsFreshAndIsKept()
     {
         QFETCH(QByteArray, content);
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
         writeFile(m_path, content);
 
         HeadlineStore store(m_path, m_clock);
@@ -242,7 +231,6 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, hasDates);
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
         writeFile(m_path, content);
 
         HeadlineStore store(m_path, m_clock);
