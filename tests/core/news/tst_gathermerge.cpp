@@ -23,9 +23,9 @@ NewsCategory categoryOf(QChar letter)
 }
 
 // "id;title;seconds after since;c|t|m"
-NewsItem story(const QString& spec)
+NewsItem story(const QString& line)
 {
-    const QStringList f = spec.split(u';');
+    const QStringList f = line.split(u';');
     return NewsItem{f[0],
                     f[1],
                     QString(),
@@ -110,8 +110,8 @@ private slots:
         QFETCH(QStringList, stories);
         QFETCH(QStringList, expected);
         QList<NewsItem> combined;
-        for (const QString& spec : stories)
-            combined.append(story(spec));
+        for (const QString& line : stories)
+            combined.append(story(line));
         const QList<NewsItem> merged = mergeGathered(combined, since);
         QCOMPARE(ids(merged), expected);
         // Where one of two copies survives, it is the whole newer one, category included.
