@@ -1,0 +1,333 @@
+#include "linux/SpeechDispatcherEngine.h"
+#include "linux/SpeechDispatcherVoices.h"
+#include "speech/Speaker.h"
+
+#include "support/TestData.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <sys/prctl.h>
+
+using namespace vardelle;
+using Id = SpeechEngine::UtteranceId;
+
+namespace {
+
+// Long enough that a stop always reaches the server while it is still being spoken.
+QString longText()
+{
+    QString text;
+    for (int i = 1; i <= 300; ++i)
+        text += QStringLiteral("This is sentence number %1 of a rather long briefing. ").arg(i);
+    return text;
+}
+
+QList<Id> ids(const QSignalSpy& spy)
+{
+    QList<Id> result;
+    for (const QList<QVariant>& arguments : spy)
+        result.append(arguments.at(0).value<Id>());
+    return result;
+}
+
+constexpr int serverTimeoutMs = 60000;
+
+} // namespace
+
+// Every test that needs the server starts it (once) through this; skips without the program.
+#define REQUIRE_SPEECH_DISPATCHER()                                                                \
+    do {                                                                                           \
+        if (QStandardPaths::findExecutable(QStringLiteral("speech-dispatcher")).isEmpty())         \
+            QSKIP("speech-dispatcher is not installed");                                           \
+        startServer();                                                                             \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+class SpeechDispatcherTest : public QObject {
+    Q_OBJECT
+
+private:
+    // A speech-dispatcher of this test alone: its own runtime, configuration and home folders,
+    // audio to libao's null driver, and a socket in the temporary folder. It dies with the test.
+    QTemporaryDir m_root;
+    QProcess m_server;
+
+    QString socketPath() const { return m_root.filePath(QStringLiteral("speechd.sock")); }
+    SpeechDispatcherAddress address() const { return {socketPath(), false}; }
+
+    void startServer()
+    {
+        if (m_server.state() == QProcess::Running && QFileInfo::exists(socketPath()))
+            return;
+        QVERIFY(m_root.isValid());
+        const QString runtime = m_root.filePath(QStringLiteral("runtime"));
+        const QString config = m_root.filePath(QStringLiteral("config"));
+        const QString home = m_root.filePath(QStringLiteral("home"));
+        const QString logs = m_root.filePath(QStringLiteral("logs"));
+        for (const QString& folder : {runtime, home, logs})
+            QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner));
+        test::writeFile(config + QStringLiteral("/speech-dispatcher/speechd.conf"),
+                        "AudioOutputMethod \"libao\"\nAddModule \"espeak-ng\" \"sd_espeak-ng\" "
+                        "\"espeak-ng.conf\"\nDefaultModule espeak-ng\n");
+        test::writeFile(home + QStringLiteral("/.libao"), "default_driver=null\n");
+
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"),
+                           qEnvironmentVariable("PATH", QStringLiteral("/usr/bin:/bin")));
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        m_server.setProcessEnvironment(environment);
+        m_server.setProcessChannelMode(QProcess::MergedChannels);
+        m_server.setStandardOutputFile(m_root.filePath(QStringLiteral("server.out")));
+        // Should the test die, the server follows it; and it leaves by itself once idle.
+        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_server.start(QStringLiteral("speech-dispatcher"),
+                       {QStringLiteral("--run-single"), QStringLiteral("--timeout"),
+                        QStringLiteral("120"), QStringLiteral("--log-level"), QStringLiteral("1"),
+                        QStringLiteral("--log-dir"), logs, QStringLiteral("--pid-file"),
+                        m_root.filePath(QStringLiteral("speechd.pid")),
+                        QStringLiteral("--communication-method"), QStringLiteral("unix_socket"),
+                        QStringLiteral("--socket-path"), socketPath()});
+        QVERIFY2(m_server.waitForStarted(), qPrintable(m_server.errorString()));
+        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(socketPath()) ||
+                                      m_server.state() != QProcess::Running,
+                                  "speech-dispatcher made no socket", serverTimeoutMs);
+        QVERIFY2(m_server.state() == QProcess::Running,
+                 test::readFile(m_root.filePath(QStringLiteral("server.out"))).constData());
+    }
+
+private slots:
+    void cleanupTestCase()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.terminate();
+        if (!m_server.waitForFinished(30000)) {
+            m_server.kill();
+            m_server.waitForFinished();
+        }
+    }
+
+    void rateOnTheServerScale_data()
+    {
+        QTest::addColumn<float>("rate");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("normal") << 0.5f << 0;
+        QTest::newRow("slowest") << 0.0f << -100;
+        QTest::newRow("fastest") << 1.0f << 100;
+        QTest::newRow("slowest setting") << 0.35f << -30;
+        QTest::newRow("default setting") << 0.525f << 5;
+        QTest::newRow("fastest setting") << 0.70f << 40;
+        QTest::newRow("above the scale") << 3.0f << 100;
+        QTest::newRow("below the scale") << -1.0f << -100;
+        QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << 0;
+    }
+    void rateOnTheServerScale()
+    {
+        QFETCH(float, rate);
+        QFETCH(int, expected);
+        QCOMPARE(SpeechDispatcherEngine::dispatcherRate(rate), expected);
+    }
+
+    void voiceDescription_data()
+    {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QString>("identifier");
+        QTest::addColumn<QString>("displayName");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("quality");
+        const int standard = int(SpeechVoiceQuality::Default);
+        const int enhanced = int(SpeechVoiceQuality::Enhanced);
+        const int premium = int(SpeechVoiceQuality::Premium);
+        QTest::newRow("espeak-ng base voice") << "espeak-ng"
+                                              << "English (America)"
+                                              << "en-us"
+                                              << "none"
+                                              << "espeak-ng/English (America)"
+                                              << "English (America)"
+                                              << "en-US" << standard;
+        QTest::newRow("espeak-ng variant") << "espeak-ng"
+                                           << "English (Great Britain)+Adam"
+                                           << "en"
+                                           << "Adam"
+                                           << "espeak-ng/English (Great Britain)+Adam"
+                                           << "English (Great Britain), Adam"
+                                           << "en" << standard;
+        QTest::newRow("numeric region, private use kept lower case")
+            << "espeak-ng"
+            << "English (Received Pronunciation)"
+            << "en-gb-x-rp"
+            << "none"
+            << "espeak-ng/English (Received Pronunciation)"
+            << "English (Received Pronunciation)"
+            << "en-GB-x-rp" << standard;
+        QTest::newRow("caribbean") << "espeak-ng"
+                                   << "English (Caribbean)"
+                                   << "en-029"
+                                   << "none"
+                                   << "espeak-ng/English (Caribbean)"
+                                   << "English (Caribbean)"
+                                   << "en-029" << standard;
+        QTest::newRow("script and underscore") << "espeak-ng"
+                                               << "Serbian"
+                                               << "sr_latn_rs"
+                                               << "none"
+                                               << "espeak-ng/Serbian"
+                                               << "Serbian"
+                                               << "sr-Latn-RS" << standard;
+        QTest::newRow("neural module") << "piper"
+                                       << "en_US-amy-medium"
+                                       << "en-US"
+                                       << "none"
+                                       << "piper/en_US-amy-medium"
+                                       << "en_US-amy-medium"
+                                       << "en-US" << premium;
+        QTest::newRow("diphone voices") << "espeak-ng-mbrola"
+                                        << "en1"
+                                        << "en-GB"
+                                        << "none"
+                                        << "espeak-ng-mbrola/en1"
+                                        << "en1"
+                                        << "en-GB" << enhanced;
+        QTest::newRow("variant that is the whole name") << "flite"
+                                                        << "kal"
+                                                        << "en"
+                                                        << "kal"
+                                                        << "flite/kal"
+                                                        << "kal"
+                                                        << "en" << standard;
+    }
+    void voiceDescription()
+    {
+        QFETCH(QString, module);
+        QFETCH(QString, name);
+        QFETCH(QString, language);
+        QFETCH(QString, variant);
+        QFETCH(QString, identifier);
+        QFETCH(QString, displayName);
+        QFETCH(QString, tag);
+        QFETCH(int, quality);
+        const SpeechVoice voice = dispatcherVoice(module, name, language, variant);
+        QCOMPARE(voice.identifier, identifier);
+        QCOMPARE(voice.name, displayName);
+        QCOMPARE(voice.language, tag);
+        QCOMPARE(int(voice.quality), quality);
+    }
+
+    void unreachableServerEndsSpeechAtOnce()
+    {
+        QTemporaryDir nowhere;
+        SpeechDispatcherEngine engine({nowhere.filePath(QStringLiteral("no.sock")), false});
+        QSignalSpy finished(&engine, &SpeechEngine::finished);
+        QSignalSpy cancelled(&engine, &SpeechEngine::cancelled);
+        QSignalSpy unavailable(&engine, &SpeechEngine::unavailable);
+        const Id id = engine.speak(QStringLiteral("Nobody hears this."), {}, 0.5f);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, serverTimeoutMs);
+        QCOMPARE(ids(finished), QList<Id>{id});
+        QVERIFY(cancelled.isEmpty());
+        QCOMPARE(unavailable.size(), 1);
+        QVERIFY(unavailable.first().at(0).toString().contains(u"speech-dispatcher"));
+
+        engine.loadVoices();
+        QTRY_VERIFY_WITH_TIMEOUT(engine.voicesLoaded(), serverTimeoutMs);
+        QVERIFY(engine.voices().isEmpty());
+    }
+
+    void speechEnds()
+    {
+        REQUIRE_SPEECH_DISPATCHER();
+        SpeechDispatcherEngine engine(address());
+        QSignalSpy finished(&engine, &SpeechEngine::finished);
+        QSignalSpy cancelled(&engine, &SpeechEngine::cancelled);
+        QSignalSpy unavailable(&engine, &SpeechEngine::unavailable);
+        const Id id = engine.speak(QStringLiteral("Two new stories."), {}, 0.525f);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, serverTimeoutMs);
+        QCOMPARE(ids(finished), QList<Id>{id});
+        QVERIFY(cancelled.isEmpty());
+        QVERIFY(unavailable.isEmpty());
+    }
+
+    void stopCancelsSpeech()
+    {
+        REQUIRE_SPEECH_DISPATCHER();
+        SpeechDispatcherEngine engine(address());
+        QSignalSpy finished(&engine, &SpeechEngine::finished);
+        QSignalSpy cancelled(&engine, &SpeechEngine::cancelled);
+        const Id id = engine.speak(longText(), {}, 0.35f);
+        engine.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(cancelled.size(), 1, serverTimeoutMs);
+        QCOMPARE(ids(cancelled), QList<Id>{id});
+        QVERIFY(finished.isEmpty());
+    }
+
+    // The speaker over the real engine: a text cut off by the next one ends once, at once; the
+    // server's late report of that cut leaves the next text alone, which ends by itself.
+    void speakerCutsOffAndFinishes()
+    {
+        REQUIRE_SPEECH_DISPATCHER();
+        Speaker speaker(std::make_unique<SpeechDispatcherEngine>(address()));
+        QSignalSpy cancelled(&speaker.engine(), &SpeechEngine::cancelled);
+        int firstRuns = 0;
+        int secondRuns = 0;
+        speaker.speak(longText(), {}, 0.5, [&firstRuns] { ++firstRuns; });
+        speaker.speak(QStringLiteral("Nothing else is new."), {}, 0.5,
+                      [&secondRuns] { ++secondRuns; });
+        QCOMPARE(firstRuns, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(secondRuns, 1, serverTimeoutMs);
+        QVERIFY(!speaker.isSpeaking());
+        QTRY_COMPARE_WITH_TIMEOUT(cancelled.size(), 1, serverTimeoutMs);
+        QCOMPARE(firstRuns, 1);
+        QCOMPARE(secondRuns, 1);
+    }
+
+    void englishVoicesAreListed()
+    {
+        REQUIRE_SPEECH_DISPATCHER();
+        Speaker speaker(std::make_unique<SpeechDispatcherEngine>(address()));
+        QSignalSpy unavailable(&speaker.engine(), &SpeechEngine::unavailable);
+        QTRY_VERIFY_WITH_TIMEOUT(speaker.voicesLoaded(), serverTimeoutMs);
+        QVERIFY(unavailable.isEmpty());
+
+        const QList<SpeechVoice> english = speaker.englishVoices();
+        QVERIFY(!english.isEmpty());
+        QVERIFY(english.size() < speaker.engine().voices().size());
+        QSet<QString> identifiers;
+        for (const SpeechVoice& voice : english) {
+            QVERIFY2(voice.language.startsWith(u"en"), qPrintable(voice.identifier));
+            identifiers.insert(voice.identifier);
+        }
+        QCOMPARE(identifiers.size(), english.size());
+        const auto american = std::find_if(english.begin(), english.end(), [](const auto& v) {
+            return v.identifier == QStringLiteral("espeak-ng/English (America)");
+        });
+        QVERIFY(american != english.end());
+        QCOMPARE(american->language, QStringLiteral("en-US"));
+        QCOMPARE(american->quality, SpeechVoiceQuality::Default);
+
+        // A listed voice speaks.
+        int runs = 0;
+        speaker.speak(QStringLiteral("Hello."), american->identifier, 0.5, [&runs] { ++runs; });
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 1, serverTimeoutMs);
+    }
+};
+
+QTEST_GUILESS_MAIN(SpeechDispatcherTest)
+#include "tst_speechdispatcher.moc"
