@@ -19,6 +19,8 @@ struct Command {
 constexpr Command commands[] = {
     {"parse", "Print the stories of a saved feed document as JSON.", parseCommand},
     {"clean", "Print text as it would be spoken.", cleanCommand},
+    {"brief", "Gather, print and speak a briefing of the new headlines.", briefCommand},
+    {"voices", "List the English voices of the speech service.", voicesCommand},
 };
 
 QString commandList()

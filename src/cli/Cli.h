@@ -13,5 +13,7 @@ int run(const QStringList& arguments);
 
 int parseCommand(const QStringList& arguments);
 int cleanCommand(const QStringList& arguments);
+int briefCommand(const QStringList& arguments);
+int voicesCommand(const QStringList& arguments);
 
 } // namespace vardelle::cli

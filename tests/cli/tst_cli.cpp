@@ -1,7 +1,9 @@
 #include "support/TestData.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,9 +18,12 @@ class CliTest : public QObject {
         QByteArray err;
     };
 
-    static Run run(const QStringList& arguments, const QByteArray& input = {})
+    static Run
+    run(const QStringList& arguments, const QByteArray& input = {},
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(VARDELLE_BINARY), arguments);
         if (!process.waitForStarted())
             return {};
@@ -115,6 +120,52 @@ private slots:
                                               "second line\n");
         QCOMPARE(result.status, 0);
         QCOMPARE(result.out, QByteArray("Patch Tuesday, what is new. second line\n"));
+    }
+
+    // A briefing from a local mirror of the feeds, in fresh folders; the second run at once
+    // finds nothing new.
+    void briefTwice()
+    {
+        const QString feeds = m_dir.filePath(u"mirror"_qs);
+        QDir().mkpath(feeds);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto item = [&now](const char* id, int hoursAgo) {
+            return "<item><guid>" + QByteArray(id) + "</guid><title>Story " + id +
+                   " &amp; more</title><pubDate>" +
+                   QLocale::c()
+                       .toString(now.addSecs(-3600 * hoursAgo), u"ddd, dd MMM yyyy HH:mm:ss"_qs)
+                       .toUtf8() +
+                   " +0000</pubDate></item>";
+        };
+        writeFile(u"mirror/talos.xml"_qs,
+                  "<rss><channel>" + item("t1", 1) + item("t2", 30) + "</channel></rss>");
+        writeFile(u"mirror/cisa-news.xml"_qs,
+                  "<rss><channel>" + item("c1", 2) + "</channel></rss>");
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_qs, m_dir.filePath(u"home"_qs));
+        environment.insert(u"XDG_CONFIG_HOME"_qs, m_dir.filePath(u"config"_qs));
+        environment.insert(u"XDG_DATA_HOME"_qs, m_dir.filePath(u"data"_qs));
+        environment.insert(u"VARDELLE_FEED_MIRROR"_qs,
+                           QString::fromUtf8(QUrl::fromLocalFile(feeds).toEncoded()));
+        environment.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs);
+
+        const Run first = run({u"brief"_qs, u"--no-speech"_qs}, {}, environment);
+        QCOMPARE(first.status, 0);
+        QVERIFY2(first.out.startsWith("Here is your security briefing. 2 new stories since 1 day "
+                                      "ago. In threat intelligence, 1 story. From CISA News and "
+                                      "Alerts. Story c1 and more. In malware, 1 story. From Cisco "
+                                      "Talos Intelligence. Story t1 and more. That is everything "
+                                      "new since the last check.\n"),
+                 first.out.constData());
+        QCOMPARE(first.out.count('\n'), 1);
+        QVERIFY(QFile::exists(m_dir.filePath(u"data/Vardelle/state.json"_qs)));
+
+        const Run second = run({u"brief"_qs, u"--no-speech"_qs}, {}, environment);
+        QCOMPARE(second.status, 0);
+        QCOMPARE(second.out,
+                 QByteArray("No new security headlines since the last check. You are up to "
+                            "date.\n"));
     }
 
     void versionAndHelp()
