@@ -1,0 +1,23 @@
+#include "support/FakeSystemEventSource.h"
+
+namespace vardelle::test {
+
+void FakeSystemEventSource::fire(Event event)
+{
+    switch (event) {
+    case Event::screenUnlocked:
+        emit screenUnlocked();
+        break;
+    case Event::screenSaverStopped:
+        emit screenSaverStopped();
+        break;
+    case Event::wokeFromSleep:
+        emit wokeFromSleep();
+        break;
+    case Event::sessionActivated:
+        emit sessionActivated();
+        break;
+    }
+}
+
+} // namespace vardelle::test
