@@ -187,6 +187,9 @@ public:
         activeInvalidatedWhileInactive,
         idleHintChanged,
         activeOfAnotherInterface,
+        lockedHintSet,
+        lockedHintCleared,
+        gnomeScreenSaverStops,
         screenSaverStarts,
         screenSaverStops,
         screenSaverStopsElsewhere,
@@ -295,6 +298,17 @@ private:
             break;
         case Send::activeOfAnotherInterface:
             message = changed(u"org.example.Other"_s, {{u"Active"_s, true}}, {});
+            break;
+        case Send::lockedHintSet:
+            message = changed(sessionInterface, {{u"LockedHint"_s, true}}, {});
+            break;
+        case Send::lockedHintCleared:
+            message = changed(sessionInterface, {{u"LockedHint"_s, false}}, {});
+            break;
+        case Send::gnomeScreenSaverStops:
+            from = otherApp();
+            message = signal(u"/org/gnome/ScreenSaver"_s, u"org.gnome.ScreenSaver"_s,
+                             "ActiveChanged", {false});
             break;
         case Send::screenSaverStarts:
             from = screenSaver();
@@ -413,6 +427,10 @@ private slots:
             << QList{Send::screenSaverStarts, Send::screenSaverStops} << QStringList{u"unlock"_s};
         QTest::newRow("screen saver of another desktop")
             << QList{Send::screenSaverStopsElsewhere} << QStringList{u"unlock"_s};
+        QTest::newRow("the locker clears the session's locked hint")
+            << QList{Send::lockedHintSet, Send::lockedHintCleared} << QStringList{u"unlock"_s};
+        QTest::newRow("GNOME's screen saver stops")
+            << QList{Send::gnomeScreenSaverStops} << QStringList{u"unlock"_s};
         QTest::newRow("every stop counts")
             << QList{Send::screenSaverStops, Send::screenSaverStopsElsewhere,
                      Send::screenSaverStops}

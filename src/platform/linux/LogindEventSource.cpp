@@ -16,8 +16,13 @@ const QString managerPath = QStringLiteral("/org/freedesktop/login1");
 const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager");
 const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString screenSaverInterface = QStringLiteral("org.freedesktop.ScreenSaver");
+// The freedesktop screen saver, and GNOME Shell's own, which sends the same signal.
+const QString screenSaverInterfaces[] = {QStringLiteral("org.freedesktop.ScreenSaver"),
+                                         QStringLiteral("org.gnome.ScreenSaver")};
 const QString activeProperty = QStringLiteral("Active");
+// logind's Unlock signal asks the screen locker to unlock; the locker reports that the screen
+// is unlocked by setting the session's LockedHint to false.
+const QString lockedHintProperty = QStringLiteral("LockedHint");
 
 QDBusMessage managerCall(const QString& method, const QVariantList& arguments)
 {
@@ -59,9 +64,10 @@ void LogindEventSource::start()
 
     if (m_session.isConnected()) {
         // No service and no path: any sender on any object path.
-        m_session.connect(QString(), QString(), screenSaverInterface,
-                          QStringLiteral("ActiveChanged"), this,
-                          SLOT(onScreenSaverActiveChanged(bool)));
+        for (const QString& interface : screenSaverInterfaces) {
+            m_session.connect(QString(), QString(), interface, QStringLiteral("ActiveChanged"),
+                              this, SLOT(onScreenSaverActiveChanged(bool)));
+        }
     }
 
     if (!m_system.isConnected()) {
@@ -123,6 +129,10 @@ void LogindEventSource::onSessionPropertiesChanged(const QString& interface,
 {
     if (interface != sessionInterface)
         return;
+    const auto locked = changed.constFind(lockedHintProperty);
+    if (locked != changed.constEnd() && locked->metaType() == QMetaType::fromType<bool>() &&
+        !locked->toBool())
+        emit screenUnlocked();
     const auto active = changed.constFind(activeProperty);
     if (active != changed.constEnd()) {
         if (isTrue(*active))

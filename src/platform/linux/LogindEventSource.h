@@ -12,11 +12,13 @@
 namespace vardelle {
 
 // The system events of a Linux desktop, from D-Bus:
-// - on the system bus, logind: the caller's session's `Unlock` signal (screenUnlocked), its
-//   `Active` property turning true (sessionActivated), and the manager's `PrepareForSleep(false)`
+// - on the system bus, logind: the caller's session's `Unlock` signal and its `LockedHint`
+//   property turning false, which is how screen lockers report an unlock (screenUnlocked); its
+//   `Active` property turning true (sessionActivated); and the manager's `PrepareForSleep(false)`
 //   (wokeFromSleep);
-// - on the session bus, `org.freedesktop.ScreenSaver.ActiveChanged(false)` from any sender on any
-//   path (screenSaverStopped), since desktops publish it under different names and paths.
+// - on the session bus, `ActiveChanged(false)` of `org.freedesktop.ScreenSaver` or
+//   `org.gnome.ScreenSaver` from any sender on any path (screenSaverStopped), since desktops
+//   publish it under different names and paths.
 //
 // The caller's session is looked up without blocking: GetSessionByPID for this process, then
 // GetSession("auto"), then GetSession($XDG_SESSION_ID). Until it is found, and if it never is,
