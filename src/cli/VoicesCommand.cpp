@@ -56,7 +56,7 @@ int voicesCommand(const QStringList& arguments)
     QObject::connect(&speaker, &Speaker::voicesChanged, print);
     QObject::connect(&speaker.engine(), &SpeechEngine::unavailable,
                      [] { QCoreApplication::exit(Failure); });
-    speaker.engine().loadVoices();
+    speaker.loadVoices();
     return QCoreApplication::exec();
 }
 

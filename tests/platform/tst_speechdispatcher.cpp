@@ -303,6 +303,7 @@ private slots:
         REQUIRE_SPEECH_DISPATCHER();
         Speaker speaker(std::make_unique<SpeechDispatcherEngine>(address()));
         QSignalSpy unavailable(&speaker.engine(), &SpeechEngine::unavailable);
+        speaker.loadVoices();
         QTRY_VERIFY_WITH_TIMEOUT(speaker.voicesLoaded(), serverTimeoutMs);
         QVERIFY(unavailable.isEmpty());
 

@@ -56,6 +56,15 @@ Speaker::Speaker(std::unique_ptr<SpeechEngine> engine, QObject* parent)
     connect(m_engine.get(), &SpeechEngine::cancelled, this, &Speaker::engineCancelled);
     connect(m_engine.get(), &SpeechEngine::voicesChanged, this, &Speaker::reloadVoices);
     reloadVoices();
+}
+
+void Speaker::loadVoices()
+{
+    // Listing takes seconds of the engine's time and is only wanted where voices are shown, so
+    // it waits until someone asks; once is enough, the engine keeps the list.
+    if (m_voicesRequested)
+        return;
+    m_voicesRequested = true;
     m_engine->loadVoices();
 }
 

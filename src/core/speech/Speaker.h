@@ -73,6 +73,8 @@ public:
     // name in code-point order; the engine's order where both are equal. Empty until the engine's
     // list is loaded (voicesLoaded(), voicesChanged()).
     QList<SpeechVoice> englishVoices() const { return m_englishVoices; }
+    // Asks the engine for its voices, the first time only; voicesChanged() follows.
+    void loadVoices();
     // The voice used when the chosen one is not installed: the first English voice, else the
     // engine's voice for "en-US", else none (the engine then speaks with its own default).
     std::optional<SpeechVoice> defaultVoice() const;
@@ -114,6 +116,7 @@ private:
     std::chrono::milliseconds m_watchdogPerCharacter{200};
     std::chrono::milliseconds m_watchdogMargin{15000};
     QList<SpeechVoice> m_englishVoices;
+    bool m_voicesRequested = false;
 };
 
 } // namespace vardelle

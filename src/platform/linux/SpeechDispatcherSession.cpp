@@ -1,5 +1,7 @@
 #include "linux/SpeechDispatcherSession.h"
 
+#include "linux/SpeechDispatcherConnection.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
@@ -62,22 +64,9 @@ bool SpeechDispatcherSession::open(QString* error, bool* opened)
     if (m_connection)
         return true;
 
-    QByteArray socket = QFile::encodeName(m_address.socketPath);
-    SPDConnectionAddress where{};
-    where.method = SPD_METHOD_UNIX_SOCKET;
-    where.unix_socket_name = socket.data();
-    char* openError = nullptr;
-    SPDConnection* connection = spd_open2("vardelle", "speech", nullptr, SPD_MODE_THREADED,
-                                          m_address.socketPath.isEmpty() ? nullptr : &where,
-                                          m_address.autospawn ? 1 : 0, &openError);
-    if (!connection) {
-        if (error) {
-            *error = QStringLiteral("speech-dispatcher could not be reached or started (%1)")
-                         .arg(QString::fromLocal8Bit(openError ? openError : "no reason given"));
-        }
-        std::free(openError);
+    SPDConnection* connection = openDispatcher(m_address, "speech", true, error);
+    if (!connection)
         return false;
-    }
 
     connection->callback_end = onNotification;
     connection->callback_cancel = onNotification;

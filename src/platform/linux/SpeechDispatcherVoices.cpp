@@ -1,5 +1,7 @@
 #include "linux/SpeechDispatcherVoices.h"
 
+#include "linux/SpeechDispatcherConnection.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QRegularExpression>
@@ -67,25 +69,31 @@ QString dispatcherLanguageTag(const QString& code)
     return result.join(QLatin1Char('-'));
 }
 
-QList<SpeechVoice> listDispatcherVoices(const SpeechDispatcherAddress& address, QString* error)
+SPDConnection* openDispatcher(const SpeechDispatcherAddress& address, const char* component,
+                              bool threaded, QString* error)
 {
-    QList<SpeechVoice> voices;
     QByteArray socket = QFile::encodeName(address.socketPath);
     SPDConnectionAddress where{};
     where.method = SPD_METHOD_UNIX_SOCKET;
     where.unix_socket_name = socket.data();
     char* openError = nullptr;
-    SPDConnection* connection = spd_open2("vardelle", "voices", nullptr, SPD_MODE_SINGLE,
-                                          address.socketPath.isEmpty() ? nullptr : &where,
-                                          address.autospawn ? 1 : 0, &openError);
-    if (!connection) {
-        if (error) {
-            *error = QStringLiteral("speech-dispatcher could not be reached or started (%1)")
-                         .arg(QString::fromLocal8Bit(openError ? openError : "no reason given"));
-        }
-        std::free(openError);
-        return voices;
+    SPDConnection* connection = spd_open2(
+        "vardelle", component, nullptr, threaded ? SPD_MODE_THREADED : SPD_MODE_SINGLE,
+        address.socketPath.isEmpty() ? nullptr : &where, address.autospawn ? 1 : 0, &openError);
+    if (!connection && error) {
+        *error = QStringLiteral("speech-dispatcher could not be reached or started (%1)")
+                     .arg(QString::fromLocal8Bit(openError ? openError : "no reason given"));
     }
+    std::free(openError);
+    return connection;
+}
+
+QList<SpeechVoice> listDispatcherVoices(const SpeechDispatcherAddress& address, QString* error)
+{
+    QList<SpeechVoice> voices;
+    SPDConnection* connection = openDispatcher(address, "voices", false, error);
+    if (!connection)
+        return voices;
 
     char** modules = spd_list_modules(connection);
     if (!modules && error)
