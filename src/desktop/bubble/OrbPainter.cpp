@@ -113,6 +113,18 @@ QImage rimImage(const std::array<QColor, 3>& colors, double d, qreal dpr)
     return image;
 }
 
+// A ripple at full opacity: a circle of the orb's size stroked 2 points wide on its outline.
+QImage ringImage(const QColor& color, double d, qreal dpr)
+{
+    QImage image = makeImage(QSizeF(d + 4, d + 4), dpr);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(color, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(middle(image), d / 2, d / 2);
+    return image;
+}
+
 QImage symbolImage(AnnouncerState::Kind kind, double d, qreal dpr)
 {
     const double size = kSymbolSize * d;
@@ -264,11 +276,14 @@ const OrbPainter::StateLayers& OrbPainter::stateLayers(Kind kind, double d, qrea
         }
     }
     const auto colors = palette(kind);
-    StateLayers layers{kind, d, dpr, glowImage(colors, d, dpr), {}, rimImage(colors, d, dpr), {}};
+    StateLayers layers{kind, d, dpr, glowImage(colors, d, dpr), {}, rimImage(colors, d, dpr),
+                       {},   {}};
     for (int i = 0; i < 3; ++i)
         layers.blobs[i] = blobImage(colors[i], d * (0.52 - 0.06 * i), d, dpr);
     if (d >= kSymbolMinDiameter)
         layers.symbol = symbolImage(kind, d, dpr);
+    if (kind == Kind::speaking)
+        layers.ring = ringImage(colors[0], d, dpr);
     m_states.push_front(std::move(layers));
     if (m_states.size() > kMaxStateLayers)
         m_states.pop_back();
@@ -397,18 +412,15 @@ void OrbPainter::drawOrb(QPainter& painter, QPointF centre, Kind kind, double d,
         p.setOpacity(1);
     }
 
+    // Ripples: one ring image, grown and faded.
     if (kind == Kind::speaking) {
-        const QColor c0 = palette(kind)[0];
-        p.setBrush(Qt::NoBrush);
         for (int i = 0; i < 2; ++i) {
             const double scaled = 0.9 * phase + i / 2.0;
             const double progress = scaled - std::floor(scaled);
-            p.save();
-            p.scale(1 + 0.45 * progress, 1 + 0.45 * progress);
-            p.setPen(QPen(withAlpha(c0, (1 - progress) * 0.55), 2));
-            p.drawEllipse(QPointF(0, 0), d / 2, d / 2);
-            p.restore();
+            p.setOpacity((1 - progress) * 0.55);
+            drawCentred(p, layers.ring, {}, 1 + 0.45 * progress);
         }
+        p.setOpacity(1);
     }
     p.restore();
 }

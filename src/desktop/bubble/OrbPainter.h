@@ -15,9 +15,9 @@ namespace vardelle {
 // inside, a highlight, a coloured rim, the state's symbol in the centre and, while speaking, two
 // expanding ripples. A frame depends only on the state, the diameter and the time, so tests can
 // draw any moment. What does not change between frames (the blurred glow and blobs, the body,
-// the highlight, the rim, the symbol) is drawn once into images kept per state, diameter and
-// device pixel ratio; a frame composites them, and the blurs are real Gaussian approximations
-// made once rather than per frame.
+// the highlight, the rim, the symbol, the ripple's ring) is drawn once into images kept per state,
+// diameter and device pixel ratio; a frame composites them, and the blurs are real Gaussian
+// approximations made once rather than per frame.
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
@@ -55,6 +55,7 @@ private:
         std::array<QImage, 3> blobs;
         QImage rim;
         QImage symbol;
+        QImage ring; // only while speaking
     };
     struct SizeLayers {
         double diameter;
