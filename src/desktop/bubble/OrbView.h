@@ -1,14 +1,20 @@
 #pragma once
 
+#include "OrbPainter.h"
 #include "briefing/AnnouncerState.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 namespace vardelle {
 
-// The bubble's animated orb. Draws the orb for the current state at a diameter equal to the
-// widget's smaller side, a new frame at every display refresh while it is on screen and none
-// while it is hidden. Takes no mouse input: the bubble's container handles every click.
+// The bubble's animated orb. Fill the bubble's whole panel with it: the orb is drawn centred at a
+// diameter of the widget's smaller side over 1.9 (96 in a 182.4 square, 44 in 83.6), so the glow
+// and the ripples, which reach beyond the orb, stay inside the widget. Asks for a new frame at
+// every display refresh while it is on screen and for none while it, or its minimised window, is
+// hidden. Only the orb is painted; the rest of the widget stays transparent. Takes no mouse input:
+// the bubble's container handles every click.
 class OrbView : public QWidget {
     Q_OBJECT
 
@@ -19,6 +25,33 @@ public:
     AnnouncerState state() const;
     // Cross-fades to the new state's look.
     void setState(const AnnouncerState& state);
+
+    // The diameter the orb is drawn at, from the widget's size.
+    double diameter() const;
+    // Whether frames are being requested.
+    bool isAnimating() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    double seconds() const;
+    void startFrames();
+    void nextFrame();
+    void scheduleFrame();
+
+    AnnouncerState m_state;
+    AnnouncerState m_previous;
+    double m_changedAt = -1;
+    OrbPainter m_painter;
+    QElapsedTimer m_clock;
+    QTimer m_frameTimer;
+    qint64 m_frameIntervalNs = 0;
+    qint64 m_firstFrameNs = 0;
+    qint64 m_frameIndex = 0;
 };
 
 } // namespace vardelle
