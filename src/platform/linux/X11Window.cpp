@@ -73,6 +73,15 @@ void sendToRoot(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb
 
 } // namespace
 
+void preferXWayland()
+{
+    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
+                         qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (wayland && qEnvironmentVariableIsSet("DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 bool isAvailable()
 {
     return connection() != nullptr;

@@ -8,6 +8,11 @@ namespace vardelle::x11 {
 // does nothing (or answers the neutral value) when the application does not run on X (the
 // offscreen platform of the tests, a native Wayland session).
 
+// To be called before the application object exists. On a Wayland session a client cannot place
+// its own windows, and the bubble must; so when XWayland is there ($DISPLAY is set) and no
+// platform was chosen ($QT_QPA_PLATFORM is unset), this chooses the xcb platform.
+void preferXWayland();
+
 // True when the application's windows live on an X server.
 bool isAvailable();
 
