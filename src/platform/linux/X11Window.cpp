@@ -53,7 +53,7 @@ xcb_window_t rootWindow(xcb_connection_t* c)
     return it.rem > 0 ? it.data->root : xcb_window_t(XCB_WINDOW_NONE);
 }
 
-// An EWMH request about `window`, sent to the root window as the specification for pagers asks.
+// An EWMH request about `window`, sent to the root window, where the window manager listens.
 void sendToRoot(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                 quint32 d0, quint32 d1, quint32 d2)
 {
