@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QTimer;
+
+namespace vardelle {
+
+// The bubble's window: a frameless, translucent, always-on-top tool window on every virtual
+// desktop that never takes the keyboard focus and never activates the application. It holds one
+// content view (the bubble's container) that always fills it.
+//
+// Transparent pixels need a compositing manager; without one they show black, so the panel then
+// clips itself to the circle inscribed in it, and follows a compositor that starts or stops.
+class BubblePanel : public QWidget {
+    Q_OBJECT
+
+public:
+    // The orb's diameter for the size setting: 96 points, or 44 when compact.
+    static int orbDiameter(bool compact);
+    // The panel's side: the diameter plus a margin of nine tenths of it (182 or 84 points,
+    // rounded to whole points).
+    static int side(bool compact);
+
+    // A panel of `side` × `side` at (0, 0), not shown.
+    explicit BubblePanel(int side, QWidget* parent = nullptr);
+
+    // Takes `view` as the panel's content, resized with the panel.
+    void setContentView(QWidget* view);
+    QWidget* contentView() const { return m_content; }
+
+    // Whether transparent pixels show as such; false clips the panel to its inscribed circle.
+    bool compositing() const { return m_compositing; }
+    void setCompositing(bool compositing);
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void applyMask();
+    void checkCompositor();
+
+    QWidget* m_content = nullptr;
+    QTimer* m_compositorCheck = nullptr;
+    bool m_compositing = true;
+};
+
+} // namespace vardelle
