@@ -162,10 +162,9 @@ void BubbleController::layOutOrb()
 {
     if (!m_orb)
         return;
-    const int diameter = BubblePanel::orbDiameter(m_settings.bubbleCompact());
-    QRect frame(0, 0, diameter, diameter);
-    frame.moveCenter(m_container->rect().center());
-    m_orb->setGeometry(frame);
+    // The orb's glow and ripples reach past the orb: its view fills the panel and draws the orb
+    // at the panel's side over 1.9.
+    m_orb->setGeometry(m_container->rect());
 }
 
 void BubbleController::place()
