@@ -1,11 +1,11 @@
 #include "bubble/BubbleController.h"
 
 #include "briefing/AppCoordinator.h"
+#include "briefing/RelativeTime.h"
 #include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
 #include "bubble/CategoryIcon.h"
 #include "bubble/OrbView.h"
-#include "bubble/ShortRelativeTime.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -250,7 +250,8 @@ QString BubbleController::statusLine() const
     switch (state.kind) {
     case AnnouncerState::Kind::idle:
         if (const std::optional<Instant> last = m_store.lastGather())
-            return QStringLiteral("Last gather ") + shortRelativeTime(*last, m_clock.now());
+            return QStringLiteral("Last gather ") +
+                   relativeTimePhrase(*last, m_clock.now(), RelativeStyle::abbreviated);
         return QStringLiteral("Ready");
     case AnnouncerState::Kind::gathering:
         return QStringLiteral("Gathering headlines…");
