@@ -1,11 +1,12 @@
 #include "settings/PreferenceFile.h"
 
+#include "files/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -53,6 +54,7 @@ bool PreferenceFile::save()
 {
     if (m_path.isEmpty())
         return false;
+    // The folder must exist before the unreadable file can be moved aside inside it.
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
         return false;
 
@@ -66,18 +68,7 @@ bool PreferenceFile::save()
         m_keepAside = false;
     }
 
-    // Unbuffered, so that a short or failed write shows here: QSaveFile::commit() does not notice
-    // an error that only happens while it flushes its buffer, and would then replace the previous
-    // file with a truncated one.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    const QByteArray bytes = QJsonDocument(m_object).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(m_path, QJsonDocument(m_object).toJson(QJsonDocument::Indented));
 }
 
 bool PreferenceFile::contains(QStringView key) const

@@ -1,11 +1,12 @@
 #include "store/HeadlineStore.h"
 
+#include "files/AtomicFile.h"
+
 #include "time/Clock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -59,12 +60,8 @@ void HeadlineStore::load()
 
 void HeadlineStore::save() const
 {
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(encodeStoredState(m_state));
-    file.commit(); // writes a temporary file, syncs it and renames it over the old one
+    // A failed write leaves the previous file whole; the state in memory stays the truth.
+    writeFileAtomically(m_filePath, encodeStoredState(m_state));
 }
 
 std::optional<Instant> HeadlineStore::lastGather() const

@@ -1,6 +1,8 @@
 #include "settings/PreferenceFile.h"
 
+#include "support/FileSizeLimit.h"
 #include "support/TestData.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -9,9 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <limits>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace vardelle;
@@ -27,25 +27,7 @@ QJsonObject readObject(const QString& path)
     return QJsonDocument::fromJson(readFile(path)).object();
 }
 
-// Lowers the size limit for files this process writes, so that a save fails part-way even for
-// root, for whom permissions do not stop a write.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        m_active = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_saved{};
-    bool m_active = false;
-};
+using test::FileSizeLimit;
 
 } // namespace
 

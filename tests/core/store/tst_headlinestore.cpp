@@ -1,5 +1,6 @@
 #include "store/HeadlineStore.h"
 
+#include "support/FileSizeLimit.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
@@ -157,6 +158,28 @@ private slots:
         const QJsonObject saved = QJsonDocument::fromJson(readFile(m_path)).object();
         QCOMPARE(saved.value(u"lastAnnouncement").toDouble(), toReferenceSeconds(announcedAt));
         QCOMPARE(saved.value(u"lastItems").toArray().size(), 0);
+    }
+
+    // A save that fails part-way (a full disk) leaves the previous file whole, and the next save
+    // that can write brings the file up to date.
+    void saveCutShortKeepsPreviousFile()
+    {
+        HeadlineStore store(m_path, m_clock);
+        store.record(items({u"x"_qs}), u"One story."_qs, true);
+        const QByteArray previous = readFile(m_path);
+        QVERIFY(!previous.isEmpty());
+        {
+            test::FileSizeLimit limit(previous.size() + 16);
+            if (!limit.active())
+                QSKIP("cannot lower the file size limit");
+            store.record(items({u"long"_qs}), QString(4096, u'b'), true);
+        }
+        QCOMPARE(readFile(m_path), previous);
+        QCOMPARE(QDir(QFileInfo(m_path).absolutePath()).entryList(QDir::Files),
+                 QStringList{QFileInfo(m_path).fileName()});
+
+        store.record({}, QString(), false);
+        QCOMPARE(HeadlineStore(m_path, m_clock).state(), store.state());
     }
 
     void historyKeepsTheNewestTwoThousand()
