@@ -5,26 +5,16 @@
 #include "linux/UnixSignalWatcher.h"
 #include "speech/SilentSpeechEngine.h"
 #include "speech/Speaker.h"
+#include "time/Clock.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFutureWatcher>
 
 #include <csignal>
 #include <cstdio>
 
 namespace vardelle::cli {
-
-namespace {
-
-// Local midnight of today, as an instant.
-Instant startOfToday()
-{
-    return instantFromDateTime(QDate::currentDate().startOfDay());
-}
-
-} // namespace
 
 int briefCommand(const QStringList& arguments)
 {
@@ -74,8 +64,9 @@ int briefCommand(const QStringList& arguments)
     QFutureWatcher<void> handed;
     QObject::connect(&handed, &QFutureWatcher<void>::finished, finishWhenSilent);
     handed.setFuture(coordinator.announce(
-        AnnounceReason::manual,
-        parser.isSet(today) ? std::optional<Instant>(startOfToday()) : std::nullopt));
+        AnnounceReason::manual, parser.isSet(today)
+                                    ? std::optional(startOfLocalDay(Clock::system().now()))
+                                    : std::nullopt));
     return QCoreApplication::exec();
 }
 

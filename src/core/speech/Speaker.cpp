@@ -117,15 +117,9 @@ void Speaker::speak(const QString& text, const QString& voiceIdentifier, double 
 
 void Speaker::stop()
 {
-    if (m_current) {
-        m_current.reset();
-        m_watchdog.stop();
+    if (m_current)
         m_engine->stop();
-    }
-    setSpeaking(false);
-    Completion completion = std::exchange(m_completion, nullptr);
-    if (completion)
-        completion();
+    endCurrent();
 }
 
 std::optional<SpeechVoice> Speaker::defaultVoice() const

@@ -41,6 +41,11 @@ QDateTime toDateTime(Instant instant)
     return QDateTime::fromMSecsSinceEpoch(ms.time_since_epoch().count(), Qt::UTC);
 }
 
+Instant startOfLocalDay(Instant instant)
+{
+    return instantFromDateTime(toDateTime(instant).toLocalTime().date().startOfDay());
+}
+
 Instant instantFromDateTime(const QDateTime& dateTime)
 {
     return Instant{microseconds{dateTime.toMSecsSinceEpoch() * 1000}};

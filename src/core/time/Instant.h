@@ -22,6 +22,9 @@ std::optional<Instant> instantFromReferenceSeconds(double seconds);
 Instant instantFromUDate(double milliseconds);
 
 QDateTime toDateTime(Instant instant); // UTC, millisecond precision
+// The local midnight that begins the day `instant` falls on (or the day's first moment, when a
+// clock change skips midnight).
+Instant startOfLocalDay(Instant instant);
 Instant instantFromDateTime(const QDateTime& dateTime);
 
 } // namespace vardelle

@@ -234,12 +234,9 @@ void BubbleController::announceLater(bool fromToday)
     QMetaObject::invokeMethod(
         this,
         [this, fromToday] {
-            std::optional<Instant> since;
-            if (fromToday) {
-                const QDate today = toDateTime(m_clock.now()).toLocalTime().date();
-                since = instantFromDateTime(today.startOfDay());
-            }
-            m_coordinator.announce(AnnounceReason::manual, since);
+            m_coordinator.announce(AnnounceReason::manual,
+                                   fromToday ? std::optional(startOfLocalDay(m_clock.now()))
+                                             : std::nullopt);
         },
         Qt::QueuedConnection);
 }
