@@ -25,6 +25,11 @@ const QString AppCoordinator::noCategoriesError =
     QStringLiteral("No headline categories are enabled. Open Settings \u2192 Headlines.");
 const QString AppCoordinator::upToDateMessage =
     QStringLiteral("No new security headlines since the last check. You are up to date.");
+const QString AppCoordinator::unreachableMessage =
+    QStringLiteral("None of the news feeds could be reached. Check the network connection and "
+                   "try again.");
+const QString AppCoordinator::unreachableError =
+    QStringLiteral("None of the news feeds could be reached.");
 const QString AppCoordinator::nothingToReplayMessage =
     QStringLiteral("There is no previous briefing to replay.");
 
@@ -143,7 +148,7 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
     auto* watcher = new QFutureWatcher<GatherResult>(this);
     connect(watcher, &QFutureWatcher<GatherResult>::finished, this,
-            [this, watcher, handed, reason, windowStart] {
+            [this, watcher, handed, reason, windowStart, feeds = sources.size()] {
                 watcher->deleteLater();
                 if (watcher->isCanceled() || watcher->future().resultCount() == 0) {
                     // The gathering service went away: nothing was gathered, nothing recorded.
@@ -152,7 +157,21 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
                     handed->finish();
                     return;
                 }
-                const QList<NewsItem> items = watcher->result().items;
+                const GatherResult& gathered = watcher->result();
+                if (gathered.items.isEmpty() && gathered.failedSources.size() >= feeds) {
+                    // Not one feed answered (offline, or the network not up yet at login).
+                    // That is no gather: the window stays where it was, so the stories
+                    // published meanwhile are still told once the feeds can be reached, and
+                    // a click hears why there is nothing rather than "up to date".
+                    setState(AnnouncerState::idle());
+                    setLastError(unreachableError);
+                    if (reason == AnnounceReason::manual)
+                        speak(unreachableMessage);
+                    m_running = false;
+                    handed->finish();
+                    return;
+                }
+                const QList<NewsItem> items = gathered.items;
                 setLastItems(items);
                 if (items.isEmpty()) {
                     m_store.record({}, {}, false);

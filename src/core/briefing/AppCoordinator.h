@@ -43,6 +43,8 @@ public:
     static const QString noCategoriesError;
     static const QString upToDateMessage;
     static const QString nothingToReplayMessage;
+    static const QString unreachableMessage;
+    static const QString unreachableError;
 
     AnnouncerState state() const { return m_state; }
     // Also written from outside: the shell sets idle after stopping the speaker.

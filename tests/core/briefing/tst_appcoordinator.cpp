@@ -198,6 +198,34 @@ private slots:
         QCOMPARE(rig.spoken().last(), AppCoordinator::nothingToReplayMessage);
     }
 
+    void noFeedAnswers_data() { nothingNew_data(); }
+    void noFeedAnswers()
+    {
+        // Offline: not one feed could be fetched. That is neither "up to date" nor a gather, so
+        // the next run still covers everything since the last real one.
+        QFETCH(AnnounceReason, reason);
+        Rig rig;
+        rig.clock.set(now - 10h);
+        rig.store.record({}, u"an older briefing"_qs, true);
+        rig.clock.set(now);
+
+        rig.announce(reason);
+        QCOMPARE(rig.spoken(), reason == AnnounceReason::manual
+                                   ? QStringList{AppCoordinator::unreachableMessage}
+                                   : QStringList{});
+        QCOMPARE(rig.store.lastGather(), now - 10h);
+        QCOMPARE(rig.store.lastBriefing(), u"an older briefing"_qs);
+        QCOMPARE(rig.coordinator.lastError(), AppCoordinator::unreachableError);
+        QCOMPARE(rig.states.at(1), AnnouncerState::idle());
+
+        // Back online: the stories of the gap are told.
+        rig.clock.set(now + 1h);
+        rig.serve(u"talos"_qs, {{u"during the outage"_qs, now - 5h}});
+        rig.announce(AnnounceReason::manual);
+        QVERIFY(rig.spoken().last().contains(u"during the outage"_qs));
+        QCOMPARE(rig.coordinator.lastError(), std::nullopt);
+    }
+
     void noCategoriesEnabled()
     {
         Rig rig;
