@@ -46,7 +46,6 @@ SettingStepper::SettingStepper(QString before, QString after, int minimum, int m
     // Typing "120" writes once, when the edit is done, not for "1" and "12" on the way; the
     // arrows and the keyboard's up and down still write at every step.
     m_spin->setKeyboardTracking(false);
-    m_spin->setAccessibleName(m_before.trimmed());
     layout->addWidget(m_label, 1);
     layout->addWidget(m_spin);
 
@@ -59,6 +58,7 @@ void SettingStepper::display(qint64 value)
 {
     m_value = value;
     m_label->setText(m_before + QString::number(value) + m_after);
+    m_spin->setAccessibleName(m_label->text());
     const QSignalBlocker quiet(m_spin);
     const int shown = toInt(value);
     m_spin->setRange(qMin(m_minimum, shown), qMax(m_maximum, shown));

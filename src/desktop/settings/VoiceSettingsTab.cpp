@@ -120,7 +120,7 @@ VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordi
     m_lastBriefing->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                             Qt::TextSelectableByKeyboard);
     m_lastBriefing->setFixedHeight(120);
-    m_lastBriefing->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_lastBriefing->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     makeCallout(m_lastBriefing);
     last->addWidget(m_lastBriefing);
     column->addStretch(1);
