@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QVBoxLayout;
+
+namespace vardelle {
+
+class AppCoordinator;
+class AppSettings;
+class AutostartEntry;
+class HeadlineStore;
+class Speaker;
+
+// The General tab: start at login, the automatic briefings and their spacing, the bubble's size
+// and the story limits, and the maintenance actions.
+//
+// The login item's status and the store's last gather are read whenever the tab comes into
+// view and after the actions that change them; they are not watched in between.
+class GeneralSettingsTab : public QWidget {
+    Q_OBJECT
+
+public:
+    GeneralSettingsTab(AppSettings& settings, AppCoordinator& coordinator, HeadlineStore& store,
+                       Speaker& speaker, AutostartEntry& loginItem, QWidget* parent = nullptr);
+
+    // The last login-item error, empty when the last change went through.
+    QString launchError() const { return m_launchError; }
+
+    // Reads the login item and the last gather again.
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildStartup(QVBoxLayout* column);
+    void buildAnnounce(QVBoxLayout* column);
+    void buildBubble(QVBoxLayout* column);
+    void buildMaintenance(QVBoxLayout* column);
+    void launchAtLoginChanged(bool on);
+    // Reads the status; `moveToggle`: also sets the toggle to it, without acting on that.
+    void refreshLoginItem(bool moveToggle);
+    void refreshLastGather();
+    void stopSpeaking();
+
+    AppSettings& m_settings;
+    AppCoordinator& m_coordinator;
+    HeadlineStore& m_store;
+    Speaker& m_speaker;
+    AutostartEntry& m_loginItem;
+
+    QString m_launchError;
+    QCheckBox* m_launchAtLogin = nullptr;
+    QLabel* m_loginStatus = nullptr;
+    QLabel* m_launchErrorLine = nullptr;
+    QWidget* m_lastGatherRow = nullptr;
+    QLabel* m_lastGather = nullptr;
+};
+
+} // namespace vardelle

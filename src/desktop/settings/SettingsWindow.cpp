@@ -1,0 +1,102 @@
+#include "settings/SettingsWindow.h"
+
+#include "briefing/AppCoordinator.h"
+#include "linux/AutostartEntry.h"
+#include "settings/AppSettings.h"
+#include "settings/GeneralSettingsTab.h"
+#include "settings/HeadlineSettingsTab.h"
+#include "settings/VoiceSettingsTab.h"
+#include "speech/Speaker.h"
+#include "store/HeadlineStore.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+
+namespace vardelle {
+
+namespace {
+
+// The first icon the theme has of these names; none when it has none of them.
+QIcon themeIcon(std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+        if (!icon.isNull())
+            return icon;
+    }
+    return {};
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinator,
+                               HeadlineStore& store, Speaker& speaker, AutostartEntry& loginItem,
+                               QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint)
+{
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Vardelle Settings"));
+    setWindowIcon(themeIcon({"vardelle"}));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFixedSize(contentWidth, contentHeight);
+
+    m_tabs = new QTabWidget;
+    m_tabs->setObjectName(QStringLiteral("tabs"));
+    m_tabs->setDocumentMode(true);
+    m_general = new GeneralSettingsTab(settings, coordinator, store, speaker, loginItem);
+    m_headlines = new HeadlineSettingsTab(settings);
+    m_voice = new VoiceSettingsTab(settings, coordinator, speaker);
+    m_tabs->addTab(m_general, themeIcon({"preferences-system", "preferences-other"}),
+                   QStringLiteral("General"));
+    m_tabs->addTab(m_headlines, themeIcon({"application-rss+xml", "news", "text-x-generic"}),
+                   QStringLiteral("Headlines"));
+    m_tabs->addTab(m_voice, themeIcon({"audio-volume-high", "audio-speakers"}),
+                   QStringLiteral("Voice"));
+    m_tabs->setCurrentIndex(0);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->addWidget(m_tabs);
+}
+
+SettingsWindow::SettingsWindow(QWidget* parent)
+    : SettingsWindow(AppSettings::shared(), AppCoordinator::shared(), HeadlineStore::shared(),
+                     Speaker::shared(), AutostartEntry::shared(), parent)
+{
+}
+
+void SettingsWindow::present()
+{
+    if (!m_placed) {
+        centre();
+        m_placed = true;
+    }
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+// On the screen under the pointer, where the user just asked for the window; else the primary.
+void SettingsWindow::centre()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(QPoint(), size());
+    frame.moveCenter(area.center());
+    move(frame.topLeft());
+}
+
+} // namespace vardelle

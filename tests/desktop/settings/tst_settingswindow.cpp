@@ -1,0 +1,641 @@
+#include "settings/SettingsWindow.h"
+
+#include "briefing/AppCoordinator.h"
+#include "linux/AutostartEntry.h"
+#include "news/FeedSource.h"
+#include "news/NewsService.h"
+#include "settings/AppSettings.h"
+#include "settings/GeneralSettingsTab.h"
+#include "settings/HeadlineSettingsTab.h"
+#include "settings/VoiceSettingsTab.h"
+#include "speech/Speaker.h"
+#include "store/HeadlineStore.h"
+#include "support/FakeSpeechEngine.h"
+#include "support/ManualClock.h"
+#include "support/TestData.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+#include <memory>
+
+using namespace vardelle;
+using namespace std::chrono_literals;
+using test::utc;
+
+namespace {
+
+const Instant now = utc(2026, 12, 10, 12, 0);
+
+// The window over real settings, store and coordinator in a temporary folder, feeds served from
+// a file mirror there, a speaker whose engine only records, and a login item in the folder's
+// own configuration for a program that exists.
+struct Rig {
+    QTemporaryDir dir;
+    test::ManualClock clock{now};
+    std::unique_ptr<AppSettings> settings;
+    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
+    NewsService news{store, clock};
+    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
+    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
+    std::unique_ptr<AppCoordinator> coordinator;
+    std::unique_ptr<AutostartEntry> loginItem;
+    std::unique_ptr<SettingsWindow> window;
+
+    // `prepare` runs on the settings, engine and folder before anything reads them.
+    explicit Rig(const std::function<void(Rig&)>& prepare = {})
+    {
+        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(dir.filePath(u"feeds"_qs)).toEncoded());
+        test::writeFile(program(), "#!/bin/sh\n");
+        loginItem = std::make_unique<AutostartEntry>(dir.filePath(u"config"_qs), program());
+        if (prepare)
+            prepare(*this);
+        if (!settings)
+            settings = std::make_unique<AppSettings>(preferencePath());
+        coordinator = std::make_unique<AppCoordinator>(*settings, store, news, speaker, clock);
+        window =
+            std::make_unique<SettingsWindow>(*settings, *coordinator, store, speaker, *loginItem);
+        window->present();
+    }
+
+    QString program() const { return dir.filePath(u"bin/vardelle"_qs); }
+    QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
+    QString entryPath() const { return dir.filePath(u"config/autostart/vardelle.desktop"_qs); }
+
+    QJsonObject stored() const
+    {
+        return QJsonDocument::fromJson(test::readFile(preferencePath())).object();
+    }
+
+    template <class T> T* find(const QString& name) const
+    {
+        T* child = window->findChild<T*>(name);
+        if (!child)
+            qWarning("no control named %s", qPrintable(name));
+        return child;
+    }
+    bool shown(const QString& name) const
+    {
+        QWidget* widget = find<QWidget>(name);
+        return widget && !widget->isHidden();
+    }
+    QString text(const QString& name) const { return find<QLabel>(name)->text(); }
+
+    void reopen()
+    {
+        window->close();
+        QVERIFY(!window->isVisible());
+        window->present();
+        QVERIFY(window->isVisible());
+    }
+    void showTab(int index)
+    {
+        window->tabs()->setCurrentIndex(index);
+        QCoreApplication::processEvents();
+    }
+};
+
+QSet<QString> strings(const QJsonValue& value)
+{
+    QSet<QString> set;
+    for (const QJsonValue& element : value.toArray())
+        set.insert(element.toString());
+    return set;
+}
+
+QByteArray rss(const QString& id)
+{
+    const QString date =
+        QLocale::c().toString(toDateTime(now - 1h), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
+    return "<?xml version=\"1.0\"?><rss><channel><title>Fixture</title><item><guid>" + id.toUtf8() +
+           "</guid><title>Story " + id.toUtf8() + "</title><pubDate>" + date.toUtf8() +
+           "</pubDate></item></channel></rss>";
+}
+
+} // namespace
+
+class SettingsWindowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+            qputenv(name, m_home.filePath(QString::fromLatin1(name)).toUtf8());
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+
+    void freshInstallation()
+    {
+        Rig rig;
+        SettingsWindow& window = *rig.window;
+        QCOMPARE(window.windowTitle(), u"Vardelle Settings"_qs);
+        QCOMPARE(window.size(), QSize(640, 560));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+
+        QTabWidget* tabs = window.tabs();
+        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(tabs->tabText(0), u"General"_qs);
+        QCOMPARE(tabs->tabText(1), u"Headlines"_qs);
+        QCOMPARE(tabs->tabText(2), u"Voice"_qs);
+        QCOMPARE(tabs->currentIndex(), 0);
+
+        // General
+        QVERIFY(!rig.find<QCheckBox>(u"launchAtLogin"_qs)->isChecked());
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QVERIFY(!rig.shown(u"launchError"_qs));
+        QVERIFY(rig.find<QCheckBox>(u"announceOnLaunch"_qs)->isChecked());
+        QVERIFY(rig.find<QCheckBox>(u"announceOnUnlock"_qs)->isChecked());
+        QCOMPARE(rig.find<QCheckBox>(u"announceOnUnlock"_qs)->text(),
+                 u"When I unlock my computer or it wakes"_qs);
+        QVERIFY(!rig.find<QCheckBox>(u"bubbleCompact"_qs)->isChecked());
+        QCOMPARE(rig.text(u"quietMinutesLabel"_qs),
+                 u"Wait at least 30 minutes between automatic briefings"_qs);
+        QCOMPARE(rig.text(u"maxHeadlinesLabel"_qs), u"Read at most 12 stories per briefing"_qs);
+        QCOMPARE(rig.text(u"lookbackHoursLabel"_qs), u"On a first run, look back 24 hours"_qs);
+        QVERIFY(!rig.shown(u"lastGatherRow"_qs));
+
+        // Headlines
+        for (const NewsCategory category : allNewsCategories) {
+            QVERIFY(rig.find<QCheckBox>(HeadlineSettingsTab::categoryName(category))->isChecked());
+            auto* section = rig.find<QGroupBox>(HeadlineSettingsTab::sourcesName(category));
+            QVERIFY(!section->isHidden());
+            QCOMPARE(section->title(), u"Sources — "_qs + title(category));
+            QStringList feeds;
+            for (const QCheckBox* toggle : section->findChildren<QCheckBox*>()) {
+                QVERIFY(toggle->isChecked());
+                feeds.append(toggle->text());
+            }
+            QStringList catalogue;
+            for (const FeedSource& source : FeedSource::sources(category))
+                catalogue.append(source.name);
+            QCOMPARE(feeds, catalogue);
+        }
+
+        // Voice
+        auto* picker = rig.find<QComboBox>(u"voicePicker"_qs);
+        QCOMPARE(picker->currentText(), u"System default"_qs);
+        QCOMPARE(picker->currentData().toString(), QString());
+        auto* slider = rig.find<QSlider>(u"speedSlider"_qs);
+        QCOMPARE(slider->value(), (slider->minimum() + slider->maximum()) / 2);
+        QVERIFY(!rig.shown(u"lastBriefingSection"_qs));
+        QVERIFY(rig.shown(u"moreVoices"_qs));
+
+        // Looking writes nothing.
+        QVERIFY(!QFile::exists(rig.preferencePath()));
+        QVERIFY(!QFile::exists(rig.entryPath()));
+    }
+
+    void togglesAreBoundBothWays_data()
+    {
+        QTest::addColumn<QString>("name"); // the control's and the preference's
+        QTest::addColumn<bool>("initially");
+        QTest::newRow("launch") << u"announceOnLaunch"_qs << true;
+        QTest::newRow("unlock") << u"announceOnUnlock"_qs << true;
+        QTest::newRow("compact bubble") << u"bubbleCompact"_qs << false;
+    }
+    void togglesAreBoundBothWays()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, initially);
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(name);
+        const QByteArray property = name.toUtf8();
+
+        toggle->click();
+        QCOMPARE(rig.settings->property(property).toBool(), !initially);
+        QCOMPARE(rig.stored().value(name), QJsonValue(!initially));
+
+        rig.settings->setProperty(property, initially);
+        QCOMPARE(toggle->isChecked(), initially);
+        QCOMPARE(rig.stored().value(name), QJsonValue(initially));
+    }
+
+    void steppers_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("label"); // %1: the value
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<int>("steps"); // presses: up when positive, down when negative
+        QTest::addColumn<qint64>("expected");
+
+        const QString quiet = u"quietMinutes"_qs;
+        const QString quietLabel = u"Wait at least %1 minutes between automatic briefings"_qs;
+        QTest::newRow("minutes up by 5") << quiet << quietLabel << qint64(30) << 1 << qint64(35);
+        QTest::newRow("minutes down twice")
+            << quiet << quietLabel << qint64(30) << -2 << qint64(20);
+        QTest::newRow("minutes stop at 480")
+            << quiet << quietLabel << qint64(480) << 1 << qint64(480);
+        QTest::newRow("minutes stop at 0") << quiet << quietLabel << qint64(0) << -1 << qint64(0);
+        QTest::newRow("stored above the range, down: into it")
+            << quiet << quietLabel << qint64(500) << -1 << qint64(480);
+        QTest::newRow("stored above the range, up: kept")
+            << quiet << quietLabel << qint64(500) << 1 << qint64(500);
+        QTest::newRow("stored below the range, up: into it")
+            << quiet << quietLabel << qint64(-7) << 1 << qint64(0);
+        QTest::newRow("stored beyond 32 bits, down: into it")
+            << quiet << quietLabel << qint64(5'000'000'000) << -1 << qint64(480);
+
+        const QString most = u"maxHeadlines"_qs;
+        const QString mostLabel = u"Read at most %1 stories per briefing"_qs;
+        QTest::newRow("stories up") << most << mostLabel << qint64(12) << 1 << qint64(13);
+        QTest::newRow("stories stop at 40") << most << mostLabel << qint64(40) << 1 << qint64(40);
+        QTest::newRow("stories stop at 3") << most << mostLabel << qint64(3) << -1 << qint64(3);
+        QTest::newRow("stored 100 stories, down")
+            << most << mostLabel << qint64(100) << -1 << qint64(40);
+
+        const QString back = u"lookbackHours"_qs;
+        const QString backLabel = u"On a first run, look back %1 hours"_qs;
+        QTest::newRow("hours down") << back << backLabel << qint64(24) << -3 << qint64(21);
+        QTest::newRow("hours stop at 168") << back << backLabel << qint64(168) << 1 << qint64(168);
+        QTest::newRow("hours stop at 1") << back << backLabel << qint64(1) << -1 << qint64(1);
+    }
+    void steppers()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, label);
+        QFETCH(qint64, start);
+        QFETCH(int, steps);
+        QFETCH(qint64, expected);
+        Rig rig;
+        const QByteArray property = name.toUtf8();
+        rig.settings->setProperty(property, start);
+        // A stored value is shown as it stands, in or out of range.
+        QCOMPARE(rig.text(name + u"Label"_qs), label.arg(start));
+        auto* spin = rig.find<QSpinBox>(name + u"Spin"_qs);
+
+        for (int i = 0; i < qAbs(steps); ++i) {
+            QTest::keyClick(spin, steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+            // Every press is stored at once.
+            QCOMPARE(rig.stored().value(name).toInteger(),
+                     rig.settings->property(property).toLongLong());
+        }
+        QCOMPARE(rig.settings->property(property).toLongLong(), expected);
+        QCOMPARE(rig.text(name + u"Label"_qs), label.arg(expected));
+        QCOMPARE(rig.stored().value(name).toInteger(), expected);
+    }
+
+    void categoryOffHidesItsSources()
+    {
+        Rig rig;
+        rig.showTab(1);
+        const QString cyber = HeadlineSettingsTab::sourcesName(NewsCategory::cybersecurity);
+        rig.find<QCheckBox>(HeadlineSettingsTab::categoryName(NewsCategory::cybersecurity))
+            ->click();
+
+        QVERIFY(!rig.shown(cyber));
+        QVERIFY(rig.shown(HeadlineSettingsTab::sourcesName(NewsCategory::threatIntel)));
+        QVERIFY(rig.shown(HeadlineSettingsTab::sourcesName(NewsCategory::malware)));
+        QCOMPARE(rig.settings->enabledCategories(),
+                 (QSet<NewsCategory>{NewsCategory::threatIntel, NewsCategory::malware}));
+        QCOMPARE(strings(rig.stored().value(u"enabledCategories")),
+                 (QSet<QString>{u"threatIntel"_qs, u"malware"_qs}));
+
+        // Set from elsewhere, the toggle and the section follow.
+        rig.settings->setEnabledCategories({NewsCategory::cybersecurity});
+        QVERIFY(rig.shown(cyber));
+        QVERIFY(!rig.shown(HeadlineSettingsTab::sourcesName(NewsCategory::malware)));
+        QVERIFY(!rig.find<QCheckBox>(HeadlineSettingsTab::categoryName(NewsCategory::malware))
+                     ->isChecked());
+    }
+
+    void feedOffSurvivesItsCategory()
+    {
+        Rig rig;
+        rig.showTab(1);
+        const QList<FeedSource> malware = FeedSource::sources(NewsCategory::malware);
+        QVERIFY(malware.size() >= 2);
+        const QString id = malware.first().id;
+        auto* feed = rig.find<QCheckBox>(HeadlineSettingsTab::feedName(id));
+        auto* category =
+            rig.find<QCheckBox>(HeadlineSettingsTab::categoryName(NewsCategory::malware));
+
+        feed->click();
+        QCOMPARE(rig.settings->disabledFeedIDs(), QSet<QString>{id});
+        QCOMPARE(strings(rig.stored().value(u"disabledFeeds")), QSet<QString>{id});
+
+        category->click();
+        category->click();
+        QVERIFY(rig.shown(HeadlineSettingsTab::sourcesName(NewsCategory::malware)));
+        QVERIFY(!feed->isChecked());
+        QVERIFY(rig.find<QCheckBox>(HeadlineSettingsTab::feedName(malware[1].id))->isChecked());
+        QCOMPARE(rig.settings->disabledFeedIDs(), QSet<QString>{id});
+
+        feed->click();
+        QCOMPARE(strings(rig.stored().value(u"disabledFeeds")), QSet<QString>{});
+        rig.settings->setDisabledFeedIDs({id, u"not-in-the-catalogue"_qs});
+        QVERIFY(!feed->isChecked());
+    }
+
+    void loginItemOnAndOff()
+    {
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
+
+        toggle->click();
+        QVERIFY(toggle->isChecked());
+        QVERIFY(QFile::exists(rig.entryPath()));
+        QCOMPARE(rig.loginItem->status(), LoginItemStatus::enabled);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QVERIFY(!rig.shown(u"launchError"_qs));
+
+        toggle->click();
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(!QFile::exists(rig.entryPath()));
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+    }
+
+    // The window reads the entry whenever it is shown: it may have changed meanwhile.
+    void loginItemReadOnShow()
+    {
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
+        toggle->click();
+        QVERIFY(toggle->isChecked());
+        rig.window->close();
+
+        // The program moved while the window was closed.
+        QVERIFY(QFile::remove(rig.program()));
+        rig.window->present();
+        QVERIFY(!toggle->isChecked());
+        QCOMPARE(rig.text(u"loginStatus"_qs),
+                 u"Not found — the program has moved; switch this off and on again"_qs);
+        QVERIFY(QFile::exists(rig.entryPath())); // looking changes nothing
+
+        // Switching it on again writes an entry for where the program is now.
+        test::writeFile(rig.program(), "#!/bin/sh\n");
+        QFile::remove(rig.entryPath());
+        test::writeFile(rig.entryPath(), "[Desktop Entry]\nExec=/gone/vardelle\n");
+        rig.showTab(1);
+        rig.showTab(0);
+        QCOMPARE(rig.text(u"loginStatus"_qs),
+                 u"Not found — the program has moved; switch this off and on again"_qs);
+        toggle->click();
+        QVERIFY(toggle->isChecked());
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QCOMPARE(test::readFile(rig.entryPath()), AutostartEntry::entryText(rig.program()));
+    }
+
+    void loginItemErrorSpringsBackAndStays()
+    {
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
+        // A plain file where the autostart folder must go.
+        test::writeFile(rig.dir.filePath(u"config/autostart"_qs), "in the way");
+
+        toggle->click();
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(rig.shown(u"launchError"_qs));
+        const QString error = rig.text(u"launchError"_qs);
+        QVERIFY2(error.endsWith(u" Start at login needs a writable ~/.config/autostart folder."),
+                 qPrintable(error));
+        QCOMPARE(rig.window->generalTab()->launchError(), error);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+
+        rig.reopen();
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(rig.shown(u"launchError"_qs));
+        QCOMPARE(rig.text(u"launchError"_qs), error);
+
+        // The next change that goes through clears it.
+        QVERIFY(QFile::remove(rig.dir.filePath(u"config/autostart"_qs)));
+        toggle->click();
+        QVERIFY(toggle->isChecked());
+        QVERIFY(!rig.shown(u"launchError"_qs));
+        QCOMPARE(rig.window->generalTab()->launchError(), QString());
+    }
+
+    void loginItemRemovalErrorSpringsBack()
+    {
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
+        toggle->click();
+        QVERIFY(toggle->isChecked());
+        // Something that cannot be removed as a file takes the entry's place.
+        QVERIFY(QFile::remove(rig.entryPath()));
+        test::writeFile(rig.entryPath() + u"/inside"_qs, "x");
+
+        toggle->click();
+        QVERIFY(rig.shown(u"launchError"_qs));
+        QVERIFY(rig.text(u"launchError"_qs).startsWith(u"Could not remove"));
+        // Back to what the folder holds, which is no entry that starts anything.
+        QCOMPARE(toggle->isChecked(), rig.loginItem->status() == LoginItemStatus::enabled);
+    }
+
+    void stopButtonsForceIdle_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("General: Stop Speaking") << 0 << u"stopSpeaking"_qs;
+        QTest::newRow("Voice: Stop") << 2 << u"stopVoice"_qs;
+    }
+    void stopButtonsForceIdle()
+    {
+        QFETCH(int, tab);
+        QFETCH(QString, button);
+        Rig rig;
+        rig.showTab(tab);
+        rig.speaker.speak(u"Something long."_qs, QString(), 0.5);
+        rig.coordinator->setState(AnnouncerState::gathering());
+        QVERIFY(rig.speaker.isSpeaking());
+
+        rig.find<QPushButton>(button)->click();
+        QVERIFY(!rig.speaker.isSpeaking());
+        QVERIFY(rig.engine->stops() > 0);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+    }
+
+    void testVoiceSpeaksTheSample()
+    {
+        Rig rig([](Rig& r) {
+            r.settings = std::make_unique<AppSettings>(r.preferencePath());
+            r.settings->setVoiceIdentifier(u"en-gb-1"_qs);
+            r.settings->setSpeechRate(1.0);
+        });
+        rig.showTab(2);
+        rig.find<QPushButton>(u"testVoice"_qs)->click();
+        QCOMPARE(rig.engine->spoken().size(), 1);
+        const auto& utterance = rig.engine->spoken().first();
+        QCOMPARE(utterance.text,
+                 u"Here is your security briefing. Three new stories since your last check, "
+                 "including an actively exploited vulnerability in a widely deployed V P N "
+                 "appliance."_qs);
+        QCOMPARE(utterance.rate, Speaker::utteranceRate(1.0));
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+    }
+
+    void voicePicker_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("index");
+        QTest::newRow("default") << QString() << 0;
+        QTest::newRow("premium first") << u"p"_qs << 1;
+        QTest::newRow("standard") << u"s"_qs << 3;
+        QTest::newRow("not installed") << u"gone"_qs << -1;
+    }
+    void voicePicker()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, index);
+        Rig rig([&stored](Rig& r) {
+            r.engine->install({{u"s"_qs, u"Sam"_qs, u"en-US"_qs, SpeechVoiceQuality::Default},
+                               {u"e"_qs, u"Eve"_qs, u"en-GB"_qs, SpeechVoiceQuality::Enhanced},
+                               {u"p"_qs, u"Pat"_qs, u"en-AU"_qs, SpeechVoiceQuality::Premium},
+                               {u"f"_qs, u"Flo"_qs, u"fr-FR"_qs, SpeechVoiceQuality::Premium}});
+            r.settings = std::make_unique<AppSettings>(r.preferencePath());
+            if (!stored.isNull())
+                r.settings->setVoiceIdentifier(stored);
+        });
+        rig.showTab(2);
+        auto* picker = rig.find<QComboBox>(u"voicePicker"_qs);
+        QStringList items;
+        for (int i = 0; i < picker->count(); ++i)
+            items.append(picker->itemText(i));
+        QCOMPARE(items, (QStringList{u"System default"_qs, u"Pat — Premium"_qs,
+                                     u"Eve — Enhanced"_qs, u"Sam — Standard"_qs}));
+        QCOMPARE(picker->currentIndex(), index);
+        // Showing it never rewrites the choice.
+        QCOMPARE(rig.settings->voiceIdentifier(), stored.isNull() ? QString() : stored);
+
+        picker->setCurrentIndex(2);
+        QCOMPARE(rig.settings->voiceIdentifier(), u"e"_qs);
+        QCOMPARE(rig.stored().value(u"voiceIdentifier").toString(), u"e"_qs);
+        rig.settings->setVoiceIdentifier(QString());
+        QCOMPARE(picker->currentIndex(), 0);
+        rig.settings->setVoiceIdentifier(u"gone"_qs);
+        QCOMPARE(picker->currentIndex(), -1);
+        QCOMPARE(rig.settings->voiceIdentifier(), u"gone"_qs);
+    }
+
+    // Voices that arrive after the tab was built are offered once.
+    void voicesListedLater()
+    {
+        Rig rig;
+        auto* picker = rig.find<QComboBox>(u"voicePicker"_qs);
+        QCOMPARE(picker->count(), 1);
+        QCOMPARE(rig.engine->voiceLoads(), 1);
+        rig.engine->install({{u"a"_qs, u"Al"_qs, u"en-US"_qs, SpeechVoiceQuality::Default}});
+        QCOMPARE(picker->count(), 2);
+        QCOMPARE(picker->currentIndex(), 0);
+        rig.engine->install({{u"a"_qs, u"Al"_qs, u"en-US"_qs, SpeechVoiceQuality::Default},
+                             {u"b"_qs, u"Bo"_qs, u"en-US"_qs, SpeechVoiceQuality::Default}});
+        QCOMPARE(picker->count(), 2);
+    }
+
+    void speedSlider()
+    {
+        Rig rig;
+        rig.showTab(2);
+        auto* slider = rig.find<QSlider>(u"speedSlider"_qs);
+        const int steps = VoiceSettingsTab::speedSteps;
+
+        // A drag writes once, when let go.
+        slider->setSliderDown(true);
+        slider->setSliderPosition(steps / 4);
+        slider->setSliderPosition(steps / 5);
+        QCOMPARE(rig.settings->speechRate(), 0.5);
+        QVERIFY(!rig.stored().contains(u"speechRate"));
+        slider->setSliderDown(false);
+        QCOMPARE(rig.settings->speechRate(), 0.2);
+        QCOMPARE(rig.stored().value(u"speechRate").toDouble(), 0.2);
+
+        // The keyboard writes at every step.
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(rig.settings->speechRate(), 1.0);
+        QCOMPARE(rig.stored().value(u"speechRate").toDouble(), 1.0);
+
+        rig.settings->setSpeechRate(0.75);
+        QCOMPARE(slider->value(), steps * 3 / 4);
+        // Out of range: shown at the end, kept as stored.
+        rig.settings->setSpeechRate(1.5);
+        QCOMPARE(slider->value(), steps);
+        QCOMPARE(rig.settings->speechRate(), 1.5);
+    }
+
+    // A briefing shows in the Voice tab at once, and its gather in the General tab the next
+    // time it is shown; forgetting the history takes the gather away.
+    void briefingShowsWithoutReopening()
+    {
+        Rig rig([](Rig& r) {
+            test::writeFile(r.dir.filePath(u"feeds/bleepingcomputer.xml"_qs), rss(u"a"_qs));
+        });
+        QVERIFY(!rig.shown(u"lastBriefingSection"_qs));
+        rig.showTab(2);
+
+        rig.find<QPushButton>(u"announceNow"_qs)->click();
+        QCOMPARE(rig.engine->spoken().size(), 0); // the click returns before the briefing
+        QTRY_VERIFY(!rig.coordinator->lastBriefing().isEmpty());
+        QVERIFY(rig.shown(u"lastBriefingSection"_qs));
+        auto* text = rig.find<QPlainTextEdit>(u"lastBriefing"_qs);
+        QCOMPARE(text->toPlainText(), rig.coordinator->lastBriefing());
+        QVERIFY(text->isReadOnly());
+        QCOMPARE(text->height(), 120);
+
+        rig.showTab(0);
+        QVERIFY(rig.shown(u"lastGatherRow"_qs));
+        QCOMPARE(rig.text(u"lastGather"_qs), u"Dec 10, 2026, 12:00\u202FPM"_qs);
+
+        rig.find<QPushButton>(u"forgetHistory"_qs)->click();
+        QVERIFY(!rig.shown(u"lastGatherRow"_qs));
+        QVERIFY(!rig.store.lastGather());
+    }
+
+    void replayAndAnnounceNow()
+    {
+        Rig rig([](Rig& r) {
+            r.settings = std::make_unique<AppSettings>(r.preferencePath());
+            r.settings->setEnabledCategories({});
+        });
+        rig.find<QPushButton>(u"replayLastBriefing"_qs)->click();
+        QCOMPARE(rig.engine->spoken().size(), 1);
+        QCOMPARE(rig.engine->spoken().last().text, AppCoordinator::nothingToReplayMessage);
+
+        rig.find<QPushButton>(u"announceNow"_qs)->click();
+        QTRY_COMPARE(rig.engine->spoken().size(), 2);
+        QCOMPARE(rig.engine->spoken().last().text, AppCoordinator::noCategoriesMessage);
+    }
+
+    void closingKeepsTheWindow()
+    {
+        Rig rig;
+        QPointer<SettingsWindow> window = rig.window.get();
+        rig.showTab(2);
+        rig.find<QCheckBox>(u"bubbleCompact"_qs)->setChecked(true);
+        rig.reopen();
+        QVERIFY(window);
+        QCOMPARE(rig.window->tabs()->currentIndex(), 2);
+        QVERIFY(rig.find<QCheckBox>(u"bubbleCompact"_qs)->isChecked());
+    }
+
+    // Feed and settings text is shown as written, never as markup.
+    void plainText()
+    {
+        Rig rig;
+        for (const QLabel* label : rig.window->findChildren<QLabel*>())
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
+};
+
+QTEST_MAIN(SettingsWindowTest)
+#include "tst_settingswindow.moc"
