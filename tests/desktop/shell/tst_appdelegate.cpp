@@ -1,0 +1,290 @@
+#include "shell/AppDelegate.h"
+
+#include "briefing/AppCoordinator.h"
+#include "bubble/BubbleController.h"
+#include "bubble/BubblePanel.h"
+#include "news/NewsService.h"
+#include "settings/AppSettings.h"
+#include "settings/PreferenceFile.h"
+#include "shell/StatusIcon.h"
+#include "speech/Speaker.h"
+#include "store/HeadlineStore.h"
+#include "support/FakeSpeechEngine.h"
+#include "support/FakeSystemEventSource.h"
+#include "support/ManualClock.h"
+#include "support/TestData.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLocale>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace vardelle;
+using namespace std::chrono_literals;
+using test::utc;
+using Kind = AnnouncerState::Kind;
+using Event = test::FakeSystemEventSource::Event;
+
+namespace {
+
+// An RSS document with one story per (title, published) pair.
+QByteArray rss(const QList<std::pair<QString, Instant>>& stories)
+{
+    QByteArray items;
+    for (const auto& [title, published] : stories) {
+        items += "<item><title>" + title.toUtf8() + "</title><link>https://example.org/" +
+                 QUrl::toPercentEncoding(title) + "</link><pubDate>" +
+                 QLocale::c()
+                     .toString(toDateTime(published), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs)
+                     .toUtf8() +
+                 "</pubDate></item>";
+    }
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>" + items +
+           "</channel></rss>";
+}
+
+// The shell over real settings, store and coordinator in a temporary folder, feeds from a mirror
+// folder the test fills, a speaker whose engine only records, one screen, and a settings window
+// that is a plain widget.
+struct Rig {
+    QTemporaryDir dir;
+    test::ManualClock clock;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<HeadlineStore> store;
+    std::unique_ptr<NewsService> news;
+    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
+    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
+    std::unique_ptr<AppCoordinator> coordinator;
+    std::unique_ptr<AppDelegate> delegate;
+    QPointer<test::FakeSystemEventSource> events;
+    int windowsMade = 0;
+
+    explicit Rig(Instant now = utc(2026, 12, 10, 12, 0))
+        : clock(now)
+    {
+        QDir(dir.path()).mkpath(u"mirror"_qs);
+        qputenv(NewsService::mirrorVariable,
+                QUrl::fromLocalFile(dir.filePath(u"mirror"_qs)).toString().toUtf8());
+        settings = std::make_unique<AppSettings>(preferencePath());
+    }
+    ~Rig() { qunsetenv(NewsService::mirrorVariable); }
+
+    QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
+    void writeFeed(const QString& id, const QByteArray& document)
+    {
+        test::writeFile(dir.filePath(u"mirror/"_qs + id + u".xml"_qs), document);
+    }
+
+    AppDelegate& launch()
+    {
+        store = std::make_unique<HeadlineStore>(dir.filePath(u"state.json"_qs), clock);
+        news = std::make_unique<NewsService>(*store, clock);
+        coordinator = std::make_unique<AppCoordinator>(*settings, *store, *news, speaker, clock);
+        delegate = std::make_unique<AppDelegate>(*coordinator, *settings, *store, speaker, clock);
+        delegate->setScreenAreas([] { return QList<QRect>{QRect(0, 0, 1280, 800)}; });
+        delegate->setSettingsWindowFactory([this] {
+            ++windowsMade;
+            return std::make_unique<QWidget>();
+        });
+        delegate->setEventSourceFactory([this] {
+            auto source = std::make_unique<test::FakeSystemEventSource>();
+            events = source.get();
+            return source;
+        });
+        delegate->launch();
+        return *delegate;
+    }
+
+    QAction* entry(const QString& title) const
+    {
+        for (QAction* action : delegate->statusMenu()->actions()) {
+            if (action->text() == title)
+                return action;
+        }
+        return nullptr;
+    }
+    // Opens the status menu, as the tray does, and closes it again.
+    void openMenu() const { emit delegate->statusMenu()->aboutToShow(); }
+    bool storedBool(QStringView key) const
+    {
+        return PreferenceFile(preferencePath()).boolean(key).value_or(false);
+    }
+};
+
+QStringList titles(const QMenu& menu)
+{
+    QStringList list;
+    for (const QAction* action : menu.actions()) {
+        QString title = action->isSeparator() ? u"-"_qs : action->text();
+        if (!action->shortcut().isEmpty())
+            title += u" ["_qs + action->shortcut().toString(QKeySequence::PortableText) + u']';
+        list.append(title);
+    }
+    return list;
+}
+
+} // namespace
+
+class AppDelegateTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstLaunchBuildsEverythingAndOpensSettingsOnce()
+    {
+        Rig rig;
+        rig.settings->setAnnounceOnLaunch(false);
+        AppDelegate& delegate = rig.launch();
+        rig.openMenu();
+
+        QVERIFY(delegate.trayIcon());
+        QCOMPARE(delegate.trayIcon()->contextMenu(), delegate.statusMenu());
+        QCOMPARE(
+            titles(*delegate.statusMenu()),
+            (QStringList{u"Announce Latest Headlines"_qs, u"Announce Everything from Today"_qs,
+                         u"Stop Speaking"_qs, u"-"_qs, u"Hide Bubble"_qs, u"-"_qs,
+                         u"Settings\u2026 [Ctrl+,]"_qs, u"-"_qs, u"Quit Vardelle [Ctrl+Q]"_qs}));
+        QVERIFY(delegate.bubble()->isVisible());
+        QVERIFY(rig.events && rig.events->startCount() == 1);
+
+        QCOMPARE(rig.windowsMade, 1);
+        QVERIFY(delegate.settingsWindow()->isVisible());
+        QVERIFY(!rig.settings->isFirstRun());
+        QVERIFY(rig.storedBool(preferenceKeys::isFirstRun)); // stored negated
+
+        // The window is made once and shown again.
+        delegate.settingsWindow()->close();
+        delegate.showSettings();
+        QCOMPARE(rig.windowsMade, 1);
+        QVERIFY(delegate.settingsWindow()->isVisible());
+
+        // A second launch of the application does not open it.
+        rig.settings = std::make_unique<AppSettings>(rig.preferencePath());
+        QVERIFY(!rig.settings->isFirstRun());
+        rig.delegate.reset();
+        rig.windowsMade = 0;
+        rig.launch();
+        QCOMPARE(rig.windowsMade, 0);
+    }
+
+    void hiddenBubbleIsBuiltByShowBubble()
+    {
+        Rig rig;
+        rig.settings->setBubbleHidden(true);
+        AppDelegate& delegate = rig.launch();
+        QVERIFY(!delegate.bubble()->panel());
+
+        rig.openMenu();
+        QCOMPARE(rig.entry(AppDelegate::showBubbleTitle) != nullptr, true);
+        rig.entry(AppDelegate::showBubbleTitle)->trigger();
+        BubblePanel* panel = delegate.bubble()->panel();
+        QVERIFY(panel && panel->isVisible());
+        QVERIFY(!rig.storedBool(preferenceKeys::bubbleHidden));
+
+        rig.openMenu();
+        rig.entry(AppDelegate::hideBubbleTitle)->trigger();
+        QVERIFY(!panel->isVisible());
+        QVERIFY(rig.storedBool(preferenceKeys::bubbleHidden));
+
+        // The title follows the panel, not the setting.
+        rig.settings->setBubbleHidden(false);
+        rig.openMenu();
+        QVERIFY(rig.entry(AppDelegate::showBubbleTitle));
+
+        rig.entry(AppDelegate::showBubbleTitle)->trigger();
+        QCOMPARE(delegate.bubble()->panel(), panel);
+        QVERIFY(panel->isVisible());
+    }
+
+    void stopSpeakingFollowsTheState_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("idle") << AnnouncerState{} << false;
+        QTest::newRow("gathering") << AnnouncerState{Kind::gathering, {}} << true;
+        QTest::newRow("speaking") << AnnouncerState{Kind::speaking, {}} << true;
+        QTest::newRow("failed") << AnnouncerState{Kind::failed, u"Broken"_qs} << true;
+    }
+    void stopSpeakingFollowsTheState()
+    {
+        QFETCH(AnnouncerState, state);
+        QFETCH(bool, enabled);
+        Rig rig;
+        rig.settings->setAnnounceOnLaunch(false);
+        AppDelegate& delegate = rig.launch();
+
+        rig.coordinator->setState(state);
+        QCOMPARE(delegate.trayIcon()->icon().cacheKey(), statusIcon(state.kind).cacheKey());
+        rig.openMenu();
+        QAction* stop = rig.entry(AppDelegate::stopSpeakingTitle);
+        QCOMPARE(stop->isEnabled(), enabled);
+
+        stop->trigger();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState{});
+        QCOMPARE(delegate.trayIcon()->icon().cacheKey(), statusIcon(Kind::idle).cacheKey());
+    }
+
+    void launchAndUnlockAskForBriefings()
+    {
+        Rig rig;
+        const Instant now = rig.clock.now();
+        rig.writeFeed(u"bleepingcomputer"_qs, rss({{u"Fresh story"_qs, now - 1h}}));
+        rig.launch();
+
+        // The launch briefing, started after the launch sequence.
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        QVERIFY(rig.engine->spoken().first().text.contains(u"Fresh story"_qs));
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState{});
+
+        // Unlock half an hour later, with something new.
+        rig.clock.advance(31min);
+        rig.writeFeed(u"bleepingcomputer"_qs,
+                      rss({{u"Fresh story"_qs, now - 1h}, {u"Newer story"_qs, now + 10min}}));
+        rig.events->fire(Event::screenUnlocked);
+        QTRY_COMPARE(rig.engine->spoken().size(), 2);
+        QVERIFY(rig.engine->spoken().last().text.contains(u"Newer story"_qs));
+        QVERIFY(!rig.engine->spoken().last().text.contains(u"Fresh story"_qs));
+    }
+
+    void everythingFromTodayStartsAtMidnight()
+    {
+        // Half past midnight: yesterday's late story is not from today.
+        Rig rig(utc(2026, 12, 10, 0, 30));
+        rig.settings->setAnnounceOnLaunch(false);
+        rig.writeFeed(u"bleepingcomputer"_qs,
+                      rss({{u"After midnight"_qs, utc(2026, 12, 10, 0, 10)},
+                           {u"Before midnight"_qs, utc(2026, 12, 9, 23, 50)}}));
+        rig.launch();
+
+        rig.entry(AppDelegate::announceTodayTitle)->trigger();
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        const QString text = rig.engine->spoken().first().text;
+        QVERIFY2(text.contains(u"After midnight"_qs), qPrintable(text));
+        QVERIFY2(!text.contains(u"Before midnight"_qs), qPrintable(text));
+    }
+
+    void terminationStopsSpeechAndKeepsThePosition()
+    {
+        Rig rig;
+        rig.settings->setAnnounceOnLaunch(false);
+        AppDelegate& delegate = rig.launch();
+        delegate.bubble()->panel()->move(300, 200);
+        rig.coordinator->replayLastBriefing();
+        QCOMPARE(rig.coordinator->state().kind, Kind::speaking);
+
+        delegate.terminate();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState{});
+        QVERIFY(rig.engine->stops() >= 1);
+        PreferenceFile stored(rig.preferencePath());
+        QCOMPARE(stored.integer(preferenceKeys::bubbleFrameX), 300);
+        QCOMPARE(stored.integer(preferenceKeys::bubbleFrameY), 200);
+    }
+};
+
+QTEST_MAIN(AppDelegateTest)
+#include "tst_appdelegate.moc"
