@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 #include "linux/X11Window.h"
+#include "shell/DesktopApp.h"
 
 #include <QCoreApplication>
 
@@ -7,6 +8,11 @@ int main(int argc, char* argv[])
 {
     // Before any application object: the bubble needs a platform that lets it place itself.
     vardelle::x11::preferXWayland();
+
+    // No command: the desktop accessory.
+    if (argc <= 1)
+        return vardelle::runDesktop(argc, argv);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vardelle"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARDELLE_VERSION));

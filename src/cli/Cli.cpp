@@ -39,7 +39,10 @@ int run(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Vardelle reads the day's security headlines aloud.\n\n") + commandList() +
+        QStringLiteral("Vardelle reads the day's security headlines aloud. With no command it "
+                       "starts in the tray with its bubble; a second start opens the settings "
+                       "window of the one already running.\n\n") +
+        commandList() +
         QStringLiteral("\nRun 'vardelle COMMAND --help' for a command's own options."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.addHelpOption();
