@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# The desktop accessory end to end, as a user meets it, on a private X display with a compositor
+# and a tray, a private D-Bus, a speech service whose audio goes nowhere and twenty feeds served
+# from 127.0.0.1: the first start opens the settings window and shows the bubble and the tray
+# icon; the launch briefing is spoken; a click on the bubble speaks the story published since;
+# the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
+# stored; a second start puts the bubble there, and SIGTERM ends it the same way.
+#
+# Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
+# Exit status 77 (skipped) when the X tools are missing.
+set -euo pipefail
+
+vardelle=$1
+shots=${2:-${VARDELLE_E2E_SHOTS:-}}
+for tool in Xvfb xcompmgr trayer xdotool xwininfo import python3 dbus-daemon speech-dispatcher; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local status=$?
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -n "${DBUS_SESSION_BUS_PID:-}" ] && kill "$DBUS_SESSION_BUS_PID" 2>/dev/null || true
+    pkill -f "speech-dispatcher.*$work" 2>/dev/null || true
+    if [ $status -ne 0 ]; then
+        echo "== vardelle's output"; cat "$work/vardelle.log" 2>/dev/null || true
+    fi
+    [ -n "${VARDELLE_E2E_KEEP:-}" ] && echo "kept: $work" || rm -rf "$work"
+    exit $status
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+# Polls a command for up to $1 seconds.
+await() {
+    local seconds=$1; shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        if "$@"; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+shot() {
+    [ -n "$shots" ] || return 0
+    mkdir -p "$shots"
+    import -window root "$shots/$1.png"
+    echo "screenshot: $shots/$1.png"
+}
+
+# Fresh folders: nothing of the user's is read or written.
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data \
+    XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/speech-dispatcher" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+cat >"$XDG_CONFIG_HOME/speech-dispatcher/speechd.conf" <<'CONF'
+AudioOutputMethod "libao"
+DefaultModule espeak-ng
+AddModule "espeak-ng" "sd_espeak-ng" "espeak-ng.conf"
+LogLevel 4
+CONF
+echo default_driver=null >"$HOME/.libao"
+preferences=$XDG_CONFIG_HOME/Vardelle/preferences.json
+state=$XDG_DATA_HOME/Vardelle/state.json
+
+# The display, its compositor and its tray.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+await 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=:$(head -n1 "$work/display")
+xcompmgr >/dev/null 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype request --height 28 --transparent false \
+    --tint 0x303030 >/dev/null 2>&1 &
+pids+=($!)
+
+# A private session bus, which also stands in for the system bus.
+eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 | {
+    read -r address; read -r pid
+    echo "export DBUS_SESSION_BUS_ADDRESS=$address DBUS_SESSION_BUS_PID=$pid"
+})"
+export DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS
+
+# The feeds: two recent stories in each, served over HTTP; a feed's first story is dated now.
+feeds=(cisa-advisories bleepingcomputer thehackernews orvane securityweek darkreading
+    helpnetsecurity therecord industrialcyber sans-isc cisa-ics unit42 cisa-news ncsc-uk
+    malwarebytes talos securelist checkpoint-research welivesecurity microsoft-security)
+write_feed() { # id, then titles; each story is dated minutes ago
+    local id=$1; shift
+    python3 - "$work/mirror/$id.xml" "$@" <<'PY'
+import sys, time, email.utils
+path, titles = sys.argv[1], sys.argv[2:]
+items = "".join(
+    f"<item><title>{t}</title><link>https://example.org/{n}</link><guid>{t}</guid>"
+    f"<pubDate>{email.utils.formatdate(time.time() - 60 * n, usegmt=True)}</pubDate></item>"
+    for n, t in enumerate(titles))
+open(path + ".tmp", "w").write(
+    f'<?xml version="1.0"?><rss version="2.0"><channel><title>feed</title>{items}</channel></rss>')
+import os; os.replace(path + ".tmp", path)
+PY
+}
+mkdir -p "$work/mirror"
+for id in "${feeds[@]}"; do write_feed "$id" "First story from $id" "Second story from $id"; done
+python3 - "$work/mirror" >"$work/port" 2>"$work/http.log" <<'PY' &
+import http.server, functools, sys
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+PY
+pids+=($!)
+await 10 test -s "$work/port" || fail "the feed server did not start"
+export VARDELLE_FEED_MIRROR=http://127.0.0.1:$(cat "$work/port")
+
+settings_window() { xwininfo -root -tree | grep -q '"Vardelle Settings"'; }
+# Briefings the speech service has reported finished: the shell turns idle after speaking only
+# when the speech service reports the end of the utterance.
+spoken() {
+    grep -o 'state: [a-z]*' "$work/vardelle.log" 2>/dev/null |
+        awk '/speaking/ { talking = 1 } /idle/ { if (talking) n++; talking = 0 } END { print n + 0 }'
+}
+spoken_more_than() { [ "$(spoken)" -gt "$1" ]; }
+
+start_vardelle() {
+    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true" "$vardelle" >>"$work/vardelle.log" 2>&1 &
+    app=$!
+}
+
+# 1. First start.
+start_vardelle
+await 20 settings_window || fail "no settings window on the first run"
+bubble() { xwininfo -root -tree | grep -E '"Vardelle": \("vardelle" "Vardelle"\) +182x182' ; }
+await 10 bubble >/dev/null || fail "no bubble"
+read -r bx by bw bh <<<"$(bubble | awk '{split($NF, p, "+"); split($(NF-1), s, /[x+]/); print p[2], p[3], s[1], s[2]}')"
+[ "$bx" -gt 900 ] && [ "$by" -gt 500 ] || fail "the bubble is not in the lower right: $bx,$by"
+tray_icon() { xwininfo -root -tree | grep -A12 '"panel": ("panel" "trayer")' | grep -q '"Vardelle"'; }
+await 10 tray_icon || fail "no tray icon"
+
+# 2. The launch briefing is spoken and stored.
+await 60 spoken_more_than 0 || fail "the speech service reported no briefing at launch"
+await 10 grep -q "First story from" "$state" || fail "state.json holds no briefing"
+shot first-run
+
+# 3. A new story, then a click on the bubble tells it.
+write_feed talos "Fresh exploit hits mail servers" "First story from talos" "Second story from talos"
+before=$(spoken)
+cx=$((bx + bw / 2)) cy=$((by + bh / 2))
+xdotool mousemove "$cx" "$cy" click 1
+await 60 spoken_more_than "$before" || fail "the click gave no briefing"
+await 10 grep -q "Fresh exploit hits mail servers" "$state" || fail "the click's briefing lacks the new story"
+shot after-click
+
+# 4. Drag the bubble up and to the left, then quit from the tray menu.
+xdotool mousemove "$cx" "$cy" mousedown 1 mousemove $((cx - 150)) $((cy - 100)) sleep 0.2 \
+    mousemove $((cx - 300)) $((cy - 200)) sleep 0.2 mouseup 1
+sleep 0.5
+read -r tx ty _ <<<"$(xwininfo -root -tree | grep -A12 '"panel": ("panel" "trayer")' |
+    grep '"Vardelle"' | awk '{split($NF, p, "+"); print p[2] + 8, p[3] + 8}')"
+xdotool mousemove "$tx" "$ty" click 1
+sleep 1
+shot status-menu
+xdotool key Up Return # the last entry: "Quit Vardelle"
+await 10 bash -c "! kill -0 $app 2>/dev/null" || fail "Quit Vardelle did not end the application"
+wait "$app" || fail "the application ended with status $?"
+python3 - "$preferences" $((bx - 300)) $((by - 200)) <<'PY' || fail "the dragged position was not stored"
+import json, sys
+prefs = json.load(open(sys.argv[1]))
+x, y = int(sys.argv[2]), int(sys.argv[3])
+print("stored bubble position:", prefs.get("bubbleFrameX"), prefs.get("bubbleFrameY"))
+assert abs(prefs["bubbleFrameX"] - x) <= 2 and abs(prefs["bubbleFrameY"] - y) <= 2
+assert prefs["isFirstRun"] is True  # stored negated: the first run is over
+PY
+
+# 5. A second start: no settings window, the bubble where it was left; SIGTERM keeps it there.
+start_vardelle
+await 20 bubble >/dev/null || fail "no bubble on the second start"
+read -r nx ny _ <<<"$(bubble | awk '{split($NF, p, "+"); print p[2], p[3]}')"
+[ $((nx - (bx - 300))) -ge -2 ] && [ $((nx - (bx - 300))) -le 2 ] &&
+    [ $((ny - (by - 200))) -ge -2 ] && [ $((ny - (by - 200))) -le 2 ] ||
+    fail "the bubble is at $nx,$ny after a restart"
+sleep 1
+! settings_window || fail "the settings window opened again"
+shot second-start
+kill -TERM "$app"
+wait "$app" || fail "SIGTERM ended the application with status $?"
+echo "PASS"
