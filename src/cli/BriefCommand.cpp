@@ -1,6 +1,9 @@
 #include "cli/Cli.h"
 
 #include "briefing/AppCoordinator.h"
+#include "linux/InstanceClient.h"
+#include "linux/InstanceProtocol.h"
+#include "linux/SingleInstance.h"
 #include "linux/SpeechDispatcherEngine.h"
 #include "linux/UnixSignalWatcher.h"
 #include "speech/SilentSpeechEngine.h"
@@ -9,44 +12,42 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFutureWatcher>
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 namespace vardelle::cli {
 
-int briefCommand(const QStringList& arguments)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Gathers the new security headlines, prints the briefing as one line and "
-                       "speaks it, exactly as a click on the orb does."));
-    parser.addHelpOption();
-    const QCommandLineOption today(QStringLiteral("today"),
-                                   QStringLiteral("Everything from today, not only since the "
-                                                  "last check."));
-    const QCommandLineOption noSpeech(QStringLiteral("no-speech"),
-                                      QStringLiteral("Print the briefing without speaking it."));
-    parser.addOptions({today, noSpeech});
-    parser.process(arguments);
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "vardelle brief: takes no arguments\n");
-        return UsageError;
-    }
+namespace {
 
-    if (parser.isSet(noSpeech))
-        Speaker::setSharedEngine(std::make_unique<SilentSpeechEngine>());
-    else
+void printLine(const QString& text)
+{
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The briefing through this process's own coordinator, while `instance` keeps a desktop
+// started meanwhile from writing the same state.json.
+int briefHere(SingleInstance& instance, bool today, bool speak)
+{
+    QObject::connect(&instance, &SingleInstance::requested, [](InstanceRequest* request) {
+        request->finish({{instance::errorKey, QStringLiteral("a briefing is running in a "
+                                                             "terminal")},
+                         {instance::busyKey, true}});
+    });
+
+    if (speak)
         Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
+    else
+        Speaker::setSharedEngine(std::make_unique<SilentSpeechEngine>());
     Speaker& speaker = Speaker::shared();
     AppCoordinator& coordinator = AppCoordinator::shared();
 
-    QObject::connect(&coordinator, &AppCoordinator::speaking, [](const QString& text) {
-        const QByteArray line = text.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-        std::fflush(stdout);
-    });
+    QObject::connect(&coordinator, &AppCoordinator::speaking, printLine);
 
     // Ctrl+C stops speech at once.
     UnixSignalWatcher interrupts({SIGINT, SIGTERM});
@@ -64,10 +65,113 @@ int briefCommand(const QStringList& arguments)
     QFutureWatcher<void> handed;
     QObject::connect(&handed, &QFutureWatcher<void>::finished, finishWhenSilent);
     handed.setFuture(coordinator.announce(
-        AnnounceReason::manual, parser.isSet(today)
-                                    ? std::optional(startOfLocalDay(Clock::system().now()))
-                                    : std::nullopt));
+        AnnounceReason::manual,
+        today ? std::optional(startOfLocalDay(Clock::system().now())) : std::nullopt));
     return QCoreApplication::exec();
+}
+
+// The briefing through the desktop instance that runs for this user. No value when it turned
+// out to have gone in the meantime.
+std::optional<int> briefThere(const QString& folder, bool today)
+{
+    InstanceClient client(folder);
+    QEventLoop loop;
+    std::optional<int> status;
+    bool ended = false;
+    const auto exit = [&](std::optional<int> value) {
+        if (std::exchange(ended, true))
+            return;
+        status = value;
+        loop.quit();
+    };
+
+    QObject::connect(&client, &InstanceClient::line, [&](const QJsonObject& answer) {
+        if (answer.contains(instance::speakingKey)) {
+            printLine(answer.value(instance::speakingKey).toString());
+        } else if (answer.value(instance::doneKey).toBool()) {
+            exit(Success);
+        } else if (answer.contains(instance::errorKey)) {
+            std::fprintf(stderr, "vardelle brief: %s\n",
+                         qPrintable(answer.value(instance::errorKey).toString()));
+            exit(Failure);
+        }
+    });
+    QObject::connect(&client, &InstanceClient::finished,
+                     [&](InstanceClient::Outcome outcome, const QString& error) {
+                         switch (outcome) {
+                         case InstanceClient::Outcome::notRunning:
+                             exit(std::nullopt);
+                             break;
+                         case InstanceClient::Outcome::notAnswering:
+                             std::fprintf(stderr, "vardelle brief: %s\n", qPrintable(error));
+                             exit(Failure);
+                             break;
+                         case InstanceClient::Outcome::answered:
+                             std::fprintf(stderr,
+                                          "vardelle brief: Vardelle ended the briefing early\n");
+                             exit(Failure);
+                             break;
+                         case InstanceClient::Outcome::closed:
+                             break;
+                         }
+                     });
+
+    // Ctrl+C drops the connection, which stops the desktop's speech for this briefing.
+    UnixSignalWatcher interrupts({SIGINT, SIGTERM});
+    QObject::connect(&interrupts, &UnixSignalWatcher::received,
+                     [&](int signal) { exit(128 + signal); });
+
+    client.send({{instance::commandKey, instance::briefCommand}, {instance::todayKey, today}});
+    loop.exec();
+    client.close();
+    return status;
+}
+
+} // namespace
+
+int briefCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Gathers the new security headlines, prints the briefing as one line and speaks it, "
+        "exactly as a click on the orb does.\n\nWhile the desktop app runs, it gives the "
+        "briefing: this command asks it to and prints what it says; Ctrl+C stops it. Without "
+        "the desktop app, this command briefs on its own, and a desktop app started "
+        "meanwhile waits until it has finished."));
+    parser.addHelpOption();
+    const QCommandLineOption today(QStringLiteral("today"),
+                                   QStringLiteral("Everything from today, not only since the "
+                                                  "last check."));
+    const QCommandLineOption noSpeech(
+        QStringLiteral("no-speech"),
+        QStringLiteral("Print the briefing without speaking it. Not while the desktop app runs: "
+                       "it would speak it, so this is an error then (status 1)."));
+    parser.addOptions({today, noSpeech});
+    parser.process(arguments);
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "vardelle brief: takes no arguments\n");
+        return UsageError;
+    }
+
+    SingleInstance instance;
+    // A few passes only when a desktop instance stops just as this command starts.
+    for (int pass = 0; pass < 5; ++pass) {
+        if (instance.claim())
+            return briefHere(instance, parser.isSet(today), !parser.isSet(noSpeech));
+        if (!instance.errorString().isEmpty()) {
+            // Without a runtime folder no desktop instance can run either.
+            return briefHere(instance, parser.isSet(today), !parser.isSet(noSpeech));
+        }
+        if (parser.isSet(noSpeech)) {
+            std::fprintf(stderr, "vardelle brief: Vardelle is already running (the desktop app or "
+                                 "another briefing), and --no-speech works only without it\n");
+            return Failure;
+        }
+        if (const std::optional<int> status = briefThere(instance.folder(), parser.isSet(today)))
+            return *status;
+    }
+    std::fprintf(stderr, "vardelle brief: cannot reach the running Vardelle; try again\n");
+    return Failure;
 }
 
 } // namespace vardelle::cli

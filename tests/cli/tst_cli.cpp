@@ -1,3 +1,5 @@
+#include "linux/InstanceProtocol.h"
+#include "linux/SingleInstance.h"
 #include "support/TestData.h"
 
 #include <QDateTime>
@@ -7,6 +9,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+
+using namespace vardelle;
 
 // The terminal commands, run as a user runs them.
 class CliTest : public QObject {
@@ -38,6 +44,41 @@ class CliTest : public QObject {
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
 
+    // The same, with this process's event loop running meanwhile, so that an instance served
+    // here can answer; `started` runs once the program is running.
+    static Run runServing(const QStringList& arguments, const QProcessEnvironment& environment,
+                          const std::function<void(QProcess&)>& started = {})
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VARDELLE_BINARY), arguments);
+        if (!process.waitForStarted())
+            return {};
+        process.closeWriteChannel();
+        if (started)
+            started(process);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
+            process.kill();
+            process.waitForFinished();
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    // Fresh folders for a child, its runtime folder among them.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_qs, m_dir.filePath(u"home"_qs));
+        environment.insert(u"XDG_CONFIG_HOME"_qs, m_dir.filePath(u"config"_qs));
+        environment.insert(u"XDG_DATA_HOME"_qs, m_dir.filePath(u"data"_qs));
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, runtimeDir());
+        environment.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs);
+        return environment;
+    }
+    QString runtimeDir() const { return m_dir.filePath(u"runtime"_qs); }
+
     QTemporaryDir m_dir;
 
     QString writeFile(const QString& name, const QByteArray& content)
@@ -50,6 +91,14 @@ class CliTest : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        // Qt takes a runtime folder only when it is private to the user.
+        QVERIFY(QDir().mkpath(runtimeDir()));
+        QVERIFY(QFile::setPermissions(runtimeDir(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
     void parsePrintsItemsInDocumentOrder()
     {
         const QString path =
@@ -142,13 +191,9 @@ private slots:
         writeFile(u"mirror/cisa-news.xml"_qs,
                   "<rss><channel>" + item("c1", 2) + "</channel></rss>");
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_qs, m_dir.filePath(u"home"_qs));
-        environment.insert(u"XDG_CONFIG_HOME"_qs, m_dir.filePath(u"config"_qs));
-        environment.insert(u"XDG_DATA_HOME"_qs, m_dir.filePath(u"data"_qs));
+        QProcessEnvironment environment = this->environment();
         environment.insert(u"VARDELLE_FEED_MIRROR"_qs,
                            QString::fromUtf8(QUrl::fromLocalFile(feeds).toEncoded()));
-        environment.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs);
 
         const Run first = run({u"brief"_qs, u"--no-speech"_qs}, {}, environment);
         QCOMPARE(first.status, 0);
@@ -166,6 +211,83 @@ private slots:
         QCOMPARE(second.out,
                  QByteArray("No new security headlines since the last check. You are up to "
                             "date.\n"));
+    }
+
+    // With an instance running, `brief` asks it for the briefing and prints what it says.
+    void briefThroughRunningInstance_data()
+    {
+        QTest::addColumn<QList<QJsonObject>>("answers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        const QJsonObject spoken{{instance::speakingKey, u"Story \u2018one\u2019 & more"_qs}};
+        const QByteArray spokenLine = "Story \xE2\x80\x98one\xE2\x80\x99 & more\n";
+        QTest::newRow("spoken") << QList<QJsonObject>{spoken, {{instance::doneKey, true}}} << 0
+                                << spokenLine << QByteArray();
+        QTest::newRow("refused") << QList<QJsonObject>{instance::errorAnswer(u"not now"_qs)} << 1
+                                 << QByteArray() << QByteArray("vardelle brief: not now\n");
+        QTest::newRow("a terminal briefing holds it")
+            << QList<QJsonObject>{{{instance::errorKey, u"a briefing is running in a terminal"_qs},
+                                   {instance::busyKey, true}}}
+            << 1 << QByteArray() << QByteArray("a briefing is running in a terminal");
+        QTest::newRow("ended early") << QList<QJsonObject>{spoken} << 1 << spokenLine
+                                     << QByteArray("ended the briefing early");
+    }
+    void briefThroughRunningInstance()
+    {
+        QFETCH(QList<QJsonObject>, answers);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        SingleInstance instance(runtimeDir());
+        QVERIFY(instance.claim());
+        QList<QJsonObject> requests;
+        connect(&instance, &SingleInstance::requested, [&](InstanceRequest* request) {
+            requests.append(request->message());
+            for (const QJsonObject& answer : answers.mid(0, answers.size() - 1))
+                request->send(answer);
+            request->finish(answers.last());
+        });
+
+        const Run result = runServing({u"brief"_qs, u"--today"_qs}, environment());
+        QCOMPARE(result.status, status);
+        QCOMPARE(result.out, out);
+        QVERIFY2(result.err.contains(err), result.err.constData());
+        QCOMPARE(requests, (QList<QJsonObject>{{{instance::commandKey, instance::briefCommand},
+                                                {instance::todayKey, true}}}));
+    }
+
+    // The running instance would speak: printing only is refused, and nothing is asked of it.
+    void briefWithoutSpeechWhileInstanceRuns()
+    {
+        SingleInstance instance(runtimeDir());
+        QVERIFY(instance.claim());
+        QSignalSpy requested(&instance, &SingleInstance::requested);
+        const Run result = runServing({u"brief"_qs, u"--no-speech"_qs}, environment());
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.out.isEmpty());
+        QVERIFY2(result.err.contains("--no-speech"), result.err.constData());
+        QCOMPARE(requested.size(), 0);
+    }
+
+    // Ctrl+C while the instance speaks: the terminal exits as it did on its own, and the
+    // instance hears that the briefing is no longer wanted.
+    void interruptedBriefThroughInstance()
+    {
+        SingleInstance instance(runtimeDir());
+        QVERIFY(instance.claim());
+        int cancelled = 0;
+        connect(&instance, &SingleInstance::requested, [&](InstanceRequest* request) {
+            request->send({{instance::speakingKey, u"A long briefing"_qs}});
+            connect(request, &InstanceRequest::cancelled, [&] { ++cancelled; });
+        });
+        const Run result = runServing({u"brief"_qs}, environment(), [](QProcess& process) {
+            QVERIFY(QTest::qWaitFor([&] { return process.canReadLine(); }, 10000));
+            ::kill(pid_t(process.processId()), SIGINT);
+        });
+        QCOMPARE(result.status, 128 + SIGINT);
+        QCOMPARE(result.out, QByteArray("A long briefing\n"));
+        QTRY_COMPARE(cancelled, 1);
     }
 
     void versionAndHelp()

@@ -4,7 +4,8 @@
 # from 127.0.0.1: the first start opens the settings window and shows the bubble and the tray
 # icon; the launch briefing is spoken; a click on the bubble speaks the story published since;
 # the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
-# stored; a second start puts the bubble there, and SIGTERM ends it the same way.
+# stored; a second start puts the bubble there; starting it once more opens the settings window
+# of the running one, `vardelle brief` is spoken by the running one, and SIGTERM ends it.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -182,6 +183,15 @@ read -r nx ny _ <<<"$(bubble | awk '{split($NF, p, "+"); print p[2], p[3]}')"
 sleep 1
 ! settings_window || fail "the settings window opened again"
 shot second-start
+
+# 6. One instance: starting it again opens the running one's settings window, and a briefing
+#    asked for in a terminal is spoken by the running one.
+QT_QPA_PLATFORM=xcb "$vardelle" >>"$work/vardelle.log" 2>&1 || fail "a second start ended with status $?"
+await 10 settings_window || fail "a second start did not open the settings window"
+timeout 120 "$vardelle" brief --today >"$work/brief.out" || fail "vardelle brief through the running app: status $?"
+grep -q "Here is your security briefing" "$work/brief.out" || fail "vardelle brief printed: $(cat "$work/brief.out")"
+kill -0 "$app" || fail "the desktop app is gone"
+
 kill -TERM "$app"
 wait "$app" || fail "SIGTERM ended the application with status $?"
 echo "PASS"

@@ -1,16 +1,44 @@
 #include "shell/DesktopApp.h"
 
+#include "briefing/AppCoordinator.h"
+#include "linux/DesktopStart.h"
+#include "linux/SingleInstance.h"
 #include "linux/SpeechDispatcherEngine.h"
 #include "linux/UnixSignalWatcher.h"
 #include "shell/AppDelegate.h"
+#include "shell/RemoteCommands.h"
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
+#include "time/Clock.h"
 
 #include <QApplication>
 
 #include <csignal>
 
 namespace vardelle {
+
+namespace {
+
+int runAccessory(SingleInstance& instance)
+{
+    Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
+
+    AppDelegate delegate;
+    // A second start and `vardelle brief` in a terminal reach this process.
+    RemoteCommands remote(AppCoordinator::shared(), Speaker::shared(), Clock::system(),
+                          [&delegate] { delegate.showSettings(); });
+    QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);
+
+    // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the
+    // bubble's position is kept.
+    UnixSignalWatcher interrupts({SIGINT, SIGTERM});
+    QObject::connect(&interrupts, &UnixSignalWatcher::received, qApp, &QCoreApplication::quit);
+
+    delegate.launch();
+    return QApplication::exec();
+}
+
+} // namespace
 
 int runDesktop(int& argc, char** argv)
 {
@@ -22,16 +50,8 @@ int runDesktop(int& argc, char** argv)
     // An accessory: closing the settings window leaves it running in the tray.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
-    Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
-
-    AppDelegate delegate;
-    // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the
-    // bubble's position is kept.
-    UnixSignalWatcher interrupts({SIGINT, SIGTERM});
-    QObject::connect(&interrupts, &UnixSignalWatcher::received, &app, &QCoreApplication::quit);
-
-    delegate.launch();
-    return QApplication::exec();
+    SingleInstance instance;
+    return runDesktopOrForward(instance, [&instance] { return runAccessory(instance); });
 }
 
 } // namespace vardelle

@@ -1,0 +1,234 @@
+#include "shell/RemoteCommands.h"
+
+#include "briefing/AppCoordinator.h"
+#include "linux/InstanceClient.h"
+#include "linux/InstanceProtocol.h"
+#include "linux/SingleInstance.h"
+#include "news/NewsService.h"
+#include "settings/AppSettings.h"
+#include "speech/Speaker.h"
+#include "store/HeadlineStore.h"
+#include "support/FakeSpeechEngine.h"
+#include "support/ManualClock.h"
+#include "support/TestData.h"
+
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vardelle;
+using namespace std::chrono_literals;
+using test::utc;
+
+namespace {
+
+const Instant now = utc(2026, 12, 10, 12, 0);
+
+QByteArray rss(const QString& id, Instant published)
+{
+    const QString date =
+        QLocale::c().toString(toDateTime(published), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
+    return "<rss><channel><item><guid>" + id.toUtf8() + "</guid><title>Story " + id.toUtf8() +
+           "</title><pubDate>" + date.toUtf8() + "</pubDate></item></channel></rss>";
+}
+
+// A running instance over a real coordinator whose feeds come from a file mirror and whose
+// speech engine only records; a client talks to it over the socket as `vardelle brief` does.
+struct Rig {
+    QTemporaryDir dir;
+    test::ManualClock clock{now};
+    AppSettings settings{dir.filePath(u"preferences.json"_qs)};
+    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
+    NewsService news{store, clock};
+    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
+    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
+    AppCoordinator coordinator{settings, store, news, speaker, clock};
+    int settingsShown = 0;
+    RemoteCommands commands{coordinator, speaker, clock, [this] { ++settingsShown; }};
+    SingleInstance instance{dir.path()};
+
+    InstanceClient client{dir.path()};
+    QList<QJsonObject> lines;
+    std::optional<InstanceClient::Outcome> outcome;
+
+    Rig()
+    {
+        QDir().mkpath(dir.filePath(u"feeds"_qs));
+        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(dir.filePath(u"feeds"_qs)).toEncoded());
+        QObject::connect(&instance, &SingleInstance::requested, &commands, &RemoteCommands::serve);
+        QObject::connect(&client, &InstanceClient::line,
+                         [this](const QJsonObject& line) { lines.append(line); });
+        QObject::connect(&client, &InstanceClient::finished,
+                         [this](InstanceClient::Outcome done, const QString&) { outcome = done; });
+    }
+
+    void serve(const QString& feedId, const QString& storyId, Instant published)
+    {
+        test::writeFile(dir.filePath(u"feeds/"_qs + feedId + u".xml"_qs), rss(storyId, published));
+    }
+
+    void send(const QJsonObject& request)
+    {
+        lines.clear();
+        outcome.reset();
+        client.send(request);
+    }
+};
+
+const QJsonObject done{{instance::doneKey, true}};
+const QJsonObject ok{{instance::okKey, true}};
+
+} // namespace
+
+class RemoteCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void briefForwardsWhatIsSpokenThenDone()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
+
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        const QString briefing = rig.engine->spoken().first().text;
+        QVERIFY(briefing.contains(u"Story t1"_qs));
+        QTRY_COMPARE(rig.lines, (QList<QJsonObject>{{{instance::speakingKey, briefing}}}));
+        QVERIFY(!rig.outcome); // still speaking
+
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(*rig.outcome, InstanceClient::Outcome::answered);
+        QCOMPARE(rig.lines.last(), done);
+        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
+        QCOMPARE(rig.store.lastBriefing(), briefing);
+
+        // Nothing new now: the up-to-date message, as the terminal command says it.
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 2);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines, (QList<QJsonObject>{
+                                {{instance::speakingKey, AppCoordinator::upToDateMessage}}, done}));
+    }
+
+    // "today" sets the window's start to local midnight: a story from this morning that an
+    // earlier check already passed comes back.
+    void briefToday()
+    {
+        qputenv("TZ", "UTC");
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.serve(u"talos"_qs, u"morning"_qs, now - 3h);
+        rig.store.record({}, {}, false); // the last gather was just now
+
+        rig.send({{instance::commandKey, instance::briefCommand}, {instance::todayKey, true}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        QVERIFY(rig.engine->spoken().first().text.contains(u"Story morning"_qs));
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines.last(), done);
+    }
+
+    // Ctrl+C in the terminal: the connection drops and the briefing it asked for stops.
+    void clientGoingAwayStopsItsSpeech_data()
+    {
+        QTest::addColumn<bool>("whileGathering");
+        QTest::newRow("while speaking") << false;
+        QTest::newRow("while gathering") << true;
+    }
+    void clientGoingAwayStopsItsSpeech()
+    {
+        QFETCH(bool, whileGathering);
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
+
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        if (whileGathering)
+            QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::gathering());
+        else
+            QTRY_COMPARE(rig.lines.size(), 1);
+        const int stops = rig.engine->stops();
+        rig.client.close();
+
+        QTRY_VERIFY(rig.engine->stops() > stops);
+        QVERIFY(!rig.speaker.isSpeaking());
+        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
+    }
+
+    // A briefing of the desktop's own is not stopped by a client that has finished.
+    void finishedClientLeavesLaterSpeechAlone()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
+
+        rig.coordinator.replayLastBriefing();
+        QVERIFY(rig.speaker.isSpeaking());
+        QTest::qWait(50);
+        QVERIFY(rig.speaker.isSpeaking());
+    }
+
+    void refusedWhileAlreadyGathering()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
+        QFuture<void> running = rig.coordinator.announce(AnnounceReason::manual);
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines.size(), 1);
+        QVERIFY(rig.lines.first().value(instance::errorKey).toString().contains(u"already"_qs));
+        QTRY_VERIFY(running.isFinished());
+        QCOMPARE(rig.engine->spoken().size(), 1); // only the desktop's own briefing
+    }
+
+    void otherCommands_data()
+    {
+        QTest::addColumn<QJsonObject>("request");
+        QTest::addColumn<QJsonObject>("answer");
+        QTest::addColumn<int>("settingsShown");
+        QTest::addColumn<bool>("stopsSpeech");
+        const auto command = [](const QString& name) {
+            return QJsonObject{{instance::commandKey, name}};
+        };
+        QTest::newRow("show-settings")
+            << command(instance::showSettingsCommand) << ok << 1 << false;
+        QTest::newRow("stop") << command(instance::stopCommand) << ok << 0 << true;
+        QTest::newRow("unknown") << command(u"format-disk"_qs)
+                                 << instance::errorAnswer(u"unknown command"_qs) << 0 << false;
+        QTest::newRow("today not a boolean")
+            << QJsonObject{{instance::commandKey, instance::briefCommand},
+                           {instance::todayKey, u"yes"_qs}}
+            << instance::errorAnswer(u"\"today\" is true or false"_qs) << 0 << false;
+    }
+    void otherCommands()
+    {
+        QFETCH(QJsonObject, request);
+        QFETCH(QJsonObject, answer);
+        QFETCH(int, settingsShown);
+        QFETCH(bool, stopsSpeech);
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.coordinator.replayLastBriefing();
+        rig.coordinator.setState(AnnouncerState::speaking());
+
+        rig.send(request);
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(*rig.outcome, InstanceClient::Outcome::answered);
+        QCOMPARE(rig.lines, QList<QJsonObject>{answer});
+        QCOMPARE(rig.settingsShown, settingsShown);
+        QCOMPARE(rig.speaker.isSpeaking(), !stopsSpeech);
+        QCOMPARE(rig.coordinator.state(),
+                 stopsSpeech ? AnnouncerState::idle() : AnnouncerState::speaking());
+        QVERIFY(rig.engine->spoken().size() == 1); // nothing was briefed
+    }
+};
+
+QTEST_MAIN(RemoteCommandsTest)
+#include "tst_remotecommands.moc"
