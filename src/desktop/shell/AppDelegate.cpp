@@ -235,6 +235,13 @@ void AppDelegate::showSettings()
     window.activateWindow();
 }
 
+void AppDelegate::reopen()
+{
+    if (m_bubble && !m_bubble->isVisible() && !QSystemTrayIcon::isSystemTrayAvailable())
+        toggleBubble();
+    showSettings();
+}
+
 void AppDelegate::terminate()
 {
     if (m_terminated)

@@ -71,6 +71,9 @@ public:
     void stopSpeaking();
     void toggleBubble();
     void showSettings();
+    // The program was started again while this one runs: the settings window, and the bubble
+    // too when it is hidden and there is no tray icon to bring it back with.
+    void reopen();
 
     // Retitles the bubble entry and enables "Stop Speaking" for what is true now; runs each time
     // the status menu opens.

@@ -26,7 +26,7 @@ int runAccessory(SingleInstance& instance)
     AppDelegate delegate;
     // A second start and `vardelle brief` in a terminal reach this process.
     RemoteCommands remote(AppCoordinator::shared(), Speaker::shared(), Clock::system(),
-                          [&delegate] { delegate.showSettings(); });
+                          [&delegate] { delegate.reopen(); });
     QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);
 
     // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the

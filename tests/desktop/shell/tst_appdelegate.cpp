@@ -198,6 +198,15 @@ private slots:
         rig.entry(AppDelegate::showBubbleTitle)->trigger();
         QCOMPARE(delegate.bubble()->panel(), panel);
         QVERIFY(panel->isVisible());
+
+        // Hidden with no tray to bring it back (as here): starting the program again does.
+        rig.openMenu();
+        rig.entry(AppDelegate::hideBubbleTitle)->trigger();
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        delegate.reopen();
+        QVERIFY(panel->isVisible());
+        QVERIFY(!rig.storedBool(preferenceKeys::bubbleHidden));
+        QVERIFY(delegate.settingsWindow()->isVisible());
     }
 
     void stopSpeakingFollowsTheState_data()
