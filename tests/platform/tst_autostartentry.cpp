@@ -1,4 +1,5 @@
 #include "linux/AutostartEntry.h"
+#include "support/TestData.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,23 +12,10 @@ using namespace vardelle;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // A program that exists: an empty file at `path`.
 QString makeProgram(const QString& path)
 {
-    writeFile(path, "#!/bin/sh\n");
+    test::writeFile(path, "#!/bin/sh\n");
     return path;
 }
 
@@ -96,7 +84,8 @@ private slots:
         QCOMPARE(entry.status(), LoginItemStatus::notRegistered);
         QCOMPARE(entry.setEnabled(true), std::nullopt);
 
-        const QByteArray text = readAll(dir.filePath(u"config/autostart/vardelle.desktop"_qs));
+        const QByteArray text =
+            test::readFile(dir.filePath(u"config/autostart/vardelle.desktop"_qs));
         QCOMPARE(execLine(text), exec.replace("<dir>", dir.filePath(u"bin"_qs).toUtf8()));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
         for (const char* line :
@@ -156,7 +145,7 @@ private slots:
         QTemporaryDir dir;
         const QString program = makeProgram(dir.filePath(u"vardelle"_qs));
         AutostartEntry entry(dir.path(), program);
-        QVERIFY(writeFile(entry.filePath(), text.replace("<program>", program.toUtf8())));
+        test::writeFile(entry.filePath(), text.replace("<program>", program.toUtf8()));
 
         QCOMPARE(entry.status(), status);
 
@@ -164,7 +153,8 @@ private slots:
         // does, else a new one.
         QCOMPARE(entry.setEnabled(true), std::nullopt);
         QCOMPARE(entry.status(), LoginItemStatus::enabled);
-        QCOMPARE(readAll(entry.filePath()), kept ? text : AutostartEntry::entryText(program));
+        QCOMPARE(test::readFile(entry.filePath()),
+                 kept ? text : AutostartEntry::entryText(program));
     }
 
     void disableRemovesTheEntry()
@@ -184,14 +174,14 @@ private slots:
         QTemporaryDir dir;
         AutostartEntry entry(dir.path(), makeProgram(dir.filePath(u"vardelle"_qs)));
         // A plain file where the autostart folder must go.
-        QVERIFY(writeFile(dir.filePath(u"autostart"_qs), "not a folder"));
+        test::writeFile(dir.filePath(u"autostart"_qs), "not a folder");
 
         const std::optional<QString> error = entry.setEnabled(true);
         QVERIFY(error);
         QVERIFY2(error->endsWith(u" Start at login needs a writable ~/.config/autostart folder."),
                  qPrintable(*error));
         QVERIFY2(error->contains(u"Not a directory"), qPrintable(*error));
-        QCOMPARE(readAll(dir.filePath(u"autostart"_qs)), QByteArray("not a folder"));
+        QCOMPARE(test::readFile(dir.filePath(u"autostart"_qs)), QByteArray("not a folder"));
         QCOMPARE(entry.status(), LoginItemStatus::notRegistered);
     }
 
@@ -200,7 +190,7 @@ private slots:
         QTemporaryDir dir;
         AutostartEntry entry(dir.path(), makeProgram(dir.filePath(u"vardelle"_qs)));
         // A non-empty folder where the entry's file is: it cannot be removed as a file.
-        QVERIFY(writeFile(entry.filePath() + u"/inside"_qs, "x"));
+        test::writeFile(entry.filePath() + u"/inside"_qs, "x");
 
         const std::optional<QString> error = entry.setEnabled(false);
         QVERIFY(error);

@@ -1,5 +1,7 @@
 #include "briefing/RelativeTime.h"
 
+#include "time/LocaleEnvironment.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -25,35 +27,6 @@ using namespace std::chrono;
 
 // ---------------------------------------------------------------------------------------------
 // The user's locale
-
-bool isLocaleNameCharacter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-';
-}
-
-// The first non-empty of LC_ALL, LC_MESSAGES and LANG, without codeset and modifier
-// ("de_DE.UTF-8@euro" -> "de_DE"); "en" for none, "C" and "POSIX".
-std::string localeFromEnvironment()
-{
-    QByteArray value;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        value = qgetenv(name);
-        if (!value.isEmpty())
-            break;
-    }
-    for (char end : {'.', '@'}) {
-        if (const qsizetype at = value.indexOf(end); at >= 0)
-            value.truncate(at);
-    }
-    if (value.isEmpty() || value == "C" || value == "POSIX")
-        return "en";
-    for (char c : value) {
-        if (!isLocaleNameCharacter(c))
-            return "en";
-    }
-    return value.toStdString();
-}
 
 // Whether ICU has locale data for the language of `name` (itself or a parent other than root),
 // rather than falling back to its default locale.
@@ -196,7 +169,7 @@ QString englishPhrase(double offset, RelativeAmount amount)
 // formats -0.0 in the past form and +0.0 as "in 0 seconds".
 QString relativeTimePhrase(Instant since, Instant now, RelativeStyle style)
 {
-    const LocaleFormatter& locale = formatterFor(localeFromEnvironment(), style);
+    const LocaleFormatter& locale = formatterFor(localeFromEnvironment("LC_MESSAGES"), style);
     const bool future = since > now;
     const RelativeAmount amount = future ? relativeAmount(locale.locale, now, since)
                                          : relativeAmount(locale.locale, since, now);

@@ -1,6 +1,7 @@
 #include "time/DateText.h"
 
-#include <QByteArray>
+#include "time/LocaleEnvironment.h"
+
 #include <QLocale>
 
 #include <unicode/datefmt.h>
@@ -15,25 +16,7 @@ namespace {
 
 icu::Locale dateLocale()
 {
-    QByteArray name;
-    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        name = qgetenv(variable);
-        if (!name.isEmpty())
-            break;
-    }
-    for (char end : {'.', '@'}) {
-        if (const qsizetype at = name.indexOf(end); at >= 0)
-            name.truncate(at);
-    }
-    if (name.isEmpty() || name == "C" || name == "POSIX")
-        return icu::Locale::getEnglish();
-    for (const char c : name) {
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                             (c >= '0' && c <= '9') || c == '_' || c == '-';
-        if (!allowed)
-            return icu::Locale::getEnglish();
-    }
-    const icu::Locale locale(name.constData());
+    const icu::Locale locale(localeFromEnvironment("LC_TIME").c_str());
     return locale.isBogus() ? icu::Locale::getEnglish() : locale;
 }
 
