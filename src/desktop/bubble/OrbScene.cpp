@@ -71,6 +71,30 @@ quint32 mix(quint32 a, quint32 b, quint32 w)
     return rb | ag;
 }
 
+// Pixels x0 to x1 of a row from a table of colours against squared distance from the centre:
+// `dx` is the first pixel's horizontal distance, `dy2` the row's squared vertical distance and
+// `index` the table entries per squared pixel.
+void glowSpan(quint32* out, int x0, int x1, float dx, float dy2, float index,
+              const std::vector<quint32>& table)
+{
+    const auto count = int(table.size());
+    for (int x = x0; x < x1; ++x, dx += 1) {
+        const int k = int((dx * dx + dy2) * index);
+        out[x] = k < count ? table[size_t(k)] : 0;
+    }
+}
+
+// The same in floating point, four floats a pixel.
+void glowSpan(float* out, int x0, int x1, float dx, float dy2, float index,
+              const std::vector<float>& table)
+{
+    const auto count = int(table.size() / 4);
+    for (int x = x0; x < x1; ++x, dx += 1) {
+        const int k = int((dx * dx + dy2) * index);
+        store(out + x * 4, k < count ? load(&table[size_t(k) * 4]) : splat(0));
+    }
+}
+
 // A premultiplied pixel of `image` at device position (x, y), pixel centres at half integers.
 Px sample(const QImage& image, double x, double y)
 {
@@ -184,6 +208,22 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_highlightRuns = findRuns(m_highlight, m_discSide);
     m_rimRuns = findRuns(m_rim, m_discSide);
     m_symbolRuns = findRuns(m_symbol, m_discSide);
+    m_content.assign(size_t(m_discSide), {0, 0});
+    for (const Runs* runs : {&m_bodyRuns, &m_highlightRuns, &m_rimRuns, &m_symbolRuns}) {
+        for (int y = 0; y < m_discSide; ++y) {
+            for (int s = runs->rowStart[y]; s < runs->rowStart[y + 1]; ++s) {
+                auto& [x0, x1] = m_content[size_t(y)];
+                const auto [from, to] = runs->spans[size_t(s)];
+                if (x0 == x1) {
+                    x0 = from;
+                    x1 = to;
+                } else {
+                    x0 = std::min(x0, from);
+                    x1 = std::max(x1, to);
+                }
+            }
+        }
+    }
     m_disc.resize(size_t(m_discSide) * size_t(m_discSide));
     m_row.resize(size_t(m_discSide) * 4);
 }
@@ -245,7 +285,6 @@ void OrbScene::renderDisc(double phase, double glowScale, float symbolOpacity)
 {
     const int side = m_discSide;
     const float glowIndex = float(m_glowStep / (glowScale * glowScale));
-    const auto glowCount = int(m_glowPixels.size());
 
     std::array<float, 3> blobX{}, blobY{};
     for (int i = 0; i < 3; ++i) {
@@ -264,14 +303,18 @@ void OrbScene::renderDisc(double phase, double glowScale, float symbolOpacity)
     }
 
     float* row = m_row.data();
+    const float first = float(0.5 - m_discCentre);
     for (int y = 0; y < side; ++y) {
         const auto base = size_t(y) * size_t(side);
-        const float dy = float(y + 0.5 - m_discCentre);
-        for (int x = 0; x < side; ++x) {
-            const float dx = float(x + 0.5 - m_discCentre);
-            const int k = int((dx * dx + dy * dy) * glowIndex);
-            store(row + x * 4, k < glowCount ? load(&m_glow[size_t(k) * 4]) : splat(0));
-        }
+        quint32* out = m_disc.data() + base;
+        const float dy = float(y) + first;
+        const auto [c0, c1] = m_content[size_t(y)];
+        // Only glow outside the content: straight from the packed table.
+        glowSpan(out, 0, c0, first, dy * dy, glowIndex, m_glowPixels);
+        glowSpan(out, c1, side, float(c1) + first, dy * dy, glowIndex, m_glowPixels);
+        if (c0 == c1)
+            continue;
+        glowSpan(row, c0, c1, float(c0) + first, dy * dy, glowIndex, m_glow);
         for (int s = m_bodyRuns.rowStart[y]; s < m_bodyRuns.rowStart[y + 1]; ++s) {
             const auto [x0, x1] = m_bodyRuns.spans[size_t(s)];
             for (int x = x0; x < x1; ++x) {
@@ -308,22 +351,20 @@ void OrbScene::renderDisc(double phase, double glowScale, float symbolOpacity)
                 store(row + x * 4, symbol + load(row + x * 4) * (1 - symbol[3]));
             }
         }
-        quint32* out = m_disc.data() + base;
-        for (int x = 0; x < side; ++x)
+        for (int x = c0; x < c1; ++x)
             out[x] = pack(load(row + x * 4));
     }
 }
 
-// The whole frame at the breathing scale: the glow from its table wherever the disc's square
-// does not reach, and the disc's square resampled where it does.
+// The whole frame at the breathing scale: the disc's content resampled where it reaches, the
+// glow straight from its table everywhere else.
 void OrbScene::renderFrame(QImage& frame, double breathing, double glowScale)
 {
     const int n = m_frameSide;
     const double c = m_centre;
     const double scale = breathing * glowScale;
     const float glowIndex = float(m_glowStep / (scale * scale));
-    const auto glowCount = int(m_glowPixels.size());
-    const quint32* glow = m_glowPixels.data();
+    const float first = float(0.5 - c);
 
     // Frame pixels whose centres map inside the disc's square, between its outer pixel centres.
     const double lo = c + (0.5 - m_discCentre) * breathing - 0.5;
@@ -332,39 +373,46 @@ void OrbScene::renderFrame(QImage& frame, double breathing, double glowScale)
     const int inner1 = std::clamp(int(std::floor(hi - 1e-6)) + 1, inner0, n);
     const double inverse = 1 / breathing;
     const int last = m_discSide - 1;
+    // Frame x (or y) of a position u in the disc's square.
+    auto toFrame = [&](double u) { return (u - m_discCentre + 0.5) * breathing + c - 0.5; };
 
     // Column look-ups of the resampling, shared by every row.
-    std::vector<std::pair<int, quint32>> columns(size_t(inner1 - inner0));
+    m_columns.resize(size_t(inner1 - inner0));
     for (int x = inner0; x < inner1; ++x) {
         const double u = (x + 0.5 - c) * inverse + m_discCentre - 0.5;
         int x0 = std::clamp(int(std::floor(u)), 0, last - 1);
         const auto w = quint32(std::clamp(int(std::lround((u - x0) * 256)), 0, 256));
-        columns[size_t(x - inner0)] = {x0, w};
+        m_columns[size_t(x - inner0)] = {x0, w};
     }
 
     for (int y = 0; y < n; ++y) {
         auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
-        const float dy = float(y + 0.5 - c);
-        auto glowSpan = [&](int x0, int x1) {
-            for (int x = x0; x < x1; ++x) {
-                const float dx = float(x + 0.5 - c);
-                const int k = int((dx * dx + dy * dy) * glowIndex);
-                line[x] = k < glowCount ? glow[k] : 0;
+        const float dy = float(y) + first;
+        int from = 0, to = 0;
+        int y0 = 0;
+        quint32 wy = 0;
+        if (y >= inner0 && y < inner1) {
+            const double v = (y + 0.5 - c) * inverse + m_discCentre - 0.5;
+            y0 = std::clamp(int(std::floor(v)), 0, last - 1);
+            wy = quint32(std::clamp(int(std::lround((v - y0) * 256)), 0, 256));
+            // Where either source row holds content, widened by the filter's reach.
+            auto [a0, a1] = m_content[size_t(y0)];
+            const auto [b0, b1] = m_content[size_t(y0 + 1)];
+            if (a0 == a1)
+                a0 = b0, a1 = b1;
+            else if (b0 != b1)
+                a0 = std::min(a0, b0), a1 = std::max(a1, b1);
+            if (a0 != a1) {
+                from = std::clamp(int(std::floor(toFrame(a0 - 1))), inner0, inner1);
+                to = std::clamp(int(std::ceil(toFrame(a1))) + 1, from, inner1);
             }
-        };
-        if (y < inner0 || y >= inner1) {
-            glowSpan(0, n);
-            continue;
         }
-        glowSpan(0, inner0);
-        glowSpan(inner1, n);
-        const double v = (y + 0.5 - c) * inverse + m_discCentre - 0.5;
-        const int y0 = std::clamp(int(std::floor(v)), 0, last - 1);
-        const auto wy = quint32(std::clamp(int(std::lround((v - y0) * 256)), 0, 256));
+        glowSpan(line, 0, from, first, dy * dy, glowIndex, m_glowPixels);
+        glowSpan(line, to, n, float(to) + first, dy * dy, glowIndex, m_glowPixels);
         const quint32* top = m_disc.data() + size_t(y0) * size_t(m_discSide);
         const quint32* bottom = top + m_discSide;
-        for (int x = inner0; x < inner1; ++x) {
-            const auto [x0, wx] = columns[size_t(x - inner0)];
+        for (int x = from; x < to; ++x) {
+            const auto [x0, wx] = m_columns[size_t(x - inner0)];
             line[x] = mix(mix(top[x0], top[x0 + 1], wx), mix(bottom[x0], bottom[x0 + 1], wx), wy);
         }
     }

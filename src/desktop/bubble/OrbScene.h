@@ -78,10 +78,13 @@ private:
     std::vector<float> m_rim;
     std::vector<float> m_symbol;
     Runs m_bodyRuns, m_highlightRuns, m_rimRuns, m_symbolRuns;
+    // Per row, the span that holds anything but glow; empty rows hold (0, 0).
+    std::vector<std::pair<int, int>> m_content;
 
     // Per frame: the disc's content at rest size, and one row of it in floating point.
     std::vector<quint32> m_disc;
     std::vector<float> m_row;
+    std::vector<std::pair<int, quint32>> m_columns; // resampling: source column and weight
 };
 
 } // namespace vardelle
