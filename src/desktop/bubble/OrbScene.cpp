@@ -4,6 +4,7 @@
 #include "OrbPainter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -119,14 +120,17 @@ std::vector<Px> radialProfile(const QImage& image, double step)
     const auto count = size_t(std::ceil(half * half * step)) + 1;
     std::vector<Px> profile(count, splat(0));
     constexpr int directions = 16;
+    std::array<std::pair<double, double>, directions> unit;
+    for (int i = 0; i < directions; ++i) {
+        const double angle = 2 * std::numbers::pi * (i + 0.5) / directions;
+        unit[size_t(i)] = {std::cos(angle), std::sin(angle)};
+    }
+    const double cx = image.width() / 2.0, cy = image.height() / 2.0;
     for (size_t k = 0; k + 1 < count; ++k) {
         const double r = std::sqrt((double(k) + 0.5) / step);
         Px sum = splat(0);
-        for (int i = 0; i < directions; ++i) {
-            const double angle = 2 * std::numbers::pi * (i + 0.5) / directions;
-            sum += sample(image, image.width() / 2.0 + r * std::cos(angle),
-                          image.height() / 2.0 + r * std::sin(angle));
-        }
+        for (const auto& [ux, uy] : unit)
+            sum += sample(image, cx + r * ux, cy + r * uy);
         profile[k] = sum * (1.0f / directions);
     }
     return profile;
@@ -441,17 +445,22 @@ void OrbScene::renderRipples(QImage& frame, double phase, double breathing)
             const double dy = y + 0.5 - c;
             const double reach = std::sqrt(std::max(0.0, outer * outer - dy * dy));
             const double hole = inner > std::abs(dy) ? std::sqrt(inner * inner - dy * dy) : -1;
+            const float dy2 = float(dy * dy);
+            const auto r = float(radius), reach2 = float(outer * outer);
+            const auto hole2 = float(inner > 0 ? inner * inner : 0);
+            const auto cover0 = float(halfWidth + 0.5);
             auto span = [&](double from, double to) {
                 const int x0 = std::max(0, int(std::floor(from - 0.5)));
                 const int x1 = std::min(n, int(std::ceil(to + 0.5)));
-                for (int x = x0; x < x1; ++x) {
-                    const double dx = x + 0.5 - c;
-                    const double distance = std::sqrt(dx * dx + dy * dy);
-                    const double cover =
-                        std::clamp(halfWidth + 0.5 - std::abs(distance - radius), 0.0, 1.0);
+                float dx = float(x0 + 0.5 - c);
+                for (int x = x0; x < x1; ++x, dx += 1) {
+                    const float d2 = dx * dx + dy2;
+                    if (d2 >= reach2 || d2 <= hole2)
+                        continue;
+                    const float cover = std::min(cover0 - std::abs(std::sqrt(d2) - r), 1.0f);
                     if (cover <= 0)
                         continue;
-                    const Px ring = color * (alpha * float(cover));
+                    const Px ring = color * (alpha * cover);
                     line[x] = pack(ring + unpack(line[x]) * (1 - ring[3]));
                 }
             };
