@@ -366,6 +366,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, also into a pipe or file
     const QStringList args = app.arguments();
     if (const qsizetype at = args.indexOf(QStringLiteral("--show"));
         at >= 0 && at + 1 < args.size()) {
