@@ -3,6 +3,10 @@
 #include "OrbLayers.h"
 #include "OrbPainter.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,9 +17,11 @@ namespace vardelle {
 
 namespace {
 
-// Four floats handled as one, in the order r, g, b, a (premultiplied).
+// Four floats handled as one: a premultiplied pixel in the order of its bytes in memory (blue,
+// green, red, alpha), so packing and unpacking are plain vector conversions.
 using Px = float __attribute__((vector_size(16)));
 using PxInt = int __attribute__((vector_size(16)));
+using PxBytes = unsigned char __attribute__((vector_size(4)));
 
 constexpr double kHighlightReach = 0.6; // the blurred highlight's farthest point, over d
 constexpr double kRipplePeriod = 0.9;   // ripple cycles per radian of phase
@@ -43,6 +49,22 @@ Px splat(float f)
     return Px{f, f, f, f};
 }
 
+#if defined(__SSE2__)
+
+Px minOne(Px v)
+{
+    return _mm_min_ps(v, splat(1));
+}
+
+quint32 pack(Px v)
+{
+    const __m128i c = _mm_cvtps_epi32(_mm_max_ps(_mm_min_ps(v, splat(1)), splat(0)) * 255.0f);
+    const __m128i words = _mm_packs_epi32(c, c);
+    return quint32(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+
+#else
+
 Px minOne(Px v)
 {
     const Px one = splat(1);
@@ -54,14 +76,20 @@ quint32 pack(Px v)
     const Px zero = splat(0), one = splat(1);
     v = v > zero ? v : zero;
     v = v < one ? v : one;
-    const PxInt c = __builtin_convertvector(v * 255.0f + 0.5f, PxInt);
-    return quint32(c[3]) << 24 | quint32(c[0]) << 16 | quint32(c[1]) << 8 | quint32(c[2]);
+    const PxBytes bytes =
+        __builtin_convertvector(__builtin_convertvector(v * 255.0f + 0.5f, PxInt), PxBytes);
+    quint32 p;
+    std::memcpy(&p, &bytes, sizeof p);
+    return p;
 }
+
+#endif
 
 Px unpack(quint32 p)
 {
-    const PxInt c{int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff), int(p >> 24)};
-    return __builtin_convertvector(c, Px) * (1.0f / 255);
+    PxBytes bytes;
+    std::memcpy(&bytes, &p, sizeof bytes);
+    return __builtin_convertvector(bytes, Px) * (1.0f / 255);
 }
 
 // Mixes two premultiplied pixels, `w` of 256 toward `b`.
@@ -147,9 +175,10 @@ std::vector<float> toFloats(const QImage& image)
     return out;
 }
 
-std::array<float, 4> rgba(const QColor& color)
+// An opaque colour in the pixels' channel order.
+std::array<float, 4> opaque(const QColor& color)
 {
-    return {float(color.redF()), float(color.greenF()), float(color.blueF()), 1};
+    return {float(color.blueF()), float(color.greenF()), float(color.redF()), 1};
 }
 
 } // namespace
@@ -180,9 +209,9 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
         m_blobs[i].resize(blob.size());
         for (size_t k = 0; k < blob.size(); ++k)
             m_blobs[i][k] = blob[k][3];
-        m_blobColors[i] = rgba(colors[i]);
+        m_blobColors[i] = opaque(colors[i]);
     }
-    m_ringColor = rgba(colors[0]);
+    m_ringColor = opaque(colors[0]);
 
     const int half = int(std::ceil(kHighlightReach * d * dpr)) + 2;
     m_discOrigin = int(std::floor(centre)) - half;

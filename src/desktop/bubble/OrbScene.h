@@ -55,8 +55,9 @@ private:
     int m_frameSide;
     double m_centre;
 
-    // Glow colour (premultiplied r, g, b, a) against squared distance: entry k holds squared
-    // distances from k / m_glowStep up to the next entry, in device pixels at rest size.
+    // Glow colour (premultiplied, in the pixels' channel order) against squared distance: entry k
+    // holds squared distances from k / m_glowStep up to the next entry, in device pixels at rest
+    // size.
     double m_glowStep = 1;
     std::vector<float> m_glow;
     std::vector<quint32> m_glowPixels;
@@ -68,7 +69,7 @@ private:
     std::array<float, 4> m_ringColor{};
 
     // The disc's square: m_discSide pixels from m_discOrigin (in frame pixels, both axes); the
-    // centre lies at m_discCentre in it. Static layers as premultiplied r, g, b, a floats.
+    // centre lies at m_discCentre in it. Static layers as premultiplied floats, four a pixel.
     int m_discSide = 0;
     int m_discOrigin = 0;
     double m_discCentre = 0;
