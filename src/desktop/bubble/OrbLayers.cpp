@@ -9,6 +9,7 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <cstring>
 
 namespace vardelle::orblayers {
 
@@ -36,6 +37,27 @@ QImage sizedCanvas(QSizeF size, qreal dpr)
 {
     return canvas(QSize(int(std::ceil(size.width() * dpr)), int(std::ceil(size.height() * dpr))),
                   dpr);
+}
+
+// Blurs only the part of `canvas` within `area` (logical coordinates), grown by three deviations
+// so that the blur fades out inside it; the rest of the canvas must be transparent there.
+void blurArea(QImage& canvas, const QRectF& area, qreal sigma)
+{
+    const qreal dpr = canvas.devicePixelRatio();
+    const double margin = 3 * sigma + 2;
+    const QRect device = QRect(QPoint(int(std::floor(area.left() * dpr - margin)),
+                                      int(std::floor(area.top() * dpr - margin))),
+                               QPoint(int(std::ceil(area.right() * dpr + margin)),
+                                      int(std::ceil(area.bottom() * dpr + margin))))
+                             .intersected(canvas.rect());
+    if (device.isEmpty())
+        return;
+    QImage part = canvas.copy(device);
+    blurImage(part, sigma);
+    for (int y = 0; y < part.height(); ++y) {
+        std::memcpy(canvas.scanLine(device.y() + y) + size_t(device.x()) * 4, part.constScanLine(y),
+                    size_t(part.width()) * 4);
+    }
 }
 
 QPointF middle(const QImage& image)
@@ -125,7 +147,7 @@ void paintHighlight(QImage& canvas, QPointF centre, double d)
         p.setBrush(gradient);
         p.drawEllipse(ellipse);
     }
-    blurImage(canvas, kHighlightBlur * d * canvas.devicePixelRatio());
+    blurArea(canvas, ellipse, kHighlightBlur * d * canvas.devicePixelRatio());
 }
 
 void paintRim(QImage& canvas, QPointF centre, const std::array<QColor, 3>& colors, double d)
@@ -153,7 +175,11 @@ void paintSymbol(QImage& canvas, QPointF centre, AnnouncerState::Kind kind, doub
         drawOrbSymbol(p, kind, centre + QPointF(0, kShadowDrop), size,
                       QColor::fromRgbF(0, 0, 0, 0.35f));
     }
-    blurImage(canvas, kShadowBlur * canvas.devicePixelRatio());
+    const double width = orbSymbolWidth(kind) * size;
+    blurArea(canvas,
+             QRectF(centre.x() - width / 2, centre.y() + kShadowDrop - size / 2, width, size)
+                 .adjusted(-1, -1, 1, 1),
+             kShadowBlur * canvas.devicePixelRatio());
     QPainter p(&canvas);
     drawOrbSymbol(p, kind, centre, size, QColor::fromRgbF(1, 1, 1, 0.92f));
 }

@@ -26,11 +26,12 @@ QImage blob(const QColor& color, double size, double d, qreal dpr);
 void paintBody(QImage& canvas, QPointF centre, double d);
 // The orb's disc in opaque black, antialiased: the blobs' clip.
 void paintDisc(QImage& canvas, QPointF centre, double d);
-// The soft highlight above the middle. Blurs the whole canvas: give it a canvas of its own.
+// The soft highlight above the middle. Blurs the canvas around it: give it a canvas of its own.
 void paintHighlight(QImage& canvas, QPointF centre, double d);
 // The rim: a conic gradient of the palette stroked inside the disc's border.
 void paintRim(QImage& canvas, QPointF centre, const std::array<QColor, 3>& colors, double d);
-// The state's symbol with its soft shadow. Blurs the whole canvas: give it a canvas of its own.
+// The state's symbol with its soft shadow. Blurs the canvas around it: give it a canvas of its
+// own.
 void paintSymbol(QImage& canvas, QPointF centre, AnnouncerState::Kind kind, double d);
 
 } // namespace vardelle::orblayers

@@ -141,12 +141,12 @@ Px sample(const QImage& image, double x, double y)
 }
 
 // A round image's colour against squared distance from its middle, averaged over directions:
-// `step` entries per squared device pixel, the last entry transparent.
+// `step` entries per squared device pixel, the last entry transparent. The image is sampled along
+// the radius every quarter pixel, and the table filled from those samples.
 std::vector<Px> radialProfile(const QImage& image, double step)
 {
     const double half = std::min(image.width(), image.height()) / 2.0;
-    const auto count = size_t(std::ceil(half * half * step)) + 1;
-    std::vector<Px> profile(count, splat(0));
+    constexpr int perPixel = 4;
     constexpr int directions = 16;
     std::array<std::pair<double, double>, directions> unit;
     for (int i = 0; i < directions; ++i) {
@@ -154,12 +154,22 @@ std::vector<Px> radialProfile(const QImage& image, double step)
         unit[size_t(i)] = {std::cos(angle), std::sin(angle)};
     }
     const double cx = image.width() / 2.0, cy = image.height() / 2.0;
-    for (size_t k = 0; k + 1 < count; ++k) {
-        const double r = std::sqrt((double(k) + 0.5) / step);
+    std::vector<Px> radial(size_t(std::ceil(half * perPixel)) + 2, splat(0));
+    for (size_t j = 0; j + 1 < radial.size(); ++j) {
+        const double r = double(j) / perPixel;
         Px sum = splat(0);
         for (const auto& [ux, uy] : unit)
             sum += sample(image, cx + r * ux, cy + r * uy);
-        profile[k] = sum * (1.0f / directions);
+        radial[j] = sum * (1.0f / directions);
+    }
+
+    const auto count = size_t(std::ceil(half * half * step)) + 1;
+    std::vector<Px> profile(count, splat(0));
+    for (size_t k = 0; k + 1 < count; ++k) {
+        const double at = std::sqrt((double(k) + 0.5) / step) * perPixel;
+        const auto j = std::min(size_t(at), radial.size() - 2);
+        const auto f = float(std::min(at - double(j), 1.0));
+        profile[k] = radial[j] * (1 - f) + radial[j + 1] * f;
     }
     return profile;
 }
@@ -233,8 +243,6 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_rim = layer([&](QImage& c) { orblayers::paintRim(c, mid, colors, d); });
     if (d >= OrbPainter::kSymbolMinDiameter)
         m_symbol = layer([&](QImage& c) { orblayers::paintSymbol(c, mid, kind, d); });
-    else
-        m_symbol.assign(m_body.size(), 0);
 
     // The body and the clip are the same disc, so the body's spans are the blobs' too.
     m_bodyRuns = findRuns(m_body, m_discSide);
@@ -270,6 +278,10 @@ bool OrbScene::matches(Kind kind, double diameter, qreal dpr, int frameSide, dou
 OrbScene::Runs OrbScene::findRuns(const std::vector<float>& layer, int side)
 {
     Runs runs;
+    if (layer.empty()) {
+        runs.rowStart.assign(size_t(side) + 1, 0);
+        return runs;
+    }
     runs.rowStart.reserve(size_t(side) + 1);
     for (int y = 0; y < side; ++y) {
         runs.rowStart.push_back(int(runs.spans.size()));
