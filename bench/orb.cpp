@@ -1,16 +1,25 @@
-// Cost of the orb: time per frame drawn offscreen for each state at both diameters and device
-// pixel ratios, against the same frame drawn naively (every layer from shapes and gradients each
-// frame, nothing kept); then, on an X display, the process's CPU share while an orb window is
-// shown at the display's rate and while it is hidden.
+// Cost of the orb. First the time to draw one frame offscreen, for each state at both diameters
+// and device pixel ratios, against a plain frame drawn from the seven layers' shapes and
+// gradients every time (nothing kept between frames); measured as the process's CPU time, which
+// other programs on the machine do not inflate the way they do wall time, and as wall time. Then,
+// on an X display, the process's CPU share while the bubble's own window (panel, container, orb) is
+// shown at the display's rate in each state and size, the part of it spent painting the orb, and
+// while hidden. For a true figure the display needs a compositing manager, so the window is
+// translucent as users get it: bench/orb-on-xvfb starts a private Xvfb with xcompmgr and runs this
+// there.
 //
 //   bench_orb                 the figures
-//   bench_orb --show STATE [--compact] [--seconds N]
-//                             only shows an orb window in that state (idle, gathering, speaking,
-//                             failed) at 100,100 for N seconds (default 4), for screenshots
+//   bench_orb --show STATE [--compact] [--seconds N] [--over]
+//                             only shows the bubble in that state (idle, gathering, speaking,
+//                             failed) at 100,100 for N seconds (default 4), for screenshots;
+//                             --over puts a patterned window under it to show its transparency
 
+#include "bubble/BubbleContainerView.h"
+#include "bubble/BubblePanel.h"
 #include "bubble/OrbPainter.h"
 #include "bubble/OrbSymbols.h"
 #include "bubble/OrbView.h"
+#include "linux/X11Window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,12 +28,15 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 using namespace vardelle;
@@ -136,9 +148,42 @@ void paintNaive(QPainter& p, const QRectF& square, Kind kind, double d, double t
     p.restore();
 }
 
-struct Timing {
+struct Stats {
     double mean = 0, p95 = 0;
 };
+
+struct Timing {
+    Stats cpu, wall;
+};
+
+Stats stats(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    Stats s;
+    for (const double v : ms)
+        s.mean += v;
+    s.mean /= double(ms.size());
+    s.p95 = ms[size_t(double(ms.size()) * 0.95)];
+    return s;
+}
+
+double cpuMs(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// All threads: QPainter hands larger fills to a pool of its own.
+double processCpuMs()
+{
+    return cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+double threadCpuMs()
+{
+    return cpuMs(CLOCK_THREAD_CPUTIME_ID);
+}
 
 Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& draw, double d,
                   qreal dpr)
@@ -149,25 +194,23 @@ Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& d
     image.setDevicePixelRatio(dpr);
     const QRectF square(0, 0, side, side);
     constexpr int warmUp = 30, frames = 600;
-    std::vector<double> ms;
-    ms.reserve(frames);
+    std::vector<double> cpu, wall;
+    cpu.reserve(frames);
+    wall.reserve(frames);
     QElapsedTimer clock;
     for (int i = 0; i < warmUp + frames; ++i) {
-        image.fill(Qt::transparent);
+        image.fill(Qt::transparent); // as the window's backing store is cleared before a frame
         QPainter p(&image);
+        const double cpu0 = processCpuMs();
         clock.start();
         draw(p, square, 1000.0 + i / 60.0);
         p.end(); // the frame is done once the painter lets go
-        if (i >= warmUp)
-            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        if (i >= warmUp) {
+            wall.push_back(double(clock.nsecsElapsed()) / 1e6);
+            cpu.push_back(processCpuMs() - cpu0);
+        }
     }
-    std::sort(ms.begin(), ms.end());
-    Timing t;
-    for (const double v : ms)
-        t.mean += v;
-    t.mean /= double(ms.size());
-    t.p95 = ms[size_t(double(ms.size()) * 0.95)];
-    return t;
+    return {stats(cpu), stats(wall)};
 }
 
 double cpuSeconds()
@@ -185,47 +228,144 @@ void runEventLoop(int ms)
     loop.exec();
 }
 
-class FrameCounter : public QObject {
+// The orb as the bubble hosts it, counting its frames and the thread time spent painting them.
+class TimedOrb : public OrbView {
 public:
+    using OrbView::OrbView;
     int frames = 0;
-    bool eventFilter(QObject*, QEvent* event) override
+    double paintMs = 0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++frames;
-        return false;
+        const double cpu0 = threadCpuMs();
+        OrbView::paintEvent(event);
+        paintMs += threadCpuMs() - cpu0;
+        ++frames;
     }
 };
 
-QWidget* orbWindow(const AnnouncerState& state, double d, OrbView** orbOut)
-{
-    const int side = int(std::lround(OrbPainter::kPanelRatio * d));
-    auto* window = new QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                                            Qt::Tool | Qt::WindowDoesNotAcceptFocus);
-    window->setAttribute(Qt::WA_TranslucentBackground);
-    window->setAttribute(Qt::WA_ShowWithoutActivating);
-    window->setGeometry(100, 100, side, side);
-    auto* orb = new OrbView(window);
-    orb->setGeometry(0, 0, side, side);
-    orb->setState(state);
-    *orbOut = orb;
-    return window;
-}
+// The bubble's window as the controller builds it: panel, container, orb filling it.
+struct Bubble {
+    BubblePanel* panel = nullptr;
+    TimedOrb* orb = nullptr;
 
-int showOnly(const QString& name, bool compact, int seconds)
+    Bubble(bool compact, const AnnouncerState& state)
+    {
+        panel = new BubblePanel(BubblePanel::side(compact));
+        auto* container = new BubbleContainerView;
+        panel->setContentView(container);
+        orb = new TimedOrb(container);
+        orb->setGeometry(container->rect());
+        orb->setState(state);
+        panel->move(100, 100);
+    }
+    ~Bubble() { delete panel; }
+};
+
+// A patterned window for the bubble to float over, so that its transparency shows.
+class Backdrop : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        constexpr int cell = 16;
+        for (int y = 0; y < height(); y += cell) {
+            for (int x = 0; x < width(); x += cell) {
+                const bool dark = ((x + y) / cell) % 2 == 0;
+                p.fillRect(x, y, cell, cell, dark ? QColor(70, 70, 80) : QColor(200, 190, 170));
+            }
+        }
+        p.fillRect(0, height() / 2 - 12, width(), 24, QColor(220, 60, 40));
+    }
+};
+
+std::optional<AnnouncerState> stateNamed(const QString& name)
 {
     for (const auto& [stateName, state] : kStates) {
-        if (name == QLatin1String(stateName)) {
-            OrbView* orb = nullptr;
-            QWidget* window = orbWindow(AnnouncerState::idle(), compact ? 44 : 96, &orb);
-            window->show();
-            orb->setState(state); // through the cross-fade, as the bubble does
-            runEventLoop(seconds * 1000);
-            delete window;
-            return 0;
+        if (name == QLatin1String(stateName))
+            return state;
+    }
+    return std::nullopt;
+}
+
+int showOnly(const QString& name, bool compact, int seconds, bool over)
+{
+    const std::optional<AnnouncerState> state = stateNamed(name);
+    if (!state) {
+        std::fprintf(stderr, "unknown state: %s\n", qPrintable(name));
+        return 2;
+    }
+    std::unique_ptr<Backdrop> backdrop;
+    if (over) {
+        backdrop = std::make_unique<Backdrop>();
+        backdrop->setGeometry(40, 40, 320, 320);
+        backdrop->show();
+        runEventLoop(300);
+    }
+    Bubble bubble(compact, AnnouncerState::idle());
+    bubble.panel->show();
+    bubble.orb->setState(*state); // through the cross-fade, as the bubble does
+    runEventLoop(seconds * 1000);
+    return 0;
+}
+
+void measureOnScreen()
+{
+    std::printf("\nOn %s (%s), refresh rate %.1f Hz: the bubble's window shown at the "
+                "display's rate, %s\n",
+                qPrintable(QGuiApplication::platformName()), qgetenv("DISPLAY").constData(),
+                QGuiApplication::primaryScreen()->refreshRate(),
+                x11::compositorRunning() ? "translucent over a compositing manager"
+                                         : "NO compositing manager (clipped to a circle)");
+    std::printf("%-10s %4s | %5s | %13s | %13s | %9s\n", "state", "d", "fps", "process CPU",
+                "painting", "ms/frame");
+    auto measure = [](Bubble& bubble, int ms, double& fps, double& cpuShare, double& paintShare,
+                      double& msPerFrame) {
+        bubble.orb->frames = 0;
+        bubble.orb->paintMs = 0;
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        runEventLoop(ms);
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        const double cpu = cpuSeconds() - cpu0;
+        fps = bubble.orb->frames / seconds;
+        cpuShare = 100 * cpu / seconds;
+        paintShare = 100 * bubble.orb->paintMs / 1e3 / seconds;
+        msPerFrame = bubble.orb->frames ? 1e3 * cpu / bubble.orb->frames : 0;
+    };
+    for (const bool compact : {false, true}) {
+        Bubble bubble(compact, AnnouncerState::idle());
+        bubble.panel->show();
+        runEventLoop(1000); // first frames, every layer made
+        for (const auto& [name, state] : kStates) {
+            bubble.orb->setState(state);
+            // Calm states as shipped (half rate), then forced to the display's full rate.
+            const bool calm = state.kind == Kind::idle || state.kind == Kind::failed;
+            for (const bool full : calm ? std::vector{false, true} : std::vector{true}) {
+                bubble.orb->setCalmAtHalfRate(!full);
+                runEventLoop(1500); // past the cross-fade, the new layers made
+                double fps = 0, cpu = 0, paint = 0, perFrame = 0;
+                measure(bubble, 5000, fps, cpu, paint, perFrame);
+                std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% | %9.3f\n",
+                            qPrintable(QString::fromLatin1(name) +
+                                       (calm && full ? QLatin1String("*") : QLatin1String())),
+                            BubblePanel::orbDiameter(compact), fps, cpu, paint, perFrame);
+            }
+            bubble.orb->setCalmAtHalfRate(true);
+        }
+        if (!compact) {
+            bubble.panel->hide();
+            double fps = 0, cpu = 0, paint = 0, perFrame = 0;
+            measure(bubble, 3000, fps, cpu, paint, perFrame);
+            std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% |\n", "hidden", 96, fps, cpu,
+                        paint);
         }
     }
-    std::fprintf(stderr, "unknown state: %s\n", qPrintable(name));
-    return 2;
+    std::printf("(process CPU: user + system time of the whole process over wall time; "
+                "painting: the orb's paint events alone; ms/frame: process CPU per frame;\n"
+                " idle and failed run at half the display's rate, * forced to the full rate)\n");
 }
 
 } // namespace
@@ -235,78 +375,66 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, also into a pipe or file
     const QStringList args = app.arguments();
     if (const qsizetype at = args.indexOf(QStringLiteral("--show"));
         at >= 0 && at + 1 < args.size()) {
         const qsizetype secondsAt = args.indexOf(QStringLiteral("--seconds"));
         const int seconds =
             secondsAt >= 0 && secondsAt + 1 < args.size() ? args[secondsAt + 1].toInt() : 4;
-        return showOnly(args[at + 1], args.contains(QStringLiteral("--compact")), seconds);
+        return showOnly(args[at + 1], args.contains(QStringLiteral("--compact")), seconds,
+                        args.contains(QStringLiteral("--over")));
     }
 
-    std::printf("Frame time, ms (600 frames, ARGB32 premultiplied, panel square 1.9 d)\n");
-    std::printf("%-10s %4s %4s | %7s %7s | %7s %7s | %6s\n", "state", "d", "dpr", "mean", "p95",
-                "naive", "n.p95", "ratio");
+    std::printf("Time per frame, ms (600 frames into an ARGB32 premultiplied image of the panel's "
+                "square, 1.9 d):\nthe orb as drawn, and the baseline: all seven layers drawn from "
+                "shapes every frame\n");
+    std::printf("%-10s %4s %3s | %15s | %15s | %15s | %6s\n", "", "", "", "orb: CPU", "orb: wall",
+                "baseline: CPU", "");
+    std::printf("%-10s %4s %3s | %7s %7s | %7s %7s | %7s %7s | %6s\n", "state", "d", "dpr", "mean",
+                "p95", "mean", "p95", "mean", "p95", "ratio");
+    auto row = [](const char* name, double d, qreal dpr, const Timing& orb, const Timing* base) {
+        std::printf("%-10s %4.0f %3.0f | %7.3f %7.3f | %7.3f %7.3f", name, d, dpr, orb.cpu.mean,
+                    orb.cpu.p95, orb.wall.mean, orb.wall.p95);
+        if (base)
+            std::printf(" | %7.3f %7.3f | %5.1fx\n", base->cpu.mean, base->cpu.p95,
+                        base->cpu.mean / orb.cpu.mean);
+        else
+            std::printf(" |\n");
+    };
     for (const qreal dpr : {1.0, 2.0}) {
         for (const double d : {96.0, 44.0}) {
             for (const auto& [name, state] : kStates) {
                 OrbPainter painter;
-                const Timing cached =
-                    timeFrames([&](QPainter& p, const QRectF& sq,
-                                   double t) { painter.paint(p, sq, state, d, t); },
-                               d, dpr);
+                const Timing orb = timeFrames([&](QPainter& p, const QRectF& sq,
+                                                  double t) { painter.paint(p, sq, state, d, t); },
+                                              d, dpr);
                 const Kind kind = state.kind;
-                const Timing naive = timeFrames(
+                const Timing base = timeFrames(
                     [&](QPainter& p, const QRectF& sq, double t) { paintNaive(p, sq, kind, d, t); },
                     d, dpr);
-                std::printf("%-10s %4.0f %4.0f | %7.3f %7.3f | %7.3f %7.3f | %5.1fx\n", name, d,
-                            dpr, cached.mean, cached.p95, naive.mean, naive.p95,
-                            naive.mean / cached.mean);
+                row(name, d, dpr, orb, &base);
             }
         }
     }
-    {
+    for (const double d : {96.0, 44.0}) {
         // A state change: both looks drawn and mixed every frame for 0.45 s.
         OrbPainter painter;
         const Timing fade = timeFrames(
             [&](QPainter& p, const QRectF& sq, double t) {
-                painter.paintCrossFade(p, sq, AnnouncerState::idle(), AnnouncerState::speaking(),
-                                       96, t, 0.5);
+                painter.paintCrossFade(p, sq, AnnouncerState::idle(), AnnouncerState::speaking(), d,
+                                       t, 0.5);
             },
-            96, 1);
-        std::printf("cross-fade  96    1 | %7.3f %7.3f\n", fade.mean, fade.p95);
+            d, 1);
+        row("cross-fade", d, 1, fade, nullptr);
     }
+    std::printf("(CPU: time of every thread of the process, so the baseline's includes the "
+                "threads QPainter hands larger fills to; the orb's frames use none)\n");
 
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::printf("\nNo DISPLAY: the on-screen CPU share is not measured.\n");
         return 0;
     }
-    OrbView* orb = nullptr;
-    QWidget* window = orbWindow(AnnouncerState::speaking(), 96, &orb);
-    FrameCounter counter;
-    orb->installEventFilter(&counter);
-    window->show();
-    runEventLoop(1000); // first frames, caches
-
-    auto measure = [&](const char* label, int ms) {
-        counter.frames = 0;
-        const double cpu0 = cpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
-        runEventLoop(ms);
-        const double seconds = double(wall.nsecsElapsed()) / 1e9;
-        const double cpu = cpuSeconds() - cpu0;
-        std::printf("%-28s %5.1f fps  CPU %5.2f %% of a core (%.3f s in %.2f s)\n", label,
-                    counter.frames / seconds, 100 * cpu / seconds, cpu, seconds);
-    };
-    std::printf("\nOn %s, refresh rate %.1f Hz, 182x182 translucent window:\n",
-                qPrintable(QGuiApplication::platformName()), orb->screen()->refreshRate());
-    measure("shown, speaking, d 96", 5000);
-    orb->setState(AnnouncerState::idle());
-    runEventLoop(500);
-    measure("shown, idle, d 96", 5000);
-    window->hide();
-    measure("hidden", 3000);
-    delete window;
+    measureOnScreen();
     return 0;
 }

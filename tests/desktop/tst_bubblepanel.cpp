@@ -266,6 +266,28 @@ private slots:
         QCOMPARE(bubble.clicks, 0);
     }
 
+    // Clicks on the transparent corners belong to the windows beneath, at every size and with
+    // or without a compositor.
+    void inputOnlyInsideTheCircle()
+    {
+        Bubble bubble;
+        for (bool compositing : {true, false}) {
+            bubble.panel.setCompositing(compositing);
+            for (bool compact : {false, true}) {
+                const int side = BubblePanel::side(compact);
+                bubble.panel.resize(side, side);
+                const QRegion input = bubble.panel.inputRegion();
+                QVERIFY(input.contains(QPoint(side / 2, side / 2)));
+                QVERIFY(input.contains(QPoint(side / 2, 1)));
+                QVERIFY(input.contains(QPoint(1, side / 2)));
+                QVERIFY(!input.contains(QPoint(2, 2)));
+                QVERIFY(!input.contains(QPoint(side - 3, 2)));
+                QVERIFY(!input.contains(QPoint(side - 3, side - 3)));
+                QVERIFY(!input.contains(QPoint(side + 1, side / 2)));
+            }
+        }
+    }
+
     // Without a compositor the panel clips itself to its inscribed circle, at every size.
     void roundMaskWithoutCompositor()
     {

@@ -71,12 +71,27 @@ void BubblePanel::setCompositing(bool compositing)
     applyMask();
 }
 
+QRegion BubblePanel::inputRegion() const
+{
+    return QRegion(rect(), QRegion::Ellipse);
+}
+
 void BubblePanel::applyMask()
 {
-    if (m_compositing)
+    if (m_compositing) {
         clearMask();
-    else
-        setMask(QRegion(rect(), QRegion::Ellipse));
+        applyInputRegion();
+    } else {
+        // The clip shapes input as well.
+        setMask(inputRegion());
+    }
+}
+
+// Only once the X window exists: asking for its id here would create it before it is shown.
+void BubblePanel::applyInputRegion()
+{
+    if (x11::isAvailable() && testAttribute(Qt::WA_WState_Created))
+        x11::setInputRegion(winId(), inputRegion(), devicePixelRatio());
 }
 
 void BubblePanel::checkCompositor()
@@ -90,6 +105,8 @@ bool BubblePanel::event(QEvent* event)
     case QEvent::Show:
         // Re-sent on every show: a window manager forgets the desktop of an unmapped window.
         x11::showOnAllDesktops(winId());
+        if (m_compositing)
+            applyInputRegion();
         if (m_compositorCheck) {
             checkCompositor();
             m_compositorCheck->start();

@@ -12,6 +12,8 @@ namespace vardelle {
 //
 // Transparent pixels need a compositing manager; without one they show black, so the panel then
 // clips itself to the circle inscribed in it, and follows a compositor that starts or stops.
+// Either way only that circle takes pointer input: with a compositor the transparent corners
+// show the windows beneath and pass their clicks on to them too.
 class BubblePanel : public QWidget {
     Q_OBJECT
 
@@ -33,12 +35,16 @@ public:
     bool compositing() const { return m_compositing; }
     void setCompositing(bool compositing);
 
+    // The part of the panel that takes pointer input: the circle inscribed in it.
+    QRegion inputRegion() const;
+
 protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void applyMask();
+    void applyInputRegion();
     void checkCompositor();
 
     QWidget* m_content = nullptr;

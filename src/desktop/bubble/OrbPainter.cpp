@@ -1,218 +1,38 @@
 #include "OrbPainter.h"
 
-#include "ImageBlur.h"
-#include "OrbSymbols.h"
-
 #include <QEasingCurve>
-#include <QRadialGradient>
 
+#include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace vardelle {
 
 namespace {
 
-constexpr size_t kMaxStateLayers = 8;
-constexpr size_t kMaxSizeLayers = 4;
-
-// Blur deviations and shapes, as fractions of the diameter.
-constexpr double kGlowBlur = 0.1;
-constexpr double kBlobBlur = 0.085;
-constexpr double kHighlightBlur = 0.035;
-constexpr double kHighlightWidth = 0.46;
-constexpr double kHighlightHeight = 0.26;
-constexpr double kHighlightRise = 0.26;
-constexpr double kSymbolSize = 0.24;
-// The symbol's shadow, in points.
-constexpr double kShadowBlur = 3;
-constexpr double kShadowDrop = 1;
-// One pulse of the gathering symbol, in seconds, and its faintest opacity.
-constexpr double kPulsePeriod = 1.4;
-constexpr double kPulseLow = 0.35;
-
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(float(alpha));
-    return color;
-}
-
-// A transparent image of at least `size` points, with the device pixel ratio set.
-QImage makeImage(QSizeF size, qreal dpr)
-{
-    QImage image(QSize(int(std::ceil(size.width() * dpr)), int(std::ceil(size.height() * dpr))),
-                 QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
-    return image;
-}
-
-QPointF middle(const QImage& image)
-{
-    const QSizeF size = image.deviceIndependentSize();
-    return {size.width() / 2, size.height() / 2};
-}
-
-void drawCentred(QPainter& painter, const QImage& image, QPointF centre, qreal scale = 1)
-{
-    const QSizeF size = image.deviceIndependentSize() * scale;
-    painter.drawImage(QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2,
-                             size.width(), size.height()),
-                      image);
-}
-
-QImage glowImage(const std::array<QColor, 3>& colors, double d, qreal dpr)
-{
-    QImage image = makeImage(QSizeF(d, d) * (1 + 6 * kGlowBlur), dpr);
-    const QPointF c = middle(image);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient gradient(c, 0.72 * d, c, 0.28 * d);
-    gradient.setColorAt(0, withAlpha(colors[0], 0.55));
-    gradient.setColorAt(0.5, withAlpha(colors[1], 0.18));
-    gradient.setColorAt(1, withAlpha(colors[1], 0));
-    p.setPen(Qt::NoPen);
-    p.setBrush(gradient);
-    p.drawEllipse(c, d / 2, d / 2);
-    p.end();
-    blurImage(image, kGlowBlur * d * dpr);
-    return image;
-}
-
-QImage blobImage(const QColor& color, double size, double d, qreal dpr)
-{
-    const double margin = 3 * kBlobBlur * d;
-    QImage image = makeImage(QSizeF(size, size) + QSizeF(2 * margin, 2 * margin), dpr);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(withAlpha(color, 0.62));
-    p.drawEllipse(middle(image), size / 2, size / 2);
-    p.end();
-    blurImage(image, kBlobBlur * d * dpr);
-    return image;
-}
-
-QImage rimImage(const std::array<QColor, 3>& colors, double d, qreal dpr)
-{
-    QImage image = makeImage(QSizeF(d + 2, d + 2), dpr);
-    const QPointF c = middle(image);
-    // Clockwise from three o'clock: the conical gradient runs the other way, so mirror the stops.
-    QConicalGradient gradient(c, 0);
-    gradient.setColorAt(0, colors[0]);
-    gradient.setColorAt(1.0 / 3, colors[2]);
-    gradient.setColorAt(2.0 / 3, colors[1]);
-    gradient.setColorAt(1, colors[0]);
-    const double width = std::max(0.018 * d, 1.0);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setOpacity(0.75);
-    p.setPen(QPen(QBrush(gradient), width));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(c, (d - width) / 2, (d - width) / 2);
-    return image;
-}
-
-// A ripple at full opacity: a circle of the orb's size stroked 2 points wide on its outline.
-QImage ringImage(const QColor& color, double d, qreal dpr)
-{
-    QImage image = makeImage(QSizeF(d + 4, d + 4), dpr);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(color, 2));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(middle(image), d / 2, d / 2);
-    return image;
-}
-
-QImage symbolImage(AnnouncerState::Kind kind, double d, qreal dpr)
-{
-    const double size = kSymbolSize * d;
-    const double margin = 3 * kShadowBlur + kShadowDrop + 1;
-    QImage image =
-        makeImage(QSizeF(orbSymbolWidth(kind) * size, size) + QSizeF(2 * margin, 2 * margin), dpr);
-    const QPointF c = middle(image);
-    {
-        QPainter p(&image);
-        drawOrbSymbol(p, kind, c + QPointF(0, kShadowDrop), size, QColor::fromRgbF(0, 0, 0, 0.35f));
-    }
-    blurImage(image, kShadowBlur * dpr);
-    QPainter p(&image);
-    drawOrbSymbol(p, kind, c, size, QColor::fromRgbF(1, 1, 1, 0.92f));
-    return image;
-}
-
-// The body: a translucent frosted disc under a light-to-dark sphere shading.
-QImage bodyImage(double d, qreal dpr)
-{
-    QImage image = makeImage(QSizeF(d + 2, d + 2), dpr);
-    const QPointF c = middle(image);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor::fromRgbF(0.92f, 0.94f, 0.97f, 0.22f));
-    p.drawEllipse(c, d / 2, d / 2);
-    const QPointF focus = c + QPointF((0.35 - 0.5) * d, (0.28 - 0.5) * d);
-    QRadialGradient gradient(focus, 0.78 * d);
-    gradient.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.28f));
-    gradient.setColorAt(1, QColor::fromRgbF(0, 0, 0, 0.38f));
-    p.setBrush(gradient);
-    p.drawEllipse(c, d / 2, d / 2);
-    return image;
-}
-
-QImage highlightImage(double d, qreal dpr)
-{
-    const double margin = 3 * kHighlightBlur * d;
-    const QSizeF size(kHighlightWidth * d, kHighlightHeight * d);
-    QImage image = makeImage(size + QSizeF(2 * margin, 2 * margin), dpr);
-    const QRectF ellipse(QPointF(margin, margin), size);
-    QLinearGradient gradient(ellipse.topLeft(), ellipse.bottomLeft());
-    gradient.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.7f));
-    gradient.setColorAt(1, QColor::fromRgbF(1, 1, 1, 0));
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(gradient);
-    p.drawEllipse(ellipse);
-    p.end();
-    blurImage(image, kHighlightBlur * d * dpr);
-    return image;
-}
-
-QImage discImage(double d, qreal dpr)
-{
-    QImage image = makeImage(QSizeF(d + 2, d + 2), dpr);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
-    p.drawEllipse(middle(image), d / 2, d / 2);
-    return image;
-}
-
-void prepareLayer(QImage& image, QSize deviceSize, qreal dpr)
-{
-    if (image.size() != deviceSize || image.devicePixelRatio() != dpr) {
-        image = QImage(deviceSize, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(dpr);
-    }
-    image.fill(Qt::transparent);
-}
-
-// Multiplies every pixel of the painter's image by `factor`.
-void scaleLayer(QPainter& painter, const QImage& image, double factor)
-{
-    painter.setClipping(false);
-    painter.setOpacity(1);
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    painter.fillRect(QRectF(QPointF(0, 0), image.deviceIndependentSize()),
-                     QColor::fromRgbF(0, 0, 0, float(factor)));
-}
+// Scenes kept: every state at one size, and the last size while switching.
+constexpr size_t kMaxScenes = 6;
 
 qreal devicePixelRatioOf(const QPainter& painter)
 {
     return painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+}
+
+// Mixes two premultiplied images of one size in place: `into` becomes
+// into × (1 − w) + other × w, w in 256ths, so the mix is as opaque as either side.
+void mixInto(QImage& into, const QImage& other, double weight)
+{
+    const auto w = quint32(std::clamp(int(std::lround(weight * 256)), 0, 256));
+    for (int y = 0; y < into.height(); ++y) {
+        auto* a = reinterpret_cast<quint32*>(into.scanLine(y));
+        const auto* b = reinterpret_cast<const quint32*>(other.constScanLine(y));
+        for (int x = 0; x < into.width(); ++x) {
+            const quint32 p = a[x], q = b[x];
+            const quint32 rb = (((p & 0xff00ff) * (256 - w) + (q & 0xff00ff) * w) >> 8) & 0xff00ff;
+            const quint32 ag =
+                (((p >> 8) & 0xff00ff) * (256 - w) + ((q >> 8) & 0xff00ff) * w) & 0xff00ff00;
+            a[x] = rb | ag;
+        }
+    }
 }
 
 } // namespace
@@ -260,48 +80,47 @@ double OrbPainter::easeInOut(double progress)
 
 void OrbPainter::clearCaches()
 {
-    m_states.clear();
-    m_sizes.clear();
-    m_blobLayer = {};
-    m_fadeFrom = {};
+    m_scenes.clear();
+    m_frame = {};
     m_fadeTo = {};
 }
 
-const OrbPainter::StateLayers& OrbPainter::stateLayers(Kind kind, double d, qreal dpr)
+OrbScene& OrbPainter::scene(Kind kind, double diameter, qreal dpr, int frameSide, double centre)
 {
-    for (auto it = m_states.begin(); it != m_states.end(); ++it) {
-        if (it->kind == kind && it->diameter == d && it->dpr == dpr) {
-            m_states.splice(m_states.begin(), m_states, it);
-            return m_states.front();
+    for (auto it = m_scenes.begin(); it != m_scenes.end(); ++it) {
+        if (it->matches(kind, diameter, dpr, frameSide, centre)) {
+            m_scenes.splice(m_scenes.begin(), m_scenes, it);
+            return m_scenes.front();
         }
     }
-    const auto colors = palette(kind);
-    StateLayers layers{kind, d, dpr, glowImage(colors, d, dpr), {}, rimImage(colors, d, dpr),
-                       {},   {}};
-    for (int i = 0; i < 3; ++i)
-        layers.blobs[i] = blobImage(colors[i], d * (0.52 - 0.06 * i), d, dpr);
-    if (d >= kSymbolMinDiameter)
-        layers.symbol = symbolImage(kind, d, dpr);
-    if (kind == Kind::speaking)
-        layers.ring = ringImage(colors[0], d, dpr);
-    m_states.push_front(std::move(layers));
-    if (m_states.size() > kMaxStateLayers)
-        m_states.pop_back();
-    return m_states.front();
+    m_scenes.emplace_front(kind, diameter, dpr, frameSide, centre);
+    if (m_scenes.size() > kMaxScenes)
+        m_scenes.pop_back();
+    return m_scenes.front();
 }
 
-const OrbPainter::SizeLayers& OrbPainter::sizeLayers(double d, qreal dpr)
+void OrbPainter::render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
+                        double diameter, double seconds)
 {
-    for (auto it = m_sizes.begin(); it != m_sizes.end(); ++it) {
-        if (it->diameter == d && it->dpr == dpr) {
-            m_sizes.splice(m_sizes.begin(), m_sizes, it);
-            return m_sizes.front();
-        }
+    const qreal dpr = devicePixelRatioOf(painter);
+    const double side = std::min(square.width(), square.height()) * dpr;
+    const int frameSide = int(std::ceil(side - 1e-9));
+    scene(kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
+}
+
+void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame)
+{
+    const QSizeF size = frame.deviceIndependentSize();
+    // A frame a fraction of a pixel larger than a fractional square is clipped to it; the usual
+    // whole square needs no clip, which keeps the blit on QPainter's plain copying path.
+    const bool clip = size.width() > square.width() || size.height() > square.height();
+    if (clip) {
+        painter.save();
+        painter.setClipRect(square, Qt::IntersectClip);
     }
-    m_sizes.push_front({d, dpr, bodyImage(d, dpr), highlightImage(d, dpr), discImage(d, dpr)});
-    if (m_sizes.size() > kMaxSizeLayers)
-        m_sizes.pop_back();
-    return m_sizes.front();
+    painter.drawImage(square.topLeft(), frame);
+    if (clip)
+        painter.restore();
 }
 
 void OrbPainter::paint(QPainter& painter, const QRectF& square, const AnnouncerState& state,
@@ -309,10 +128,8 @@ void OrbPainter::paint(QPainter& painter, const QRectF& square, const AnnouncerS
 {
     if (!(diameter >= 1) || square.isEmpty())
         return;
-    painter.save();
-    painter.setClipRect(square, Qt::IntersectClip);
-    drawOrb(painter, square.center(), state.kind, diameter, devicePixelRatioOf(painter), seconds);
-    painter.restore();
+    render(m_frame, painter, square, state.kind, diameter, seconds);
+    blit(painter, square, m_frame);
 }
 
 void OrbPainter::paintCrossFade(QPainter& painter, const QRectF& square, const AnnouncerState& from,
@@ -326,103 +143,10 @@ void OrbPainter::paintCrossFade(QPainter& painter, const QRectF& square, const A
         return paint(painter, square, from, diameter, seconds);
     if (!(diameter >= 1) || square.isEmpty())
         return;
-    // Each look on its own layer, then old × (1 − w) + new × w, so the mix stays as opaque as
-    // either look instead of dipping midway.
-    const qreal dpr = devicePixelRatioOf(painter);
-    const QSize deviceSize(int(std::ceil(square.width() * dpr)),
-                           int(std::ceil(square.height() * dpr)));
-    const QRectF local(QPointF(0, 0), square.size());
-    prepareLayer(m_fadeFrom, deviceSize, dpr);
-    prepareLayer(m_fadeTo, deviceSize, dpr);
-    {
-        QPainter p(&m_fadeFrom);
-        p.setClipRect(local);
-        drawOrb(p, local.center(), from.kind, diameter, dpr, seconds);
-        scaleLayer(p, m_fadeFrom, 1 - weight);
-    }
-    {
-        QPainter p(&m_fadeTo);
-        p.setClipRect(local);
-        drawOrb(p, local.center(), to.kind, diameter, dpr, seconds);
-        scaleLayer(p, m_fadeTo, weight);
-    }
-    {
-        // Both weighted already: a plain sum, which cannot saturate.
-        QPainter p(&m_fadeFrom);
-        p.setCompositionMode(QPainter::CompositionMode_Plus);
-        p.drawImage(QPointF(0, 0), m_fadeTo);
-    }
-    painter.save();
-    painter.setClipRect(square, Qt::IntersectClip);
-    painter.drawImage(square.topLeft(), m_fadeFrom);
-    painter.restore();
-}
-
-void OrbPainter::drawOrb(QPainter& painter, QPointF centre, Kind kind, double d, qreal dpr,
-                         double seconds)
-{
-    const StateLayers& layers = stateLayers(kind, d, dpr);
-    const SizeLayers& size = sizeLayers(d, dpr);
-    const double phase = seconds * speed(kind);
-    const double breathing = 1 + 0.035 * std::sin(1.6 * phase);
-
-    QPainter& p = painter;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.translate(centre);
-    p.scale(breathing, breathing);
-
-    // Glow, then the body over it.
-    drawCentred(p, layers.glow, {}, 1.3 + 0.05 * std::sin(2.1 * phase));
-    drawCentred(p, size.body, {});
-
-    // Blobs: added together on their own layer, clipped to the disc, then added to the body.
-    prepareLayer(m_blobLayer, size.clip.size(), dpr);
-    {
-        QPainter blobs(&m_blobLayer);
-        blobs.setCompositionMode(QPainter::CompositionMode_Plus);
-        const QPointF mid = middle(m_blobLayer);
-        for (int i = 0; i < 3; ++i) {
-            const double t = phase + 2.1 * i;
-            const double radius = d * (0.16 + 0.05 * std::sin(0.9 * t + i));
-            const double angle = t * (i % 2 == 0 ? 1.0 : -0.75);
-            drawCentred(blobs, layers.blobs[i],
-                        mid + QPointF(radius * std::cos(angle), radius * std::sin(angle)));
-        }
-        blobs.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        blobs.drawImage(QPointF(0, 0), size.clip);
-    }
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    drawCentred(p, m_blobLayer, {});
-
-    p.setCompositionMode(QPainter::CompositionMode_Screen);
-    drawCentred(p, size.highlight, QPointF(0, -kHighlightRise * d));
-
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    drawCentred(p, layers.rim, {});
-
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (!layers.symbol.isNull()) {
-        if (kind == Kind::gathering) {
-            const double wave = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * seconds / kPulsePeriod);
-            p.setOpacity(1 - (1 - kPulseLow) * wave);
-        }
-        drawCentred(p, layers.symbol, {});
-        p.setOpacity(1);
-    }
-
-    // Ripples: one ring image, grown and faded.
-    if (kind == Kind::speaking) {
-        for (int i = 0; i < 2; ++i) {
-            const double scaled = 0.9 * phase + i / 2.0;
-            const double progress = scaled - std::floor(scaled);
-            p.setOpacity((1 - progress) * 0.55);
-            drawCentred(p, layers.ring, {}, 1 + 0.45 * progress);
-        }
-        p.setOpacity(1);
-    }
-    p.restore();
+    render(m_frame, painter, square, from.kind, diameter, seconds);
+    render(m_fadeTo, painter, square, to.kind, diameter, seconds);
+    mixInto(m_frame, m_fadeTo, weight);
+    blit(painter, square, m_frame);
 }
 
 } // namespace vardelle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OrbScene.h"
 #include "briefing/AnnouncerState.h"
 
 #include <QColor>
@@ -14,10 +15,9 @@ namespace vardelle {
 // Draws one frame of the orb: a breathing sphere over a coloured glow, with drifting blobs
 // inside, a highlight, a coloured rim, the state's symbol in the centre and, while speaking, two
 // expanding ripples. A frame depends only on the state, the diameter and the time, so tests can
-// draw any moment. What does not change between frames (the blurred glow and blobs, the body,
-// the highlight, the rim, the symbol, the ripple's ring) is drawn once into images kept per state,
-// diameter and device pixel ratio; a frame composites them, and the blurs are real Gaussian
-// approximations made once rather than per frame.
+// draw any moment. What does not move is rasterised once per state, diameter, device pixel ratio
+// and panel size (an OrbScene, a few of them kept); a frame is composed from it in one image that
+// is then drawn with a single unscaled blit.
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
@@ -46,34 +46,14 @@ public:
     void clearCaches();
 
 private:
-    // Images centred on the orb (or, for the highlight, on its own centre).
-    struct StateLayers {
-        Kind kind;
-        double diameter;
-        qreal dpr;
-        QImage glow;
-        std::array<QImage, 3> blobs;
-        QImage rim;
-        QImage symbol;
-        QImage ring; // only while speaking
-    };
-    struct SizeLayers {
-        double diameter;
-        qreal dpr;
-        QImage body;
-        QImage highlight;
-        QImage clip; // the orb's disc, for clipping the blobs
-    };
+    OrbScene& scene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
+    // Renders `kind` into `frame` for the panel `square` of the painter's device.
+    void render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
+                double diameter, double seconds);
+    static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
 
-    const StateLayers& stateLayers(Kind kind, double diameter, qreal dpr);
-    const SizeLayers& sizeLayers(double diameter, qreal dpr);
-    void drawOrb(QPainter& painter, QPointF centre, Kind kind, double diameter, qreal dpr,
-                 double seconds);
-
-    std::list<StateLayers> m_states; // most recently used first
-    std::list<SizeLayers> m_sizes;
-    QImage m_blobLayer;
-    QImage m_fadeFrom;
+    std::list<OrbScene> m_scenes; // most recently used first
+    QImage m_frame;
     QImage m_fadeTo;
 };
 

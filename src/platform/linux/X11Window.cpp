@@ -4,10 +4,13 @@
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace vardelle::x11 {
 
@@ -126,6 +129,29 @@ bool compositorRunning()
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr),
         &std::free);
     return reply && reply->owner != XCB_WINDOW_NONE;
+}
+
+void setInputRegion(quintptr window, const QRegion& region, qreal dpr)
+{
+    xcb_connection_t* c = connection();
+    if (!c || !window)
+        return;
+    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
+    if (!shape || !shape->present)
+        return;
+    std::vector<xcb_rectangle_t> rectangles;
+    rectangles.reserve(size_t(region.rectCount()));
+    for (const QRect& r : region) {
+        // Outward to whole native pixels, so neighbouring rectangles still meet when scaled.
+        const auto x0 = int(std::floor(r.x() * dpr)), y0 = int(std::floor(r.y() * dpr));
+        const auto x1 = int(std::ceil((r.x() + r.width()) * dpr));
+        const auto y1 = int(std::ceil((r.y() + r.height()) * dpr));
+        rectangles.push_back(
+            {qint16(x0), qint16(y0), quint16(std::max(0, x1 - x0)), quint16(std::max(0, y1 - y0))});
+    }
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                         xcb_window_t(window), 0, 0, quint32(rectangles.size()), rectangles.data());
+    xcb_flush(c);
 }
 
 } // namespace vardelle::x11

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRegion>
 #include <QtGlobal>
 
 namespace vardelle::x11 {
@@ -25,5 +26,11 @@ void showOnAllDesktops(quintptr window);
 // _NET_WM_CM_S<n> has an owner. Without a compositor, transparent pixels show black. True when
 // not on X, where there is nothing to fall back from.
 bool compositorRunning();
+
+// Lets pointer input reach the window only inside `region`, in the window's logical coordinates
+// at `dpr` native pixels each; elsewhere clicks and wheel turns go to the windows beneath, while
+// the window still shows everywhere. Uses the X shape extension's input shape; does nothing
+// without it.
+void setInputRegion(quintptr window, const QRegion& region, qreal dpr);
 
 } // namespace vardelle::x11
