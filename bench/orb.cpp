@@ -341,19 +341,11 @@ void measureOnScreen()
         runEventLoop(1000); // first frames, every layer made
         for (const auto& [name, state] : kStates) {
             bubble.orb->setState(state);
-            // Calm states as shipped (half rate), then forced to the display's full rate.
-            const bool calm = state.kind == Kind::idle || state.kind == Kind::failed;
-            for (const bool full : calm ? std::vector{false, true} : std::vector{true}) {
-                bubble.orb->setCalmAtHalfRate(!full);
-                runEventLoop(1500); // past the cross-fade, the new layers made
-                double fps = 0, cpu = 0, paint = 0, perFrame = 0;
-                measure(bubble, 5000, fps, cpu, paint, perFrame);
-                std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% | %9.3f\n",
-                            qPrintable(QString::fromLatin1(name) +
-                                       (calm && full ? QLatin1String("*") : QLatin1String())),
-                            BubblePanel::orbDiameter(compact), fps, cpu, paint, perFrame);
-            }
-            bubble.orb->setCalmAtHalfRate(true);
+            runEventLoop(1500); // past the cross-fade, the new layers made
+            double fps = 0, cpu = 0, paint = 0, perFrame = 0;
+            measure(bubble, 5000, fps, cpu, paint, perFrame);
+            std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% | %9.3f\n", name,
+                        BubblePanel::orbDiameter(compact), fps, cpu, paint, perFrame);
         }
         if (!compact) {
             bubble.panel->hide();
@@ -364,8 +356,7 @@ void measureOnScreen()
         }
     }
     std::printf("(process CPU: user + system time of the whole process over wall time; "
-                "painting: the orb's paint events alone; ms/frame: process CPU per frame;\n"
-                " idle and failed run at half the display's rate, * forced to the full rate)\n");
+                "painting: the orb's paint events alone; ms/frame: process CPU per frame)\n");
 }
 
 } // namespace

@@ -11,8 +11,6 @@ namespace vardelle {
 namespace {
 
 constexpr double kFallbackRefreshRate = 60;
-// Displays slower than this keep their full rate in every state.
-constexpr double kHalvingMinRate = 50;
 
 } // namespace
 
@@ -37,18 +35,12 @@ AnnouncerState OrbView::state() const
 
 void OrbView::setState(const AnnouncerState& state)
 {
-    const bool changed = state.kind != m_state.kind;
-    if (changed) {
+    if (state.kind != m_state.kind) {
         m_previous = m_state;
         m_changedAt = seconds();
     }
     m_state = state;
     update();
-    if (changed && m_frameTimer.isActive()) {
-        // The cross-fade starts now at the full rate, not after a calm frame's wait.
-        m_nextFrameNs = m_clock.nsecsElapsed();
-        scheduleFrame();
-    }
 }
 
 double OrbView::diameter() const
@@ -59,25 +51,6 @@ double OrbView::diameter() const
 bool OrbView::isAnimating() const
 {
     return m_frameTimer.isActive();
-}
-
-double OrbView::frameRate() const
-{
-    return calm() ? m_displayRate / 2 : m_displayRate;
-}
-
-void OrbView::setCalmAtHalfRate(bool half)
-{
-    m_calmAtHalfRate = half;
-}
-
-bool OrbView::calm() const
-{
-    if (!m_calmAtHalfRate || m_displayRate < kHalvingMinRate)
-        return false;
-    if (m_state.kind != AnnouncerState::Kind::idle && m_state.kind != AnnouncerState::Kind::failed)
-        return false;
-    return m_changedAt < 0 || seconds() - m_changedAt >= OrbPainter::kCrossFadeSeconds;
 }
 
 double OrbView::seconds() const
@@ -130,10 +103,12 @@ void OrbView::startFrames()
     if (!isVisible() || window()->isMinimized())
         return;
     const QScreen* display = screen();
-    m_displayRate = display ? display->refreshRate() : 0;
-    if (!(m_displayRate >= 1))
-        m_displayRate = kFallbackRefreshRate;
-    m_nextFrameNs = m_clock.nsecsElapsed();
+    double rate = display ? display->refreshRate() : 0;
+    if (!(rate >= 1))
+        rate = kFallbackRefreshRate;
+    m_frameIntervalNs = qint64(std::llround(1e9 / rate));
+    m_firstFrameNs = m_clock.nsecsElapsed();
+    m_frameIndex = 0;
     update();
     scheduleFrame();
 }
@@ -146,15 +121,19 @@ void OrbView::nextFrame()
     scheduleFrame();
 }
 
-// Frames fall on a fixed grid, so millisecond timers still average the chosen rate; after a stall
-// the grid starts again from now rather than catching up.
+// Frames fall on a fixed grid from the first one, so millisecond timers still average the
+// display's rate; after a stall the grid starts again from now rather than catching up.
 void OrbView::scheduleFrame()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    m_nextFrameNs += qint64(std::llround(1e9 / frameRate()));
-    if (m_nextFrameNs < now)
-        m_nextFrameNs = now + qint64(std::llround(1e9 / frameRate()));
-    m_frameTimer.start(int(std::llround(double(m_nextFrameNs - now) / 1e6)));
+    ++m_frameIndex;
+    qint64 due = m_firstFrameNs + m_frameIndex * m_frameIntervalNs;
+    if (due < now) {
+        m_firstFrameNs = now;
+        m_frameIndex = 1;
+        due = now + m_frameIntervalNs;
+    }
+    m_frameTimer.start(int(std::llround(double(due - now) / 1e6)));
 }
 
 } // namespace vardelle

@@ -15,11 +15,6 @@ namespace vardelle {
 // every display refresh while it is on screen and for none while it, or its minimised window, is
 // hidden. Only the orb is painted; the rest of the widget stays transparent. Takes no mouse input:
 // the bubble's container handles every click.
-//
-// While idle or failed the orb drifts so slowly (under 7 points a second at the normal size) that
-// frames at half a 60 Hz display's rate move nothing by more than a quarter of a pixel: it then
-// asks for every second refresh only, which halves its cost in the state it spends most time in.
-// Gathering (the pulsing symbol), speaking (the ripples) and every cross-fade run at the full rate.
 class OrbView : public QWidget {
     Q_OBJECT
 
@@ -35,11 +30,6 @@ public:
     double diameter() const;
     // Whether frames are being requested.
     bool isAnimating() const;
-    // Frames per second asked for now: the display's rate, or half of it while calm.
-    double frameRate() const;
-    // Whether calm states may use half the display's rate (the default); false keeps every state
-    // at the full rate.
-    void setCalmAtHalfRate(bool half);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,7 +42,6 @@ private:
     void startFrames();
     void nextFrame();
     void scheduleFrame();
-    bool calm() const;
 
     AnnouncerState m_state;
     AnnouncerState m_previous;
@@ -60,9 +49,9 @@ private:
     OrbPainter m_painter;
     QElapsedTimer m_clock;
     QTimer m_frameTimer;
-    double m_displayRate = 60;
-    qint64 m_nextFrameNs = 0;
-    bool m_calmAtHalfRate = true;
+    qint64 m_frameIntervalNs = 0;
+    qint64 m_firstFrameNs = 0;
+    qint64 m_frameIndex = 0;
 };
 
 } // namespace vardelle

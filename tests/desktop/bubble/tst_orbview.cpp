@@ -1,6 +1,5 @@
 #include "bubble/OrbView.h"
 
-#include <QScreen>
 #include <QTest>
 
 using namespace vardelle;
@@ -13,9 +12,6 @@ private slots:
     void diameterLeavesRoomForGlowAndRipples_data();
     void diameterLeavesRoomForGlowAndRipples();
     void framesOnlyWhileOnScreen();
-    void halfRateOnlyWhileCalm_data();
-    void halfRateOnlyWhileCalm();
-    void fullRateDuringCrossFade();
     void paintsOnlyTheOrb();
 };
 
@@ -78,56 +74,6 @@ void TestOrbView::framesOnlyWhileOnScreen()
     QVERIFY(!orb->isAnimating());
     window.setWindowState(Qt::WindowNoState);
     QVERIFY(orb->isAnimating());
-}
-
-void TestOrbView::halfRateOnlyWhileCalm_data()
-{
-    QTest::addColumn<AnnouncerState>("state");
-    QTest::addColumn<bool>("half");
-    QTest::newRow("idle") << AnnouncerState::idle() << true;
-    QTest::newRow("gathering: the symbol pulses") << AnnouncerState::gathering() << false;
-    QTest::newRow("speaking: the ripples") << AnnouncerState::speaking() << false;
-    QTest::newRow("failed") << AnnouncerState::failed("offline") << true;
-}
-
-void TestOrbView::halfRateOnlyWhileCalm()
-{
-    QFETCH(AnnouncerState, state);
-    QFETCH(bool, half);
-    QWidget window;
-    window.resize(190, 190);
-    auto* orb = new OrbView(&window);
-    orb->resize(190, 190);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const double display = orb->screen()->refreshRate();
-    if (display < 50)
-        QSKIP("the display is too slow to halve");
-    orb->setState(state);
-    // Once the cross-fade is over.
-    QTRY_COMPARE(orb->frameRate(), half ? display / 2 : display);
-    QVERIFY(orb->isAnimating());
-    orb->setCalmAtHalfRate(false);
-    QCOMPARE(orb->frameRate(), display);
-}
-
-void TestOrbView::fullRateDuringCrossFade()
-{
-    QWidget window;
-    window.resize(190, 190);
-    auto* orb = new OrbView(&window);
-    orb->resize(190, 190);
-    orb->setState(AnnouncerState::speaking());
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const double display = orb->screen()->refreshRate();
-    if (display < 50)
-        QSKIP("the display is too slow to halve");
-    QTRY_COMPARE(orb->frameRate(), display);
-    // Speaking to idle: the fade itself is no calm motion.
-    orb->setState(AnnouncerState::idle());
-    QCOMPARE(orb->frameRate(), display);
-    QTRY_COMPARE(orb->frameRate(), display / 2);
 }
 
 void TestOrbView::paintsOnlyTheOrb()
