@@ -5,7 +5,8 @@
 # icon; the launch briefing is spoken; a click on the bubble speaks the story published since;
 # the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
 # stored; a second start puts the bubble there; starting it once more opens the settings window
-# of the running one, `vardelle brief` is spoken by the running one, and SIGTERM ends it.
+# of the running one, `vardelle brief` is spoken by the running one, SIGTERM ends it, and the
+# small bubble chosen in the settings window is small again after a restart.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -192,6 +193,19 @@ timeout 120 "$vardelle" brief --today >"$work/brief.out" || fail "vardelle brief
 grep -q "Here is your security briefing" "$work/brief.out" || fail "vardelle brief printed: $(cat "$work/brief.out")"
 kill -0 "$app" || fail "the desktop app is gone"
 
+# 7. A setting changed in the window holds after a restart: "Minimised (small orb)", a check
+#    box at a fixed place in the General tab of the centred window.
+read -r sx sy <<<"$(xwininfo -name 'Vardelle Settings' |
+    awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }')"
+xdotool mousemove $((sx + 37)) $((sy + 331)) click 1
+compact_bubble() { xwininfo -root -tree | grep -E '"Vardelle": \("vardelle" "Vardelle"\) +84x84'; }
+await 10 compact_bubble >/dev/null || fail "the bubble did not shrink"
+shot compact
+kill -TERM "$app"
+wait "$app" || fail "SIGTERM ended the application with status $?"
+grep -q '"bubbleCompact": true' "$preferences" || fail "bubbleCompact was not stored"
+start_vardelle
+await 20 compact_bubble >/dev/null || fail "the bubble is not small after a restart"
 kill -TERM "$app"
 wait "$app" || fail "SIGTERM ended the application with status $?"
 echo "PASS"
