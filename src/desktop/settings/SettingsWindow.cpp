@@ -9,6 +9,7 @@
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QIcon>
@@ -34,6 +35,14 @@ QIcon themeIcon(std::initializer_list<const char*> names)
     return {};
 }
 
+// A tab's icon from the theme, else the style's own picture of the same meaning, so a desktop
+// without an icon theme still shows one.
+QIcon tabIcon(std::initializer_list<const char*> names, QStyle::StandardPixmap fallback)
+{
+    const QIcon icon = themeIcon(names);
+    return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
+}
+
 } // namespace
 
 SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinator,
@@ -54,11 +63,15 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     m_general = new GeneralSettingsTab(settings, coordinator, store, speaker, loginItem);
     m_headlines = new HeadlineSettingsTab(settings);
     m_voice = new VoiceSettingsTab(settings, coordinator, speaker);
-    m_tabs->addTab(m_general, themeIcon({"preferences-system", "preferences-other"}),
+    m_tabs->addTab(m_general,
+                   tabIcon({"preferences-system", "preferences-other"}, QStyle::SP_ComputerIcon),
                    QStringLiteral("General"));
-    m_tabs->addTab(m_headlines, themeIcon({"application-rss+xml", "news", "text-x-generic"}),
+    m_tabs->addTab(m_headlines,
+                   tabIcon({"application-rss+xml", "news", "text-x-generic"},
+                           QStyle::SP_FileDialogDetailedView),
                    QStringLiteral("Headlines"));
-    m_tabs->addTab(m_voice, themeIcon({"audio-volume-high", "audio-speakers"}),
+    m_tabs->addTab(m_voice,
+                   tabIcon({"audio-volume-high", "audio-speakers"}, QStyle::SP_MediaVolume),
                    QStringLiteral("Voice"));
     m_tabs->setCurrentIndex(0);
 
