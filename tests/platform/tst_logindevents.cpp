@@ -1,4 +1,5 @@
 #include "linux/LogindEventSource.h"
+#include "support/TestData.h"
 #include "system/SystemEventMonitor.h"
 
 #include <QCoreApplication>
@@ -338,14 +339,7 @@ private slots:
         QVERIFY(m_home.isValid());
         const QString home = m_home.path();
         qputenv("HOME", home.toUtf8());
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
-            const QString folder = home + u'/' + QString::fromLatin1(name);
-            QVERIFY(QDir().mkpath(folder));
-            qputenv(name, folder.toUtf8());
-        }
-        QFile::setPermissions(home + u"/XDG_RUNTIME_DIR"_s,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        test::useUserFolders(home);
         QVERIFY(QDir().mkpath(home + u"/system"_s));
         QVERIFY(QDir().mkpath(home + u"/session"_s));
         QVERIFY(m_systemBus.start(home + u"/system"_s, daemon));

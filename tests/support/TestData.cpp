@@ -38,4 +38,16 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+void useUserFolders(const QString& home)
+{
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                             "XDG_RUNTIME_DIR"}) {
+        const QString folder = home + u'/' + QString::fromLatin1(name);
+        QVERIFY(QDir().mkpath(folder));
+        qputenv(name, QFile::encodeName(folder));
+    }
+    QFile::setPermissions(home + u"/XDG_RUNTIME_DIR"_qs,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 } // namespace vardelle::test

@@ -17,4 +17,10 @@ QByteArray readFile(const QString& path);
 // Writes `bytes` as the whole file, making its folder; fails the calling test when it cannot.
 void writeFile(const QString& path, const QByteArray& bytes);
 
+// Points this process's XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME, XDG_STATE_HOME and
+// XDG_RUNTIME_DIR at folders of those names in `home` and makes them (the runtime folder private
+// to the user, as the session's is), so a test never touches the user's own files; fails the
+// calling test when a folder cannot be made.
+void useUserFolders(const QString& home);
+
 } // namespace vardelle::test

@@ -136,9 +136,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
-            qputenv(name, m_home.filePath(QString::fromLatin1(name)).toUtf8());
+        test::useUserFolders(m_home.path());
         qputenv("TZ", "UTC");
         tzset();
     }
