@@ -10,12 +10,12 @@
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/FakeSpeechEngine.h"
+#include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -489,15 +489,8 @@ private slots:
 
         Rig rig;
         const FeedSource feed = FeedSource::catalog().first();
-        const QString feeds = rig.dir.filePath(u"feeds"_qs);
-        QDir().mkpath(feeds);
-        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(feeds).toEncoded());
-        const QString date = QLocale::c().toString(toDateTime(utc(2026, 12, 10, 6, 0)),
-                                                   u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
-        test::writeFile(feeds + u'/' + feed.id + u".xml"_qs,
-                        "<?xml version=\"1.0\"?><rss><channel><title>F</title><item><guid>m1"
-                        "</guid><title>Morning story</title><pubDate>" +
-                            date.toUtf8() + "</pubDate></item></channel></rss>");
+        const test::FeedMirror mirror(rig.dir.filePath(u"feeds"_qs));
+        mirror.serve(feed.id, {{u"m1"_qs, utc(2026, 12, 10, 6, 0), u"Morning story"_qs}});
         rig.clock.set(utc(2026, 12, 10, 11, 0));
         rig.store.record({}, {}, false);
         rig.clock.set(now);
@@ -509,7 +502,6 @@ private slots:
         QCOMPARE(text.contains(u"Morning story"_qs), hearsTheMorningStory);
         if (!hearsTheMorningStory)
             QCOMPARE(text, AppCoordinator::upToDateMessage);
-        qunsetenv("VARDELLE_FEED_MIRROR");
     }
 
     void shellEntries()

@@ -6,10 +6,10 @@
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/FakeSpeechEngine.h"
+#include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
-#include <QLocale>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,27 +21,13 @@ namespace {
 
 const Instant now = utc(2026, 12, 10, 12, 0);
 
-struct Story {
-    QString id;
-    Instant published;
-};
-
-QByteArray rss(const QList<Story>& stories)
-{
-    QByteArray xml = "<?xml version=\"1.0\"?><rss><channel><title>Fixture</title>";
-    for (const Story& story : stories) {
-        const QString date = QLocale::c().toString(toDateTime(story.published),
-                                                   u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
-        xml += "<item><guid>" + story.id.toUtf8() + "</guid><title>Story " + story.id.toUtf8() +
-               "</title><pubDate>" + date.toUtf8() + "</pubDate></item>";
-    }
-    return xml + "</channel></rss>";
-}
+using Story = test::MirrorStory;
 
 // The coordinator over real settings, store and gathering service in a temporary folder, the
 // feeds served from a file mirror, and a speaker whose engine only records.
 struct Rig {
     QTemporaryDir dir;
+    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
     test::ManualClock clock{now};
     AppSettings settings{dir.filePath(u"preferences.json"_qs)};
     HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
@@ -53,15 +39,13 @@ struct Rig {
 
     Rig()
     {
-        QDir().mkpath(dir.filePath(u"feeds"_qs));
-        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(dir.filePath(u"feeds"_qs)).toEncoded());
         QObject::connect(&coordinator, &AppCoordinator::stateChanged,
                          [this](const AnnouncerState& state) { states.append(state); });
     }
 
     void serve(const QString& feedId, const QList<Story>& stories)
     {
-        test::writeFile(dir.filePath(u"feeds/"_qs + feedId + u".xml"_qs), rss(stories));
+        mirror.serve(feedId, stories);
     }
 
     // Runs one request to the moment its text is handed to the speaker.

@@ -11,6 +11,7 @@
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/FakeSpeechEngine.h"
+#include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
@@ -45,6 +46,7 @@ const Instant now = utc(2026, 12, 10, 12, 0);
 // own configuration for a program that exists.
 struct Rig {
     QTemporaryDir dir;
+    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
     test::ManualClock clock{now};
     std::unique_ptr<AppSettings> settings;
     HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
@@ -58,7 +60,6 @@ struct Rig {
     // `prepare` runs on the settings, engine and folder before anything reads them.
     explicit Rig(const std::function<void(Rig&)>& prepare = {})
     {
-        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(dir.filePath(u"feeds"_qs)).toEncoded());
         test::writeFile(program(), "#!/bin/sh\n");
         loginItem = std::make_unique<AutostartEntry>(dir.filePath(u"config"_qs), program());
         if (prepare)
@@ -114,15 +115,6 @@ QSet<QString> strings(const QJsonValue& value)
     for (const QJsonValue& element : value.toArray())
         set.insert(element.toString());
     return set;
-}
-
-QByteArray rss(const QString& id)
-{
-    const QString date =
-        QLocale::c().toString(toDateTime(now - 1h), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
-    return "<?xml version=\"1.0\"?><rss><channel><title>Fixture</title><item><guid>" + id.toUtf8() +
-           "</guid><title>Story " + id.toUtf8() + "</title><pubDate>" + date.toUtf8() +
-           "</pubDate></item></channel></rss>";
 }
 
 } // namespace
@@ -575,9 +567,7 @@ private slots:
     // time it is shown; forgetting the history takes the gather away.
     void briefingShowsWithoutReopening()
     {
-        Rig rig([](Rig& r) {
-            test::writeFile(r.dir.filePath(u"feeds/bleepingcomputer.xml"_qs), rss(u"a"_qs));
-        });
+        Rig rig([](Rig& r) { r.mirror.serve(u"bleepingcomputer"_qs, {{u"a"_qs, now - 1h}}); });
         QVERIFY(!rig.shown(u"lastBriefingSection"_qs));
         rig.showTab(2);
 

@@ -11,12 +11,12 @@
 #include "store/HeadlineStore.h"
 #include "support/FakeSpeechEngine.h"
 #include "support/FakeSystemEventSource.h"
+#include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QLocale>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -32,27 +32,12 @@ using Event = test::FakeSystemEventSource::Event;
 
 namespace {
 
-// An RSS document with one story per (title, published) pair.
-QByteArray rss(const QList<std::pair<QString, Instant>>& stories)
-{
-    QByteArray items;
-    for (const auto& [title, published] : stories) {
-        items += "<item><title>" + title.toUtf8() + "</title><link>https://example.org/" +
-                 QUrl::toPercentEncoding(title) + "</link><pubDate>" +
-                 QLocale::c()
-                     .toString(toDateTime(published), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs)
-                     .toUtf8() +
-                 "</pubDate></item>";
-    }
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>" + items +
-           "</channel></rss>";
-}
-
 // The shell over real settings, store and coordinator in a temporary folder, feeds from a mirror
 // folder the test fills, a speaker whose engine only records, one screen, and a settings window
 // that is a plain widget.
 struct Rig {
     QTemporaryDir dir;
+    test::FeedMirror mirror{dir.filePath(u"mirror"_qs)};
     test::ManualClock clock;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<HeadlineStore> store;
@@ -67,19 +52,10 @@ struct Rig {
     explicit Rig(Instant now = utc(2026, 12, 10, 12, 0))
         : clock(now)
     {
-        QDir(dir.path()).mkpath(u"mirror"_qs);
-        qputenv(NewsService::mirrorVariable,
-                QUrl::fromLocalFile(dir.filePath(u"mirror"_qs)).toString().toUtf8());
         settings = std::make_unique<AppSettings>(preferencePath());
     }
-    ~Rig() { qunsetenv(NewsService::mirrorVariable); }
 
     QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
-    void writeFeed(const QString& id, const QByteArray& document)
-    {
-        test::writeFile(dir.filePath(u"mirror/"_qs + id + u".xml"_qs), document);
-    }
-
     AppDelegate& launch()
     {
         store = std::make_unique<HeadlineStore>(dir.filePath(u"state.json"_qs), clock);
@@ -241,7 +217,7 @@ private slots:
     {
         Rig rig;
         const Instant now = rig.clock.now();
-        rig.writeFeed(u"bleepingcomputer"_qs, rss({{u"Fresh story"_qs, now - 1h}}));
+        rig.mirror.serve(u"bleepingcomputer"_qs, {{u"Fresh story"_qs, now - 1h}});
         rig.launch();
 
         // The launch briefing, started after the launch sequence.
@@ -252,8 +228,8 @@ private slots:
 
         // Unlock half an hour later, with something new.
         rig.clock.advance(31min);
-        rig.writeFeed(u"bleepingcomputer"_qs,
-                      rss({{u"Fresh story"_qs, now - 1h}, {u"Newer story"_qs, now + 10min}}));
+        rig.mirror.serve(u"bleepingcomputer"_qs,
+                         {{u"Fresh story"_qs, now - 1h}, {u"Newer story"_qs, now + 10min}});
         rig.events->fire(Event::screenUnlocked);
         QTRY_COMPARE(rig.engine->spoken().size(), 2);
         QVERIFY(rig.engine->spoken().last().text.contains(u"Newer story"_qs));
@@ -265,9 +241,9 @@ private slots:
         // Half past midnight: yesterday's late story is not from today.
         Rig rig(utc(2026, 12, 10, 0, 30));
         rig.settings->setAnnounceOnLaunch(false);
-        rig.writeFeed(u"bleepingcomputer"_qs,
-                      rss({{u"After midnight"_qs, utc(2026, 12, 10, 0, 10)},
-                           {u"Before midnight"_qs, utc(2026, 12, 9, 23, 50)}}));
+        rig.mirror.serve(u"bleepingcomputer"_qs,
+                         {{u"After midnight"_qs, utc(2026, 12, 10, 0, 10)},
+                          {u"Before midnight"_qs, utc(2026, 12, 9, 23, 50)}});
         rig.launch();
 
         rig.entry(AppDelegate::announceTodayTitle)->trigger();

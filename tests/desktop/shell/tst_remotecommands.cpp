@@ -9,10 +9,10 @@
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/FakeSpeechEngine.h"
+#include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
 
-#include <QLocale>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,18 +24,11 @@ namespace {
 
 const Instant now = utc(2026, 12, 10, 12, 0);
 
-QByteArray rss(const QString& id, Instant published)
-{
-    const QString date =
-        QLocale::c().toString(toDateTime(published), u"ddd, dd MMM yyyy HH:mm:ss +0000"_qs);
-    return "<rss><channel><item><guid>" + id.toUtf8() + "</guid><title>Story " + id.toUtf8() +
-           "</title><pubDate>" + date.toUtf8() + "</pubDate></item></channel></rss>";
-}
-
 // A running instance over a real coordinator whose feeds come from a file mirror and whose
 // speech engine only records; a client talks to it over the socket as `vardelle brief` does.
 struct Rig {
     QTemporaryDir dir;
+    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
     test::ManualClock clock{now};
     AppSettings settings{dir.filePath(u"preferences.json"_qs)};
     HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
@@ -53,8 +46,6 @@ struct Rig {
 
     Rig()
     {
-        QDir().mkpath(dir.filePath(u"feeds"_qs));
-        qputenv("VARDELLE_FEED_MIRROR", QUrl::fromLocalFile(dir.filePath(u"feeds"_qs)).toEncoded());
         QObject::connect(&instance, &SingleInstance::requested, &commands, &RemoteCommands::serve);
         QObject::connect(&client, &InstanceClient::line,
                          [this](const QJsonObject& line) { lines.append(line); });
@@ -64,7 +55,7 @@ struct Rig {
 
     void serve(const QString& feedId, const QString& storyId, Instant published)
     {
-        test::writeFile(dir.filePath(u"feeds/"_qs + feedId + u".xml"_qs), rss(storyId, published));
+        mirror.serve(feedId, {{storyId, published}});
     }
 
     void send(const QJsonObject& request)
