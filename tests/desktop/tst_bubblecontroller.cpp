@@ -77,8 +77,7 @@ struct Rig {
         if (!lastItems.isEmpty())
             store.record(lastItems, u"Earlier briefing."_qs, true);
         coordinator = std::make_unique<AppCoordinator>(settings, store, news, speaker, clock);
-        controller =
-            std::make_unique<BubbleController>(*coordinator, settings, store, speaker, clock);
+        controller = std::make_unique<BubbleController>(*coordinator, settings, store, clock);
         controller->setScreenAreas([this] { return screens; });
         controller->setUrlOpener([this](const QUrl& url) { opened.append(url); });
         controller->setOpenSettingsHandler([this] { ++settingsOpened; });

@@ -202,6 +202,12 @@ void AppCoordinator::previewVoice(const QString& text)
     m_speaker.speak(text, m_settings.voiceIdentifier(), m_settings.speechRate());
 }
 
+void AppCoordinator::stopSpeaking()
+{
+    m_speaker.stop();
+    setState(AnnouncerState::idle());
+}
+
 void AppCoordinator::speak(const QString& text)
 {
     setState(AnnouncerState::speaking());

@@ -62,6 +62,9 @@ public:
     void replayLastBriefing();
     // Speaks `text` with the current voice and speed; the state does not change.
     void previewVoice(const QString& text);
+    // What every Stop command does: speech ends at once and the state shows idle. A run that is
+    // gathering goes on and speaks its result when the gather returns.
+    void stopSpeaking();
 
 signals:
     void stateChanged(const vardelle::AnnouncerState& state);

@@ -7,7 +7,6 @@
 #include "bubble/CategoryIcon.h"
 #include "bubble/OrbView.h"
 #include "settings/AppSettings.h"
-#include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "time/Clock.h"
 
@@ -59,13 +58,11 @@ bool isWebLink(const QUrl& url)
 } // namespace
 
 BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& settings,
-                                   HeadlineStore& store, Speaker& speaker, const Clock& clock,
-                                   QObject* parent)
+                                   HeadlineStore& store, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_settings(settings)
     , m_store(store)
-    , m_speaker(speaker)
     , m_clock(clock)
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
     , m_screenAreas(applicationScreenAreas)
@@ -83,7 +80,7 @@ BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& set
 
 BubbleController::BubbleController(QObject* parent)
     : BubbleController(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
-                       Speaker::shared(), Clock::system(), parent)
+                       Clock::system(), parent)
 {
 }
 
@@ -218,15 +215,9 @@ void BubbleController::showState(const AnnouncerState& state)
 void BubbleController::click()
 {
     if (m_coordinator.state().kind == AnnouncerState::Kind::speaking)
-        stopSpeaking();
+        m_coordinator.stopSpeaking();
     else
         announceLater(false);
-}
-
-void BubbleController::stopSpeaking()
-{
-    m_speaker.stop();
-    m_coordinator.setState(AnnouncerState::idle());
 }
 
 void BubbleController::announceLater(bool fromToday)
@@ -274,7 +265,7 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
     entry(QStringLiteral("Announce Latest Headlines"), [this] { announceLater(false); });
     entry(QStringLiteral("Announce Everything from Today"), [this] { announceLater(true); });
     entry(QStringLiteral("Replay Last Briefing"), [this] { m_coordinator.replayLastBriefing(); });
-    entry(QStringLiteral("Stop Speaking"), [this] { stopSpeaking(); });
+    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stopSpeaking(); });
     m.addSeparator();
     addRecentHeadlines(m);
     m.addSeparator();

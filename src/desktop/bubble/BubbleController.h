@@ -25,7 +25,6 @@ class BubblePanel;
 class Clock;
 class HeadlineStore;
 class OrbView;
-class Speaker;
 
 // Owns the floating bubble: builds its panel, container and orb on the first show, places it
 // where the user left it (or in the default corner), keeps the orb in step with the coordinator's
@@ -53,8 +52,8 @@ public:
     static constexpr int recentHeadlines = 8;
 
     BubbleController(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                     Speaker& speaker, const Clock& clock, QObject* parent = nullptr);
-    // Over the shared coordinator, settings, store and speaker, and the system clock.
+                     const Clock& clock, QObject* parent = nullptr);
+    // Over the shared coordinator, settings and store, and the system clock.
     explicit BubbleController(QObject* parent = nullptr);
     ~BubbleController() override;
 
@@ -90,7 +89,6 @@ private:
     void layOutOrb();
     void showState(const AnnouncerState& state);
     void click();
-    void stopSpeaking();
     void announceLater(bool fromToday);
     QString statusLine() const;
     void addRecentHeadlines(QMenu& menu);
@@ -98,7 +96,6 @@ private:
     AppCoordinator& m_coordinator;
     AppSettings& m_settings;
     HeadlineStore& m_store;
-    Speaker& m_speaker;
     const Clock& m_clock;
 
     Action m_openSettings;

@@ -5,7 +5,6 @@
 #include "settings/AppSettings.h"
 #include "settings/SettingStepper.h"
 #include "settings/SettingsForm.h"
-#include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "time/DateText.h"
 
@@ -32,13 +31,12 @@ QPushButton* button(const QString& text, const QString& objectName)
 } // namespace
 
 GeneralSettingsTab::GeneralSettingsTab(AppSettings& settings, AppCoordinator& coordinator,
-                                       HeadlineStore& store, Speaker& speaker,
-                                       AutostartEntry& loginItem, QWidget* parent)
+                                       HeadlineStore& store, AutostartEntry& loginItem,
+                                       QWidget* parent)
     : QWidget(parent)
     , m_settings(settings)
     , m_coordinator(coordinator)
     , m_store(store)
-    , m_speaker(speaker)
     , m_loginItem(loginItem)
 {
     auto* content = new QWidget;
@@ -150,7 +148,7 @@ void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column)
             this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
     });
     connect(replay, &QPushButton::clicked, this, [this] { m_coordinator.replayLastBriefing(); });
-    connect(stop, &QPushButton::clicked, this, &GeneralSettingsTab::stopSpeaking);
+    connect(stop, &QPushButton::clicked, &m_coordinator, &AppCoordinator::stopSpeaking);
     connect(forget, &QPushButton::clicked, this, [this] {
         m_store.forgetHistory();
         refreshLastGather();
@@ -198,12 +196,6 @@ void GeneralSettingsTab::refreshLastGather()
     const std::optional<Instant> lastGather = m_store.lastGather();
     m_lastGather->setText(lastGather ? abbreviatedDateTime(*lastGather) : QString());
     m_lastGatherRow->setVisible(lastGather.has_value());
-}
-
-void GeneralSettingsTab::stopSpeaking()
-{
-    m_speaker.stop();
-    m_coordinator.setState(AnnouncerState::idle());
 }
 
 } // namespace vardelle

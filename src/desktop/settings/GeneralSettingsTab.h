@@ -13,7 +13,6 @@ class AppCoordinator;
 class AppSettings;
 class AutostartEntry;
 class HeadlineStore;
-class Speaker;
 
 // The General tab: start at login, the automatic briefings and their spacing, the bubble's size
 // and the story limits, and the maintenance actions.
@@ -25,7 +24,7 @@ class GeneralSettingsTab : public QWidget {
 
 public:
     GeneralSettingsTab(AppSettings& settings, AppCoordinator& coordinator, HeadlineStore& store,
-                       Speaker& speaker, AutostartEntry& loginItem, QWidget* parent = nullptr);
+                       AutostartEntry& loginItem, QWidget* parent = nullptr);
 
     // The last login-item error, empty when the last change went through.
     QString launchError() const { return m_launchError; }
@@ -45,12 +44,10 @@ private:
     // Reads the status; `moveToggle`: also sets the toggle to it, without acting on that.
     void refreshLoginItem(bool moveToggle);
     void refreshLastGather();
-    void stopSpeaking();
 
     AppSettings& m_settings;
     AppCoordinator& m_coordinator;
     HeadlineStore& m_store;
-    Speaker& m_speaker;
     AutostartEntry& m_loginItem;
 
     QString m_launchError;

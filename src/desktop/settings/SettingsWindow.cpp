@@ -60,7 +60,7 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     m_tabs = new QTabWidget;
     m_tabs->setObjectName(QStringLiteral("tabs"));
     m_tabs->setDocumentMode(true);
-    m_general = new GeneralSettingsTab(settings, coordinator, store, speaker, loginItem);
+    m_general = new GeneralSettingsTab(settings, coordinator, store, loginItem);
     m_headlines = new HeadlineSettingsTab(settings);
     m_voice = new VoiceSettingsTab(settings, coordinator, speaker);
     m_tabs->addTab(m_general,

@@ -94,8 +94,7 @@ void AppDelegate::launch()
     m_tray->show();
 
     // 2. The bubble.
-    m_bubble =
-        std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_speaker, m_clock);
+    m_bubble = std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock);
     if (m_screenAreas)
         m_bubble->setScreenAreas(m_screenAreas);
     QPointer<AppDelegate> self(this);
@@ -197,8 +196,7 @@ void AppDelegate::announceAll()
 
 void AppDelegate::stopSpeaking()
 {
-    m_speaker.stop();
-    m_coordinator.setState(AnnouncerState{});
+    m_coordinator.stopSpeaking();
 }
 
 void AppDelegate::toggleBubble()
@@ -247,8 +245,7 @@ void AppDelegate::terminate()
     if (m_terminated)
         return;
     m_terminated = true;
-    m_speaker.stop();
-    m_coordinator.setState(AnnouncerState{});
+    m_coordinator.stopSpeaking();
     if (m_bubble)
         m_bubble->savePosition();
 }

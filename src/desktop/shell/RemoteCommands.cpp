@@ -83,10 +83,8 @@ private:
         if (m_done)
             return;
         m_done = true;
-        if (m_handedText && m_speaker.isSpeaking()) {
-            m_speaker.stop();
-            m_coordinator.setState(AnnouncerState::idle());
-        }
+        if (m_handedText && m_speaker.isSpeaking())
+            m_coordinator.stopSpeaking();
         deleteLater();
     }
 
@@ -142,8 +140,7 @@ void RemoteCommands::brief(InstanceRequest* request)
 
 void RemoteCommands::stop(InstanceRequest* request)
 {
-    m_speaker.stop();
-    m_coordinator.setState(AnnouncerState::idle());
+    m_coordinator.stopSpeaking();
     request->finish({{instance::okKey, true}});
 }
 

@@ -300,9 +300,10 @@ private slots:
         Rig rig;
         rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
         rig.announce(AnnounceReason::manual);
-        rig.speaker.stop();
-        rig.coordinator.setState(AnnouncerState::idle());
+        QVERIFY(rig.speaker.isSpeaking());
+        rig.coordinator.stopSpeaking();
         QCoreApplication::processEvents();
+        QVERIFY(!rig.speaker.isSpeaking());
         QCOMPARE(rig.coordinator.state(), AnnouncerState::idle());
     }
 };
