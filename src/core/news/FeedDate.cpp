@@ -157,6 +157,28 @@ QString withCentury(QStringView s)
     return s.first(start).toString() + QString::number(century + yy) + s.sliced(pos).toString();
 }
 
+// ICU's pattern reader is not safe on every text: a fraction of 35 digits or more makes it divide
+// by zero (SIGFPE) inside SimpleDateFormat, in ICU 72 at least. No form it is asked to read is
+// longer than this, has a run of more digits than a fraction to the nanosecond, or needs anything
+// but ASCII, so only texts of that shape reach it.
+constexpr qsizetype maxPatternText = 64;
+constexpr int maxDigitRun = 9;
+
+bool safeForPatternReader(QStringView s)
+{
+    if (s.size() > maxPatternText)
+        return false;
+    int run = 0;
+    for (const QChar c : s) {
+        if (c.unicode() >= 0x80)
+            return false;
+        run = c.isDigit() ? run + 1 : 0;
+        if (run > maxDigitRun)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<Instant> parseFeedDate(QStringView text)
@@ -170,6 +192,8 @@ std::optional<Instant> parseFeedDate(QStringView text)
     const QString fixedYear = withCentury(text);
     if (!fixedYear.isEmpty())
         text = fixedYear;
+    if (!safeForPatternReader(text))
+        return std::nullopt;
     // Read-only alias of the UTF-16 text: no copy.
     const icu::UnicodeString source(false, text.utf16(), int32_t(text.size()));
     for (const auto& format : threadFormats()) {

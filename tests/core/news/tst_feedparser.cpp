@@ -287,6 +287,17 @@ private slots:
         QTest::newRow("no such iso day") << u"2024-02-30T09:15:00.5Z"_qs << none;
         QTest::newRow("trailing text") << u"2024-06-04 junk"_qs << none;
         QTest::newRow("words") << u"yesterday"_qs << none;
+        // Fractions too long for ICU's pattern reader, which divides by zero on them.
+        QTest::newRow("35-digit fraction, no zone")
+            << u"2024-06-04T09:15:00.11111111111111111111111111111111111"_qs << none;
+        QTest::newRow("40-digit fraction, odd zone")
+            << u"2004-03-17T20:38:18.666666666666666666666666666660090097-5:0"_qs << none;
+        QTest::newRow("35-digit fraction, basic zone")
+            << u"2024-06-04T09:15:00.11111111111111111111111111111111111+0200"_qs << none;
+        QTest::newRow("long fraction with a zone the iso reader takes")
+            << u"2024-06-04T09:15:00.11111111111111111111111111111111111Z"_qs
+            << utc(2024, 6, 4, 9, 15, 0, 111111);
+        QTest::newRow("fullwidth digits") << u"\uFF12\uFF10\uFF12\uFF14-06-04"_qs << none;
     }
     void dates()
     {
