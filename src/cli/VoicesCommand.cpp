@@ -1,6 +1,6 @@
 #include "cli/Cli.h"
 
-#include "linux/SpeechDispatcherEngine.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
 #include "speech/Speaker.h"
 
 #include <QCommandLineParser>

@@ -1,5 +1,5 @@
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
 #include "support/TestData.h"
 
 #include <QDateTime>

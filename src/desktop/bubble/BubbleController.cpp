@@ -2,10 +2,10 @@
 
 #include "briefing/AppCoordinator.h"
 #include "briefing/RelativeTime.h"
-#include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
+#include "bubble/BubbleWidget.h"
 #include "bubble/CategoryIcon.h"
-#include "bubble/OrbView.h"
+#include "orb/OrbView.h"
 #include "settings/AppSettings.h"
 #include "store/HeadlineStore.h"
 #include "time/Clock.h"
@@ -131,7 +131,7 @@ void BubbleController::build()
 {
     const int side = BubblePanel::side(m_settings.bubbleCompact());
     m_panel = new BubblePanel(side);
-    m_container = new BubbleContainerView;
+    m_container = new BubbleWidget;
     m_container->setToolTip(toolTip);
     QPointer<BubbleController> self(this);
     m_container->onClick = [self] {
@@ -145,8 +145,7 @@ void BubbleController::build()
     m_container->menuProvider = [self] {
         return self ? self->buildMenu() : std::make_unique<QMenu>();
     };
-    connect(m_container, &BubbleContainerView::bubbleDidMove, this,
-            &BubbleController::savePosition);
+    connect(m_container, &BubbleWidget::moved, this, &BubbleController::savePosition);
     m_panel->setContentView(m_container);
 
     m_orb = new OrbView(m_container);

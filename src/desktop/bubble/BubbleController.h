@@ -20,7 +20,7 @@ namespace vardelle {
 
 class AppCoordinator;
 class AppSettings;
-class BubbleContainerView;
+class BubbleWidget;
 class BubblePanel;
 class Clock;
 class HeadlineStore;
@@ -79,7 +79,7 @@ public:
     std::unique_ptr<QMenu> buildMenu();
 
     BubblePanel* panel() const { return m_panel; }
-    BubbleContainerView* container() const { return m_container; }
+    BubbleWidget* container() const { return m_container; }
     OrbView* orb() const { return m_orb; }
 
 private:
@@ -104,8 +104,8 @@ private:
     ScreenAreas m_screenAreas;
 
     QPointer<BubblePanel> m_panel;
-    BubbleContainerView* m_container = nullptr; // owned by the panel
-    OrbView* m_orb = nullptr;                   // owned by the container
+    BubbleWidget* m_container = nullptr; // owned by the panel
+    OrbView* m_orb = nullptr;            // owned by the container
     std::optional<AnnouncerState> m_shownState;
 };
 

@@ -1,7 +1,7 @@
 #include "settings/GeneralSettingsTab.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingStepper.h"
 #include "settings/SettingsForm.h"

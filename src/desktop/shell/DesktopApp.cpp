@@ -1,11 +1,11 @@
 #include "shell/DesktopApp.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/DesktopStart.h"
-#include "linux/SingleInstance.h"
-#include "linux/SpeechDispatcherEngine.h"
-#include "linux/UnixSignalWatcher.h"
-#include "shell/AppDelegate.h"
+#include "linux/instance/DesktopStart.h"
+#include "linux/instance/SingleInstance.h"
+#include "linux/session/UnixSignalWatcher.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
+#include "shell/DesktopShell.h"
 #include "shell/RemoteCommands.h"
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
@@ -23,10 +23,10 @@ int runAccessory(SingleInstance& instance)
 {
     Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
 
-    AppDelegate delegate;
+    DesktopShell shell;
     // A second start and `vardelle brief` in a terminal reach this process.
     RemoteCommands remote(AppCoordinator::shared(), Speaker::shared(), Clock::system(),
-                          [&delegate] { delegate.reopen(); });
+                          [&shell] { shell.reopen(); });
     QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);
 
     // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the
@@ -34,7 +34,7 @@ int runAccessory(SingleInstance& instance)
     UnixSignalWatcher interrupts({SIGINT, SIGTERM});
     QObject::connect(&interrupts, &UnixSignalWatcher::received, qApp, &QCoreApplication::quit);
 
-    delegate.launch();
+    shell.launch();
     return QApplication::exec();
 }
 

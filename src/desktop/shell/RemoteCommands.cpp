@@ -1,8 +1,8 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/InstanceRequest.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/InstanceRequest.h"
 #include "speech/Speaker.h"
 #include "time/Clock.h"
 

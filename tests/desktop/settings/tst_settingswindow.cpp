@@ -1,7 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"

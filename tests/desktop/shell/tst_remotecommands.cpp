@@ -1,9 +1,9 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/InstanceClient.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
+#include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linux/InstanceClient.h"
+#include "linux/instance/InstanceClient.h"
 
 #include <functional>
 

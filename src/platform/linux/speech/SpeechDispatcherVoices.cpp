@@ -1,6 +1,6 @@
-#include "linux/SpeechDispatcherVoices.h"
+#include "linux/speech/SpeechDispatcherVoices.h"
 
-#include "linux/SpeechDispatcherConnection.h"
+#include "linux/speech/SpeechDispatcherConnection.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,11 +1,11 @@
 #include "bubble/BubbleController.h"
 
 #include "briefing/AppCoordinator.h"
-#include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
-#include "bubble/OrbView.h"
+#include "bubble/BubbleWidget.h"
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
+#include "orb/OrbView.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -243,7 +243,7 @@ private slots:
         Rig rig;
         rig.controller->show();
         const QPoint before = rig.frame().topLeft();
-        BubbleContainerView* view = rig.controller->container();
+        BubbleWidget* view = rig.controller->container();
         const QPointF local(normal / 2.0, normal / 2.0);
         auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton button,
                         Qt::MouseButtons buttons) {

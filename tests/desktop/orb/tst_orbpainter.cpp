@@ -1,4 +1,4 @@
-#include "bubble/OrbPainter.h"
+#include "orb/OrbPainter.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "linux/InstanceRequest.h"
+#include "linux/instance/InstanceRequest.h"
 
-#include "linux/InstanceProtocol.h"
+#include "linux/instance/InstanceProtocol.h"
 
 #include <QLocalSocket>
 

@@ -1,4 +1,4 @@
-#include "linux/SingleInstance.h"
+#include "linux/instance/SingleInstance.h"
 
 #include <QDir>
 #include <QFileInfo>

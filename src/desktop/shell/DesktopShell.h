@@ -32,7 +32,7 @@ class SystemEventSource;
 // application quits, however it quits (the menu, the bubble, a signal).
 //
 // Main thread only.
-class AppDelegate : public QObject {
+class DesktopShell : public QObject {
     Q_OBJECT
 
 public:
@@ -40,11 +40,11 @@ public:
     using EventSourceFactory = std::function<std::unique_ptr<SystemEventSource>()>;
     using ScreenAreas = std::function<QList<QRect>()>;
 
-    AppDelegate(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                Speaker& speaker, const Clock& clock, QObject* parent = nullptr);
+    DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
+                 Speaker& speaker, const Clock& clock, QObject* parent = nullptr);
     // Over the process-wide coordinator, settings, store and speaker, and the system clock.
-    explicit AppDelegate(QObject* parent = nullptr);
-    ~AppDelegate() override;
+    explicit DesktopShell(QObject* parent = nullptr);
+    ~DesktopShell() override;
 
     // The settings window, made on first use; the desktop's own window unless set.
     void setSettingsWindowFactory(WindowFactory factory)

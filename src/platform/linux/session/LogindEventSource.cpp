@@ -1,4 +1,4 @@
-#include "linux/LogindEventSource.h"
+#include "linux/session/LogindEventSource.h"
 
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>

@@ -1,5 +1,5 @@
-#include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
+#include "bubble/BubbleWidget.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -18,11 +18,11 @@ namespace {
 // time stamps the test gives them, so double clicks do not depend on the test's pace.
 struct Bubble {
     BubblePanel panel;
-    BubbleContainerView* view = new BubbleContainerView;
+    BubbleWidget* view = new BubbleWidget;
     int clicks = 0;
     int doubleClicks = 0;
     int menusBuilt = 0;
-    QSignalSpy moved{view, &BubbleContainerView::bubbleDidMove};
+    QSignalSpy moved{view, &BubbleWidget::moved};
     quint64 time = 10'000;
 
     explicit Bubble(bool compact = false)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linux/SpeechDispatcherVoices.h"
+#include "linux/speech/SpeechDispatcherVoices.h"
 #include "speech/SpeechEngine.h"
 
 #include <QFutureWatcher>

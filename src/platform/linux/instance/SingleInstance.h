@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linux/InstanceRequest.h"
+#include "linux/instance/InstanceRequest.h"
 
 #include <QLockFile>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "linux/InstanceProtocol.h"
+#include "linux/instance/InstanceProtocol.h"
 
 #include <QJsonDocument>
 

@@ -1,4 +1,4 @@
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 
 #include "files/AtomicFile.h"
 
@@ -163,7 +163,7 @@ bool programExists(const QString& program)
 }
 
 struct Inspection {
-    LoginItemStatus status = LoginItemStatus::notRegistered;
+    LoginItemStatus status = LoginItemStatus::disabled;
     QString program; // what the entry starts, as written
 };
 
@@ -173,14 +173,14 @@ Inspection inspect(const QString& path)
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly))
-        return {LoginItemStatus::notFound, {}};
+        return {LoginItemStatus::programMissing, {}};
     const QHash<QString, QString> keys = readEntry(file.read(64 * 1024));
     Inspection result{LoginItemStatus::enabled, execProgram(keys.value(QStringLiteral("Exec")))};
     if (keys.value(QStringLiteral("Hidden")) == u"true" ||
         keys.value(QStringLiteral("X-GNOME-Autostart-enabled")) == u"false")
-        result.status = LoginItemStatus::notRegistered;
+        result.status = LoginItemStatus::disabled;
     else if (!programExists(result.program))
-        result.status = LoginItemStatus::notFound;
+        result.status = LoginItemStatus::programMissing;
     return result;
 }
 
@@ -250,8 +250,6 @@ QString AutostartEntry::statusText(int status)
     case 1:
         return QStringLiteral("Enabled");
     case 2:
-        return QStringLiteral("Waiting for approval in System Settings → General → Login Items");
-    case 3:
         return QStringLiteral("Not found — the program has moved; switch this off and on again");
     default:
         return QStringLiteral("Unknown");

@@ -10,10 +10,9 @@ namespace vardelle {
 // Whether the application starts with the user's session. The values are fixed: the settings
 // window's status line is looked up by them.
 enum class LoginItemStatus {
-    notRegistered = 0,
+    disabled = 0,
     enabled = 1,
-    requiresApproval = 2, // a desktop that asks the user first; no Linux desktop does
-    notFound = 3,         // an entry that starts a program which is no longer there
+    programMissing = 2, // an entry that starts a program which is no longer there
 };
 
 // The user's start-at-login registration: the XDG autostart entry

@@ -1,4 +1,4 @@
-#include "linux/X11Window.h"
+#include "linux/desktop/X11Window.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
-#include "linux/SpeechDispatcherSession.h"
+#include "linux/speech/SpeechDispatcherSession.h"
 
-#include "linux/SpeechDispatcherConnection.h"
+#include "linux/speech/SpeechDispatcherConnection.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "shell/AppDelegate.h"
+#include "shell/DesktopShell.h"
 
 #include "briefing/AppCoordinator.h"
 #include "bubble/BubbleController.h"
@@ -45,7 +45,7 @@ struct Rig {
     test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
     Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
     std::unique_ptr<AppCoordinator> coordinator;
-    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<DesktopShell> shell;
     QPointer<test::FakeSystemEventSource> events;
     int windowsMade = 0;
 
@@ -56,36 +56,36 @@ struct Rig {
     }
 
     QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
-    AppDelegate& launch()
+    DesktopShell& launch()
     {
         store = std::make_unique<HeadlineStore>(dir.filePath(u"state.json"_qs), clock);
         news = std::make_unique<NewsService>(*store, clock);
         coordinator = std::make_unique<AppCoordinator>(*settings, *store, *news, speaker, clock);
-        delegate = std::make_unique<AppDelegate>(*coordinator, *settings, *store, speaker, clock);
-        delegate->setScreenAreas([] { return QList<QRect>{QRect(0, 0, 1280, 800)}; });
-        delegate->setSettingsWindowFactory([this] {
+        shell = std::make_unique<DesktopShell>(*coordinator, *settings, *store, speaker, clock);
+        shell->setScreenAreas([] { return QList<QRect>{QRect(0, 0, 1280, 800)}; });
+        shell->setSettingsWindowFactory([this] {
             ++windowsMade;
             return std::make_unique<QWidget>();
         });
-        delegate->setEventSourceFactory([this] {
+        shell->setEventSourceFactory([this] {
             auto source = std::make_unique<test::FakeSystemEventSource>();
             events = source.get();
             return source;
         });
-        delegate->launch();
-        return *delegate;
+        shell->launch();
+        return *shell;
     }
 
     QAction* entry(const QString& title) const
     {
-        for (QAction* action : delegate->statusMenu()->actions()) {
+        for (QAction* action : shell->statusMenu()->actions()) {
             if (action->text() == title)
                 return action;
         }
         return nullptr;
     }
     // Opens the status menu, as the tray does, and closes it again.
-    void openMenu() const { emit delegate->statusMenu()->aboutToShow(); }
+    void openMenu() const { emit shell->statusMenu()->aboutToShow(); }
     bool storedBool(QStringView key) const
     {
         return PreferenceFile(preferencePath()).boolean(key).value_or(false);
@@ -106,7 +106,7 @@ QStringList titles(const QMenu& menu)
 
 } // namespace
 
-class AppDelegateTest : public QObject {
+class DesktopShellTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -114,34 +114,34 @@ private slots:
     {
         Rig rig;
         rig.settings->setAnnounceOnLaunch(false);
-        AppDelegate& delegate = rig.launch();
+        DesktopShell& shell = rig.launch();
         rig.openMenu();
 
-        QVERIFY(delegate.trayIcon());
-        QCOMPARE(delegate.trayIcon()->contextMenu(), delegate.statusMenu());
+        QVERIFY(shell.trayIcon());
+        QCOMPARE(shell.trayIcon()->contextMenu(), shell.statusMenu());
         QCOMPARE(
-            titles(*delegate.statusMenu()),
+            titles(*shell.statusMenu()),
             (QStringList{u"Announce Latest Headlines"_qs, u"Announce Everything from Today"_qs,
                          u"Stop Speaking"_qs, u"-"_qs, u"Hide Bubble"_qs, u"-"_qs,
                          u"Settings\u2026 [Ctrl+,]"_qs, u"-"_qs, u"Quit Vardelle [Ctrl+Q]"_qs}));
-        QVERIFY(delegate.bubble()->isVisible());
+        QVERIFY(shell.bubble()->isVisible());
         QVERIFY(rig.events && rig.events->startCount() == 1);
 
         QCOMPARE(rig.windowsMade, 1);
-        QVERIFY(delegate.settingsWindow()->isVisible());
+        QVERIFY(shell.settingsWindow()->isVisible());
         QVERIFY(!rig.settings->isFirstRun());
         QVERIFY(rig.storedBool(preferenceKeys::isFirstRun)); // stored negated
 
         // The window is made once and shown again.
-        delegate.settingsWindow()->close();
-        delegate.showSettings();
+        shell.settingsWindow()->close();
+        shell.showSettings();
         QCOMPARE(rig.windowsMade, 1);
-        QVERIFY(delegate.settingsWindow()->isVisible());
+        QVERIFY(shell.settingsWindow()->isVisible());
 
         // A second launch of the application does not open it.
         rig.settings = std::make_unique<AppSettings>(rig.preferencePath());
         QVERIFY(!rig.settings->isFirstRun());
-        rig.delegate.reset();
+        rig.shell.reset();
         rig.windowsMade = 0;
         rig.launch();
         QCOMPARE(rig.windowsMade, 0);
@@ -151,38 +151,38 @@ private slots:
     {
         Rig rig;
         rig.settings->setBubbleHidden(true);
-        AppDelegate& delegate = rig.launch();
-        QVERIFY(!delegate.bubble()->panel());
+        DesktopShell& shell = rig.launch();
+        QVERIFY(!shell.bubble()->panel());
 
         rig.openMenu();
-        QCOMPARE(rig.entry(AppDelegate::showBubbleTitle) != nullptr, true);
-        rig.entry(AppDelegate::showBubbleTitle)->trigger();
-        BubblePanel* panel = delegate.bubble()->panel();
+        QCOMPARE(rig.entry(DesktopShell::showBubbleTitle) != nullptr, true);
+        rig.entry(DesktopShell::showBubbleTitle)->trigger();
+        BubblePanel* panel = shell.bubble()->panel();
         QVERIFY(panel && panel->isVisible());
         QVERIFY(!rig.storedBool(preferenceKeys::bubbleHidden));
 
         rig.openMenu();
-        rig.entry(AppDelegate::hideBubbleTitle)->trigger();
+        rig.entry(DesktopShell::hideBubbleTitle)->trigger();
         QVERIFY(!panel->isVisible());
         QVERIFY(rig.storedBool(preferenceKeys::bubbleHidden));
 
         // The title follows the panel, not the setting.
         rig.settings->setBubbleHidden(false);
         rig.openMenu();
-        QVERIFY(rig.entry(AppDelegate::showBubbleTitle));
+        QVERIFY(rig.entry(DesktopShell::showBubbleTitle));
 
-        rig.entry(AppDelegate::showBubbleTitle)->trigger();
-        QCOMPARE(delegate.bubble()->panel(), panel);
+        rig.entry(DesktopShell::showBubbleTitle)->trigger();
+        QCOMPARE(shell.bubble()->panel(), panel);
         QVERIFY(panel->isVisible());
 
         // Hidden with no tray to bring it back (as here): starting the program again does.
         rig.openMenu();
-        rig.entry(AppDelegate::hideBubbleTitle)->trigger();
+        rig.entry(DesktopShell::hideBubbleTitle)->trigger();
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-        delegate.reopen();
+        shell.reopen();
         QVERIFY(panel->isVisible());
         QVERIFY(!rig.storedBool(preferenceKeys::bubbleHidden));
-        QVERIFY(delegate.settingsWindow()->isVisible());
+        QVERIFY(shell.settingsWindow()->isVisible());
     }
 
     void stopSpeakingFollowsTheState_data()
@@ -200,17 +200,17 @@ private slots:
         QFETCH(bool, enabled);
         Rig rig;
         rig.settings->setAnnounceOnLaunch(false);
-        AppDelegate& delegate = rig.launch();
+        DesktopShell& shell = rig.launch();
 
         rig.coordinator->setState(state);
-        QCOMPARE(delegate.trayIcon()->icon().cacheKey(), statusIcon(state.kind).cacheKey());
+        QCOMPARE(shell.trayIcon()->icon().cacheKey(), statusIcon(state.kind).cacheKey());
         rig.openMenu();
-        QAction* stop = rig.entry(AppDelegate::stopSpeakingTitle);
+        QAction* stop = rig.entry(DesktopShell::stopSpeakingTitle);
         QCOMPARE(stop->isEnabled(), enabled);
 
         stop->trigger();
         QCOMPARE(rig.coordinator->state(), AnnouncerState{});
-        QCOMPARE(delegate.trayIcon()->icon().cacheKey(), statusIcon(Kind::idle).cacheKey());
+        QCOMPARE(shell.trayIcon()->icon().cacheKey(), statusIcon(Kind::idle).cacheKey());
     }
 
     void launchAndUnlockAskForBriefings()
@@ -246,7 +246,7 @@ private slots:
                           {u"Before midnight"_qs, utc(2026, 12, 9, 23, 50)}});
         rig.launch();
 
-        rig.entry(AppDelegate::announceTodayTitle)->trigger();
+        rig.entry(DesktopShell::announceTodayTitle)->trigger();
         QTRY_COMPARE(rig.engine->spoken().size(), 1);
         const QString text = rig.engine->spoken().first().text;
         QVERIFY2(text.contains(u"After midnight"_qs), qPrintable(text));
@@ -257,12 +257,12 @@ private slots:
     {
         Rig rig;
         rig.settings->setAnnounceOnLaunch(false);
-        AppDelegate& delegate = rig.launch();
-        delegate.bubble()->panel()->move(300, 200);
+        DesktopShell& shell = rig.launch();
+        shell.bubble()->panel()->move(300, 200);
         rig.coordinator->replayLastBriefing();
         QCOMPARE(rig.coordinator->state().kind, Kind::speaking);
 
-        delegate.terminate();
+        shell.terminate();
         QCOMPARE(rig.coordinator->state(), AnnouncerState{});
         QVERIFY(rig.engine->stops() >= 1);
         PreferenceFile stored(rig.preferencePath());
@@ -271,5 +271,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AppDelegateTest)
-#include "tst_appdelegate.moc"
+QTEST_MAIN(DesktopShellTest)
+#include "tst_desktopshell.moc"

@@ -1,4 +1,4 @@
-#include "bubble/BubbleContainerView.h"
+#include "bubble/BubbleWidget.h"
 
 #include <QChildEvent>
 #include <QContextMenuEvent>
@@ -13,14 +13,14 @@
 
 namespace vardelle {
 
-BubbleContainerView::BubbleContainerView(QWidget* parent)
+BubbleWidget::BubbleWidget(QWidget* parent)
     : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-bool BubbleContainerView::hits(QPointF point) const
+bool BubbleWidget::hits(QPointF point) const
 {
     const QPointF centre(width() / 2.0, height() / 2.0);
     const double radius = std::min(width(), height()) / 2.0;
@@ -28,7 +28,7 @@ bool BubbleContainerView::hits(QPointF point) const
     return d.x() * d.x() + d.y() * d.y() <= radius * radius;
 }
 
-bool BubbleContainerView::event(QEvent* event)
+bool BubbleWidget::event(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip && !hits(static_cast<QHelpEvent*>(event)->pos())) {
         QToolTip::hideText();
@@ -38,7 +38,7 @@ bool BubbleContainerView::event(QEvent* event)
     return QWidget::event(event);
 }
 
-void BubbleContainerView::mousePressEvent(QMouseEvent* event)
+void BubbleWidget::mousePressEvent(QMouseEvent* event)
 {
     if (!hits(event->position())) {
         event->ignore();
@@ -54,7 +54,7 @@ void BubbleContainerView::mousePressEvent(QMouseEvent* event)
 // Depending on the platform, the second press of a double click arrives as a press followed by a
 // double-click event with the same time stamp, or as the double-click event alone; either way it
 // is one press.
-void BubbleContainerView::mouseDoubleClickEvent(QMouseEvent* event)
+void BubbleWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || !hits(event->position())) {
         event->ignore();
@@ -66,7 +66,7 @@ void BubbleContainerView::mouseDoubleClickEvent(QMouseEvent* event)
     press(event);
 }
 
-void BubbleContainerView::press(QMouseEvent* event)
+void BubbleWidget::press(QMouseEvent* event)
 {
     const QStyleHints* hints = QGuiApplication::styleHints();
     const QPointF position = event->globalPosition();
@@ -86,7 +86,7 @@ void BubbleContainerView::press(QMouseEvent* event)
     m_windowOrigin = isWindow() ? QPoint() : window()->pos();
 }
 
-void BubbleContainerView::mouseMoveEvent(QMouseEvent* event)
+void BubbleWidget::mouseMoveEvent(QMouseEvent* event)
 {
     event->accept();
     if (!m_pressed || isWindow())
@@ -99,7 +99,7 @@ void BubbleContainerView::mouseMoveEvent(QMouseEvent* event)
     window()->move(m_windowOrigin + d.toPoint());
 }
 
-void BubbleContainerView::mouseReleaseEvent(QMouseEvent* event)
+void BubbleWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
     if (event->button() != Qt::LeftButton || !m_pressed)
@@ -107,7 +107,7 @@ void BubbleContainerView::mouseReleaseEvent(QMouseEvent* event)
     m_pressed = false;
     if (m_didDrag) {
         m_didDrag = false;
-        emit bubbleDidMove(window());
+        emit moved(window());
         return;
     }
     const auto& callback = m_clickCount < 2 ? onClick : onDoubleClick;
@@ -115,7 +115,7 @@ void BubbleContainerView::mouseReleaseEvent(QMouseEvent* event)
         callback();
 }
 
-void BubbleContainerView::contextMenuEvent(QContextMenuEvent* event)
+void BubbleWidget::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
     // A right button press has opened the menu already.
@@ -124,7 +124,7 @@ void BubbleContainerView::contextMenuEvent(QContextMenuEvent* event)
     popUpMenu(mapToGlobal(rect().center()));
 }
 
-void BubbleContainerView::popUpMenu(QPoint globalPosition)
+void BubbleWidget::popUpMenu(QPoint globalPosition)
 {
     if (!menuProvider)
         return;
@@ -136,7 +136,7 @@ void BubbleContainerView::popUpMenu(QPoint globalPosition)
     shown->popup(globalPosition);
 }
 
-void BubbleContainerView::childEvent(QChildEvent* event)
+void BubbleWidget::childEvent(QChildEvent* event)
 {
     QWidget::childEvent(event);
     if (event->added() && event->child()->isWidgetType())

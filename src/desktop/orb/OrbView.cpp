@@ -1,4 +1,4 @@
-#include "bubble/OrbView.h"
+#include "orb/OrbView.h"
 
 #include <QEvent>
 #include <QPaintEvent>

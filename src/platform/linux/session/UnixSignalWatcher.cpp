@@ -1,4 +1,4 @@
-#include "linux/UnixSignalWatcher.h"
+#include "linux/session/UnixSignalWatcher.h"
 
 #include <QSocketNotifier>
 

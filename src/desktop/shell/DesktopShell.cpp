@@ -1,10 +1,10 @@
-#include "shell/AppDelegate.h"
+#include "shell/DesktopShell.h"
 
 #include "briefing/AppCoordinator.h"
 #include "bubble/BubbleController.h"
 #include "bubble/BubblePanel.h"
-#include "linux/AutostartEntry.h"
-#include "linux/LogindEventSource.h"
+#include "linux/desktop/AutostartEntry.h"
+#include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsWindow.h"
 #include "shell/StatusIcon.h"
@@ -46,16 +46,16 @@ const char* stateName(AnnouncerState::Kind kind)
 
 } // namespace
 
-const QString AppDelegate::announceLatestTitle = QStringLiteral("Announce Latest Headlines");
-const QString AppDelegate::announceTodayTitle = QStringLiteral("Announce Everything from Today");
-const QString AppDelegate::stopSpeakingTitle = QStringLiteral("Stop Speaking");
-const QString AppDelegate::showBubbleTitle = QStringLiteral("Show Bubble");
-const QString AppDelegate::hideBubbleTitle = QStringLiteral("Hide Bubble");
-const QString AppDelegate::settingsTitle = QStringLiteral("Settings\u2026");
-const QString AppDelegate::quitTitle = QStringLiteral("Quit Vardelle");
+const QString DesktopShell::announceLatestTitle = QStringLiteral("Announce Latest Headlines");
+const QString DesktopShell::announceTodayTitle = QStringLiteral("Announce Everything from Today");
+const QString DesktopShell::stopSpeakingTitle = QStringLiteral("Stop Speaking");
+const QString DesktopShell::showBubbleTitle = QStringLiteral("Show Bubble");
+const QString DesktopShell::hideBubbleTitle = QStringLiteral("Hide Bubble");
+const QString DesktopShell::settingsTitle = QStringLiteral("Settings\u2026");
+const QString DesktopShell::quitTitle = QStringLiteral("Quit Vardelle");
 
-AppDelegate::AppDelegate(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                         Speaker& speaker, const Clock& clock, QObject* parent)
+DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
+                           Speaker& speaker, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_settings(settings)
@@ -66,15 +66,15 @@ AppDelegate::AppDelegate(AppCoordinator& coordinator, AppSettings& settings, Hea
 }
 
 // The coordinator first, then the settings, as their shared instances come to be.
-AppDelegate::AppDelegate(QObject* parent)
-    : AppDelegate(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
-                  Speaker::shared(), Clock::system(), parent)
+DesktopShell::DesktopShell(QObject* parent)
+    : DesktopShell(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
+                   Speaker::shared(), Clock::system(), parent)
 {
 }
 
-AppDelegate::~AppDelegate() = default;
+DesktopShell::~DesktopShell() = default;
 
-void AppDelegate::launch()
+void DesktopShell::launch()
 {
     if (m_launched)
         return;
@@ -97,7 +97,7 @@ void AppDelegate::launch()
     m_bubble = std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock);
     if (m_screenAreas)
         m_bubble->setScreenAreas(m_screenAreas);
-    QPointer<AppDelegate> self(this);
+    QPointer<DesktopShell> self(this);
     m_bubble->setOpenSettingsHandler([self] {
         if (self)
             self->showSettings();
@@ -125,7 +125,7 @@ void AppDelegate::launch()
     m_eventMonitor->start();
 
     // 5. The tray icon follows every state the coordinator publishes, the current one first.
-    connect(&m_coordinator, &AppCoordinator::stateChanged, this, &AppDelegate::showState);
+    connect(&m_coordinator, &AppCoordinator::stateChanged, this, &DesktopShell::showState);
     showState(m_coordinator.state());
 
     // 6. The launch briefing, if the coordinator finds one due.
@@ -140,29 +140,29 @@ void AppDelegate::launch()
     }
 
     // However the application ends, the bubble keeps its place.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::terminate);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &DesktopShell::terminate);
 }
 
-void AppDelegate::buildStatusMenu()
+void DesktopShell::buildStatusMenu()
 {
     m_menu = std::make_unique<QMenu>();
-    m_menu->addAction(announceLatestTitle, this, &AppDelegate::announceNow);
-    m_menu->addAction(announceTodayTitle, this, &AppDelegate::announceAll);
-    m_stopSpeaking = m_menu->addAction(stopSpeakingTitle, this, &AppDelegate::stopSpeaking);
+    m_menu->addAction(announceLatestTitle, this, &DesktopShell::announceNow);
+    m_menu->addAction(announceTodayTitle, this, &DesktopShell::announceAll);
+    m_stopSpeaking = m_menu->addAction(stopSpeakingTitle, this, &DesktopShell::stopSpeaking);
     m_menu->addSeparator();
-    m_toggleBubble = m_menu->addAction(showBubbleTitle, this, &AppDelegate::toggleBubble);
+    m_toggleBubble = m_menu->addAction(showBubbleTitle, this, &DesktopShell::toggleBubble);
     m_menu->addSeparator();
-    QAction* settings = m_menu->addAction(settingsTitle, this, &AppDelegate::showSettings);
+    QAction* settings = m_menu->addAction(settingsTitle, this, &DesktopShell::showSettings);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     m_menu->addSeparator();
-    QAction* quit = m_menu->addAction(quitTitle, this, &AppDelegate::requestQuit);
+    QAction* quit = m_menu->addAction(quitTitle, this, &DesktopShell::requestQuit);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
-    connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::refreshMenu);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &DesktopShell::refreshMenu);
     refreshMenu();
 }
 
-void AppDelegate::refreshMenu()
+void DesktopShell::refreshMenu()
 {
     if (m_toggleBubble)
         m_toggleBubble->setText(m_bubble && m_bubble->isVisible() ? hideBubbleTitle
@@ -171,21 +171,21 @@ void AppDelegate::refreshMenu()
         m_stopSpeaking->setEnabled(m_coordinator.state().kind != AnnouncerState::Kind::idle);
 }
 
-void AppDelegate::showState(const AnnouncerState& state)
+void DesktopShell::showState(const AnnouncerState& state)
 {
     qCDebug(shellLog, "state: %s", stateName(state.kind));
     if (m_tray)
         m_tray->setIcon(statusIcon(state.kind));
 }
 
-void AppDelegate::announceNow()
+void DesktopShell::announceNow()
 {
     QMetaObject::invokeMethod(
         this, [this] { m_coordinator.announce(AnnounceReason::manual, std::nullopt); },
         Qt::QueuedConnection);
 }
 
-void AppDelegate::announceAll()
+void DesktopShell::announceAll()
 {
     // Midnight is taken when the request runs, not when it was asked for.
     QMetaObject::invokeMethod(
@@ -194,12 +194,12 @@ void AppDelegate::announceAll()
         Qt::QueuedConnection);
 }
 
-void AppDelegate::stopSpeaking()
+void DesktopShell::stopSpeaking()
 {
     m_coordinator.stopSpeaking();
 }
 
-void AppDelegate::toggleBubble()
+void DesktopShell::toggleBubble()
 {
     if (!m_bubble)
         return;
@@ -211,7 +211,7 @@ void AppDelegate::toggleBubble()
     m_settings.setBubbleHidden(hide);
 }
 
-void AppDelegate::showSettings()
+void DesktopShell::showSettings()
 {
     if (!m_settingsWindow) {
         m_settingsWindow =
@@ -233,14 +233,14 @@ void AppDelegate::showSettings()
     window.activateWindow();
 }
 
-void AppDelegate::reopen()
+void DesktopShell::reopen()
 {
     if (m_bubble && !m_bubble->isVisible() && !QSystemTrayIcon::isSystemTrayAvailable())
         toggleBubble();
     showSettings();
 }
 
-void AppDelegate::terminate()
+void DesktopShell::terminate()
 {
     if (m_terminated)
         return;
@@ -250,7 +250,7 @@ void AppDelegate::terminate()
         m_bubble->savePosition();
 }
 
-void AppDelegate::requestQuit()
+void DesktopShell::requestQuit()
 {
     // Queued, so the menu that asked has closed before the application winds down.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

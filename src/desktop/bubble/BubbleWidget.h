@@ -14,14 +14,14 @@ namespace vardelle {
 // click or a context menu, and moves its window when dragged. Input outside the circle (the
 // transparent corners) is ignored, and every child is transparent to the mouse, so the orb drawn
 // inside never takes a click.
-class BubbleContainerView : public QWidget {
+class BubbleWidget : public QWidget {
     Q_OBJECT
 
 public:
     // A press that moves less than this (|dx| + |dy|, in points) stays a click.
     static constexpr int dragThreshold = 3;
 
-    explicit BubbleContainerView(QWidget* parent = nullptr);
+    explicit BubbleWidget(QWidget* parent = nullptr);
 
     // Fired on the release of a single click, and of a double (or higher) click. Empty: nothing.
     std::function<void()> onClick;
@@ -34,7 +34,7 @@ public:
 
 signals:
     // After a drag, once, at the release; `window` is the window that was moved.
-    void bubbleDidMove(QWidget* window);
+    void moved(QWidget* window);
 
 protected:
     bool event(QEvent* event) override;

@@ -1,6 +1,6 @@
-#include "linux/SpeechDispatcherEngine.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
 
-#include "linux/SpeechDispatcherSession.h"
+#include "linux/speech/SpeechDispatcherSession.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
