@@ -37,8 +37,7 @@ int voicesCommand(const QStringList& arguments)
     parser.addHelpOption();
     parser.process(arguments);
 
-    Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
-    Speaker& speaker = Speaker::shared();
+    Speaker speaker(std::make_unique<SpeechDispatcherEngine>());
 
     const auto print = [&speaker] {
         QByteArray out;

@@ -22,12 +22,6 @@ HeadlineStore::HeadlineStore(QString filePath, const Clock& clock)
     load();
 }
 
-HeadlineStore& HeadlineStore::shared()
-{
-    static HeadlineStore store(defaultFilePath(), Clock::system());
-    return store;
-}
-
 QString HeadlineStore::defaultFilePath()
 {
     // The generic data folder, so the place does not depend on the application's names.
@@ -120,6 +114,13 @@ void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing
     const qsizetype excess = m_state.seenIDs.size() - StoredState::seenLimit;
     if (excess > 0)
         m_state.seenIDs.remove(0, excess);
+    save();
+}
+
+void HeadlineStore::recordGather()
+{
+    QMutexLocker lock(&m_mutex);
+    m_state.lastGather = m_clock.now();
     save();
 }
 

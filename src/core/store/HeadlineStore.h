@@ -32,9 +32,7 @@ public:
     HeadlineStore(const HeadlineStore&) = delete;
     HeadlineStore& operator=(const HeadlineStore&) = delete;
 
-    // The process-wide store at $XDG_DATA_HOME/Vardelle/state.json, created on first use.
-    static HeadlineStore& shared();
-    // Where shared() keeps its file.
+    // Where the user's store keeps its file: $XDG_DATA_HOME/Vardelle/state.json.
     static QString defaultFilePath();
 
     std::optional<Instant> lastGather() const;
@@ -51,6 +49,9 @@ public:
     // when `announced`; replaces the last items and briefing; appends the items' ids to the
     // history (keeping the newest StoredState::seenLimit); saves.
     void record(const QList<NewsItem>& items, const QString& briefing, bool announced);
+    // Records a gather that found nothing new: sets the last-gather time only, so the last
+    // briefing and its items stay what was last spoken; saves.
+    void recordGather();
     // Back to an empty state, saved.
     void forgetHistory();
 

@@ -78,12 +78,6 @@ BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& set
     });
 }
 
-BubbleController::BubbleController(QObject* parent)
-    : BubbleController(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
-                       Clock::system(), parent)
-{
-}
-
 BubbleController::~BubbleController()
 {
     delete m_panel;
@@ -214,7 +208,7 @@ void BubbleController::showState(const AnnouncerState& state)
 void BubbleController::click()
 {
     if (m_coordinator.state().kind == AnnouncerState::Kind::speaking)
-        m_coordinator.stopSpeaking();
+        m_coordinator.stop();
     else
         announceLater(false);
 }
@@ -224,9 +218,9 @@ void BubbleController::announceLater(bool fromToday)
     QMetaObject::invokeMethod(
         this,
         [this, fromToday] {
-            m_coordinator.announce(AnnounceReason::manual,
-                                   fromToday ? std::optional(startOfLocalDay(m_clock.now()))
-                                             : std::nullopt);
+            m_coordinator.announce(AnnounceReason::manual, fromToday
+                                                               ? AnnounceWindow::today
+                                                               : AnnounceWindow::sinceLastCheck);
         },
         Qt::QueuedConnection);
 }
@@ -264,7 +258,7 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
     entry(QStringLiteral("Announce Latest Headlines"), [this] { announceLater(false); });
     entry(QStringLiteral("Announce Everything from Today"), [this] { announceLater(true); });
     entry(QStringLiteral("Replay Last Briefing"), [this] { m_coordinator.replayLastBriefing(); });
-    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stopSpeaking(); });
+    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stop(); });
     m.addSeparator();
     addRecentHeadlines(m);
     m.addSeparator();

@@ -53,8 +53,6 @@ public:
 
     BubbleController(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
                      const Clock& clock, QObject* parent = nullptr);
-    // Over the shared coordinator, settings and store, and the system clock.
-    explicit BubbleController(QObject* parent = nullptr);
     ~BubbleController() override;
 
     void setOpenSettingsHandler(Action handler) { m_openSettings = std::move(handler); }

@@ -148,9 +148,9 @@ void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column)
             this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
     });
     connect(replay, &QPushButton::clicked, this, [this] { m_coordinator.replayLastBriefing(); });
-    connect(stop, &QPushButton::clicked, &m_coordinator, &AppCoordinator::stopSpeaking);
+    connect(stop, &QPushButton::clicked, this, [this] { m_coordinator.stop(); });
     connect(forget, &QPushButton::clicked, this, [this] {
-        m_store.forgetHistory();
+        m_coordinator.forgetHistory();
         refreshLastGather();
     });
 }

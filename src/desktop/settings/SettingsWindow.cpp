@@ -80,12 +80,6 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     layout->addWidget(m_tabs);
 }
 
-SettingsWindow::SettingsWindow(QWidget* parent)
-    : SettingsWindow(AppSettings::shared(), AppCoordinator::shared(), HeadlineStore::shared(),
-                     Speaker::shared(), AutostartEntry::shared(), parent)
-{
-}
-
 void SettingsWindow::present()
 {
     if (!m_placed) {

@@ -3,12 +3,10 @@
 #include "briefing/AppCoordinator.h"
 #include "bubble/BubbleController.h"
 #include "bubble/BubblePanel.h"
-#include "linux/desktop/AutostartEntry.h"
 #include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsWindow.h"
 #include "shell/StatusIcon.h"
-#include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "system/SystemEventMonitor.h"
 #include "time/Clock.h"
@@ -55,20 +53,12 @@ const QString DesktopShell::settingsTitle = QStringLiteral("Settings\u2026");
 const QString DesktopShell::quitTitle = QStringLiteral("Quit Vardelle");
 
 DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                           Speaker& speaker, const Clock& clock, QObject* parent)
+                           const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_settings(settings)
     , m_store(store)
-    , m_speaker(speaker)
     , m_clock(clock)
-{
-}
-
-// The coordinator first, then the settings, as their shared instances come to be.
-DesktopShell::DesktopShell(QObject* parent)
-    : DesktopShell(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
-                   Speaker::shared(), Clock::system(), parent)
 {
 }
 
@@ -80,7 +70,7 @@ void DesktopShell::launch()
         return;
     m_launched = true;
 
-    // 1. The tray icon and its menu.
+    // The tray icon and its menu.
     m_tray = new QSystemTrayIcon(statusIcon(AnnouncerState::Kind::idle), this);
     m_tray->setToolTip(QStringLiteral("Vardelle"));
     buildStatusMenu();
@@ -93,7 +83,7 @@ void DesktopShell::launch()
             });
     m_tray->show();
 
-    // 2. The bubble.
+    // The bubble,
     m_bubble = std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock);
     if (m_screenAreas)
         m_bubble->setScreenAreas(m_screenAreas);
@@ -107,33 +97,32 @@ void DesktopShell::launch()
             self->requestQuit();
     });
 
-    // 3. Shown unless the user hid it.
+    // shown unless the user hid it.
     if (!m_settings.bubbleHidden())
         m_bubble->show();
 
-    // 4. Unlock and wake ask for a briefing; the coordinator decides whether one is due.
+    // Unlock and wake ask for a briefing; the coordinator decides whether one is due.
     auto source = m_makeEventSource ? m_makeEventSource() : std::make_unique<LogindEventSource>();
     m_eventMonitor = std::make_unique<SystemEventMonitor>(
         [self](AnnounceReason reason) {
             if (!self)
                 return;
             QMetaObject::invokeMethod(
-                self, [self, reason] { self->m_coordinator.announce(reason, std::nullopt); },
+                self, [self, reason] { self->m_coordinator.announce(reason); },
                 Qt::QueuedConnection);
         },
         std::move(source));
     m_eventMonitor->start();
 
-    // 5. The tray icon follows every state the coordinator publishes, the current one first.
+    // The tray icon follows every state the coordinator publishes, the current one first.
     connect(&m_coordinator, &AppCoordinator::stateChanged, this, &DesktopShell::showState);
     showState(m_coordinator.state());
 
-    // 6. The launch briefing, if the coordinator finds one due.
+    // The launch briefing, if the coordinator finds one due.
     QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::launch, std::nullopt); },
-        Qt::QueuedConnection);
+        this, [this] { m_coordinator.announce(AnnounceReason::launch); }, Qt::QueuedConnection);
 
-    // 7. The first run opens the settings window once.
+    // The first run opens the settings window once.
     if (m_settings.isFirstRun()) {
         m_settings.setIsFirstRun(false);
         showSettings();
@@ -181,22 +170,19 @@ void DesktopShell::showState(const AnnouncerState& state)
 void DesktopShell::announceNow()
 {
     QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::manual, std::nullopt); },
-        Qt::QueuedConnection);
+        this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
 }
 
 void DesktopShell::announceAll()
 {
-    // Midnight is taken when the request runs, not when it was asked for.
     QMetaObject::invokeMethod(
-        this,
-        [this] { m_coordinator.announce(AnnounceReason::manual, startOfLocalDay(m_clock.now())); },
+        this, [this] { m_coordinator.announce(AnnounceReason::manual, AnnounceWindow::today); },
         Qt::QueuedConnection);
 }
 
 void DesktopShell::stopSpeaking()
 {
-    m_coordinator.stopSpeaking();
+    m_coordinator.stop();
 }
 
 void DesktopShell::toggleBubble()
@@ -213,13 +199,8 @@ void DesktopShell::toggleBubble()
 
 void DesktopShell::showSettings()
 {
-    if (!m_settingsWindow) {
-        m_settingsWindow =
-            m_makeSettingsWindow
-                ? m_makeSettingsWindow()
-                : std::make_unique<SettingsWindow>(m_settings, m_coordinator, m_store, m_speaker,
-                                                   AutostartEntry::shared());
-    }
+    if (!m_settingsWindow && m_makeSettingsWindow)
+        m_settingsWindow = m_makeSettingsWindow();
     if (!m_settingsWindow)
         return;
     if (auto* settings = qobject_cast<SettingsWindow*>(m_settingsWindow.get())) {
@@ -245,7 +226,7 @@ void DesktopShell::terminate()
     if (m_terminated)
         return;
     m_terminated = true;
-    m_coordinator.stopSpeaking();
+    m_coordinator.stop();
     if (m_bubble)
         m_bubble->savePosition();
 }

@@ -22,7 +22,6 @@ class AppSettings;
 class BubbleController;
 class Clock;
 class HeadlineStore;
-class Speaker;
 class SystemEventMonitor;
 class SystemEventSource;
 
@@ -41,12 +40,10 @@ public:
     using ScreenAreas = std::function<QList<QRect>()>;
 
     DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                 Speaker& speaker, const Clock& clock, QObject* parent = nullptr);
-    // Over the process-wide coordinator, settings, store and speaker, and the system clock.
-    explicit DesktopShell(QObject* parent = nullptr);
+                 const Clock& clock, QObject* parent = nullptr);
     ~DesktopShell() override;
 
-    // The settings window, made on first use; the desktop's own window unless set.
+    // The settings window, made on first use; none unless set.
     void setSettingsWindowFactory(WindowFactory factory)
     {
         m_makeSettingsWindow = std::move(factory);
@@ -100,7 +97,6 @@ private:
     AppCoordinator& m_coordinator;
     AppSettings& m_settings;
     HeadlineStore& m_store;
-    Speaker& m_speaker;
     const Clock& m_clock;
 
     WindowFactory m_makeSettingsWindow;

@@ -9,6 +9,7 @@
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
+#include "support/CoordinatorRig.h"
 #include "support/FakeSpeechEngine.h"
 #include "support/FakeSystemEventSource.h"
 #include "support/FeedMirror.h"
@@ -44,7 +45,7 @@ struct Rig {
     std::unique_ptr<NewsService> news;
     test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
     Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
-    std::unique_ptr<AppCoordinator> coordinator;
+    std::unique_ptr<test::StateCoordinator> coordinator;
     std::unique_ptr<DesktopShell> shell;
     QPointer<test::FakeSystemEventSource> events;
     int windowsMade = 0;
@@ -60,8 +61,9 @@ struct Rig {
     {
         store = std::make_unique<HeadlineStore>(dir.filePath(u"state.json"_qs), clock);
         news = std::make_unique<NewsService>(*store, clock);
-        coordinator = std::make_unique<AppCoordinator>(*settings, *store, *news, speaker, clock);
-        shell = std::make_unique<DesktopShell>(*coordinator, *settings, *store, speaker, clock);
+        coordinator =
+            std::make_unique<test::StateCoordinator>(*settings, *store, *news, speaker, clock);
+        shell = std::make_unique<DesktopShell>(*coordinator, *settings, *store, clock);
         shell->setScreenAreas([] { return QList<QRect>{QRect(0, 0, 1280, 800)}; });
         shell->setSettingsWindowFactory([this] {
             ++windowsMade;

@@ -218,12 +218,6 @@ AutostartEntry::AutostartEntry(QString configDir, QString program)
 {
 }
 
-AutostartEntry& AutostartEntry::shared()
-{
-    static AutostartEntry entry;
-    return entry;
-}
-
 QString AutostartEntry::defaultProgram()
 {
     const QString image = qEnvironmentVariable("APPIMAGE");

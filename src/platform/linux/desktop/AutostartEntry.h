@@ -28,8 +28,6 @@ public:
     // `program` is what the entry starts: an absolute path.
     explicit AutostartEntry(QString configDir = {}, QString program = defaultProgram());
 
-    // The one entry of the process, for this executable.
-    static AutostartEntry& shared();
     // This executable; for an AppImage the image itself, since the path inside it is gone once
     // the image is unmounted.
     static QString defaultProgram();

@@ -13,7 +13,9 @@
 //   client: {"command":"show-settings"} | {"command":"brief","today":true} | {"command":"stop"}
 //   server: {"ok":true}            the request is done
 //           {"speaking":"<text>"}  a text handed to the speech service, as it starts
-//           {"done":true}          the briefing has been spoken (or stopped)
+//           {"done":true,"outcome":"<how>"}
+//                                  the briefing's run has ended: "briefed", "upToDate",
+//                                  "unreachable", "noCategories", "stopped", "interrupted"
 //           {"error":"<message>"}  the request was refused; "busy":true as well when the
 //                                  instance is a terminal briefing that serves no requests
 //           {"alive":true}         keep-alive while a request is open; clients skip it
@@ -30,6 +32,7 @@ inline const QString stopCommand = QStringLiteral("stop");
 inline const QString okKey = QStringLiteral("ok");
 inline const QString speakingKey = QStringLiteral("speaking");
 inline const QString doneKey = QStringLiteral("done");
+inline const QString outcomeKey = QStringLiteral("outcome");
 inline const QString errorKey = QStringLiteral("error");
 inline const QString busyKey = QStringLiteral("busy");
 inline const QString aliveKey = QStringLiteral("alive");
