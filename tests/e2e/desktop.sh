@@ -104,9 +104,14 @@ PY
 }
 mkdir -p "$work/mirror"
 for id in "${feeds[@]}"; do write_feed "$id" "First story from $id" "Second story from $id"; done
-python3 - "$work/mirror" >"$work/port" 2>"$work/http.log" <<'PY' &
-import http.server, functools, sys
-handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+python3 - "$work/mirror" "$work/slow" >"$work/port" 2>"$work/http.log" <<'PY' &
+import http.server, functools, os, sys, time
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):  # every answer takes 4 s while the file named second exists
+        if os.path.exists(sys.argv[2]):
+            time.sleep(4)
+        super().do_GET()
+handler = functools.partial(Handler, directory=sys.argv[1])
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
@@ -192,6 +197,46 @@ await 10 settings_window || fail "a second start did not open the settings windo
 timeout 120 "$vardelle" brief --today >"$work/brief.out" || fail "vardelle brief through the running app: status $?"
 grep -q "Here is your security briefing" "$work/brief.out" || fail "vardelle brief printed: $(cat "$work/brief.out")"
 kill -0 "$app" || fail "the desktop app is gone"
+
+# 6b. A Stop while the briefing gathers ends it: nothing is spoken or recorded, so the story is
+#     told by the next briefing; a check that then finds nothing new keeps that briefing for
+#     Replay.
+log_count() { grep -c "$1" "$work/vardelle.log" 2>/dev/null || true; }
+status_menu_entry() { # the tray's status menu, then the entry this many places down
+    xdotool mousemove "$tx" "$ty" click 1
+    sleep 1
+    for _ in $(seq "$1"); do xdotool key Down; done
+    xdotool key Return
+}
+touch "$work/slow"
+write_feed talos "Late breaking story" "Fresh exploit hits mail servers" "First story from talos"
+gathering=$(log_count "state: gathering") idle=$(log_count "state: idle")
+speaking=$(log_count "speaking: ")
+status_menu_entry 1 # "Announce Latest Headlines"
+await 10 bash -c "[ \$(grep -c 'state: gathering' '$work/vardelle.log') -gt $gathering ]" ||
+    fail "the menu's announce did not gather"
+status_menu_entry 3 # "Stop Speaking"
+await 10 bash -c "[ \$(grep -c 'state: idle' '$work/vardelle.log') -gt $idle ]" ||
+    fail "Stop did not show idle while gathering"
+rm "$work/slow"
+sleep 6 # the stopped gather's answers arrive and are dropped
+[ "$(log_count "speaking: ")" -eq "$speaking" ] || fail "the stopped briefing spoke"
+! grep -q "Late breaking story" "$state" || fail "the stopped briefing was recorded"
+timeout 120 "$vardelle" brief >"$work/brief.out" || fail "vardelle brief after the stop: status $?"
+grep -q "Late breaking story" "$work/brief.out" || fail "the stopped story was not told next: $(cat "$work/brief.out")"
+timeout 120 "$vardelle" brief >"$work/brief.out" || fail "vardelle brief with nothing new: status $?"
+grep -q "You are up to date" "$work/brief.out" || fail "nothing new, yet: $(cat "$work/brief.out")"
+grep -q "Late breaking story" "$state" || fail "the check with nothing new emptied the last briefing"
+replays=$(log_count "speaking: Here is your security briefing.*Late breaking story")
+# With no window manager the settings window, mapped later, lies over the bubble.
+xdotool windowraise "$(bubble | awk '{print $1}')"
+xdotool mousemove $((nx + 91)) $((ny + 91)) click 3
+sleep 1
+xdotool key Down Down Down Return # the bubble menu: announce, today, replay
+await 10 bash -c "[ \$(grep -c 'speaking: Here is your security briefing.*Late breaking story' '$work/vardelle.log') -gt $replays ]" ||
+    fail "Replay after a check with nothing new did not speak the last briefing"
+await 60 bash -c "tail -n1 <(grep -o 'state: [a-z]*' '$work/vardelle.log') | grep -q idle" ||
+    fail "the replay did not end"
 
 # 7. A setting changed in the window holds after a restart: "Minimised (small orb)", a check
 #    box at a fixed place in the General tab of the centred window.

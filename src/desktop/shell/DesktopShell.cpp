@@ -24,7 +24,7 @@ namespace vardelle {
 namespace {
 
 // Off unless asked for (QT_LOGGING_RULES="vardelle.shell.debug=true"): every state the shell
-// shows, for following a session from the terminal.
+// shows and every text it has spoken, for following a session from the terminal.
 Q_LOGGING_CATEGORY(shellLog, "vardelle.shell", QtWarningMsg)
 
 const char* stateName(AnnouncerState::Kind kind)
@@ -117,6 +117,10 @@ void DesktopShell::launch()
     // The tray icon follows every state the coordinator publishes, the current one first.
     connect(&m_coordinator, &AppCoordinator::stateChanged, this, &DesktopShell::showState);
     showState(m_coordinator.state());
+    connect(&m_coordinator, &AppCoordinator::speaking, this,
+            [](AppCoordinator::RunId, const QString& text) {
+                qCDebug(shellLog, "speaking: %s", qUtf8Printable(text));
+            });
 
     // The launch briefing, if the coordinator finds one due.
     QMetaObject::invokeMethod(
