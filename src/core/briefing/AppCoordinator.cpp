@@ -170,6 +170,8 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
             endRun(run, RunOutcome::unreachable);
         return;
     }
+    m_recordedRun = run;
+    m_beforeRecord = m_store.state();
     if (result->items.isEmpty()) {
         // The last briefing stays what was last spoken; only the window moves on.
         m_store.recordGather();
@@ -221,8 +223,19 @@ void AppCoordinator::stop(RunId run)
     endRun(run, RunOutcome::stopped);
 }
 
+void AppCoordinator::takeBack(RunId run)
+{
+    if (run != 0 && run == m_recordedRun && m_runs.contains(run)) {
+        m_store.restore(m_beforeRecord);
+        setLastItems(m_beforeRecord.lastItems);
+        setLastBriefing(m_beforeRecord.lastBriefing);
+    }
+    stop(run);
+}
+
 void AppCoordinator::forgetHistory()
 {
+    m_recordedRun = 0;
     m_store.forgetHistory();
     setLastItems({});
     setLastBriefing({});

@@ -5,6 +5,7 @@
 #include "briefing/BriefingRun.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
+#include "store/StoredState.h"
 #include "time/Instant.h"
 
 #include <QList>
@@ -71,6 +72,11 @@ public:
     void stop();
     // Ends one run the same way, leaving the others alone; nothing when it has ended.
     void stop(RunId run);
+    // Undoes a run the user turned out not to mean (the first click of a double click): it
+    // ends as stopped and, when it has already recorded what it gathered, the history and the
+    // last briefing go back to what they were before it. Only the newest briefing run can be
+    // taken back; for any other this is stop(run).
+    void takeBack(RunId run);
     // Forgets which stories were told and the last briefing.
     void forgetHistory();
 
@@ -130,6 +136,9 @@ private:
     RunId m_speechOwner = 0;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
+    // The store as it was before the newest briefing run recorded, for takeBack().
+    RunId m_recordedRun = 0;
+    StoredState m_beforeRecord;
 };
 
 } // namespace vardelle

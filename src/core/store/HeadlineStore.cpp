@@ -124,6 +124,13 @@ void HeadlineStore::recordGather()
     save();
 }
 
+void HeadlineStore::restore(const StoredState& state)
+{
+    QMutexLocker lock(&m_mutex);
+    m_state = state;
+    save();
+}
+
 void HeadlineStore::forgetHistory()
 {
     QMutexLocker lock(&m_mutex);

@@ -54,6 +54,8 @@ public:
     void recordGather();
     // Back to an empty state, saved.
     void forgetHistory();
+    // Back to `state`, as state() gave it earlier, saved.
+    void restore(const StoredState& state);
 
     QString filePath() const { return m_filePath; }
 

@@ -340,6 +340,42 @@ private slots:
         QVERIFY(rig.spoken().last().contains(u"Story a"_qs));
     }
 
+    // A run taken back leaves no trace, whether it still gathered or had already recorded and
+    // begun to speak.
+    void takeBack_data()
+    {
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("while gathering") << false;
+        QTest::newRow("after recording") << true;
+    }
+    void takeBack()
+    {
+        QFETCH(bool, recorded);
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        rig.announce(AnnounceReason::manual);
+        rig.finishSpeaking();
+        const StoredState before = rig.store->state();
+        const QString lastBriefing = rig.coordinator->lastBriefing();
+
+        rig.clock.advance(1h);
+        rig.serve(u"talos"_qs, {{u"b"_qs, now + 30min}, {u"a"_qs, now - 1h}});
+        const RunId run = recorded ? rig.announce(AnnounceReason::manual)
+                                   : rig.coordinator->announce(AnnounceReason::manual);
+        QCOMPARE(rig.spoken().size(), recorded ? 2 : 1);
+        rig.coordinator->takeBack(run);
+        QCOMPARE(rig.outcomeOf(run), RunOutcome::stopped);
+        QVERIFY(!rig.speaker.isSpeaking());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QTest::qWait(recorded ? 0 : 300); // a gather still under way is dropped
+        QCOMPARE(rig.store->state(), before);
+        QCOMPARE(rig.coordinator->lastBriefing(), lastBriefing);
+        QCOMPARE(rig.coordinator->lastItems(), before.lastItems);
+
+        rig.announce(AnnounceReason::manual); // the story is still to be told
+        QVERIFY(rig.spoken().last().contains(u"Story b"_qs));
+    }
+
     // Stopping one run leaves the others; stopping all ends speech and every run.
     void stopOneRun()
     {
