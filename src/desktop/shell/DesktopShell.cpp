@@ -7,6 +7,7 @@
 #include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsWindow.h"
+#include "shell/DesktopActions.h"
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -46,14 +47,6 @@ const char* stateName(AnnouncerState::Kind kind)
 
 } // namespace
 
-const QString DesktopShell::announceLatestTitle = QStringLiteral("Announce Latest Headlines");
-const QString DesktopShell::announceTodayTitle = QStringLiteral("Announce Everything from Today");
-const QString DesktopShell::stopSpeakingTitle = QStringLiteral("Stop Speaking");
-const QString DesktopShell::showBubbleTitle = QStringLiteral("Show Bubble");
-const QString DesktopShell::hideBubbleTitle = QStringLiteral("Hide Bubble");
-const QString DesktopShell::settingsTitle = QStringLiteral("Settings\u2026");
-const QString DesktopShell::quitTitle = QStringLiteral("Quit Vardelle");
-
 DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
                            Speaker& speaker, const Clock& clock, QObject* parent)
     : QObject(parent)
@@ -62,7 +55,11 @@ DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, H
     , m_store(store)
     , m_speaker(speaker)
     , m_clock(clock)
+    , m_actions(std::make_unique<DesktopActions>(coordinator, clock))
 {
+    connect(m_actions->settings(), &QAction::triggered, this, &DesktopShell::showSettings);
+    connect(m_actions->toggleBubble(), &QAction::triggered, this, &DesktopShell::toggleBubble);
+    connect(m_actions->quit(), &QAction::triggered, this, &DesktopShell::requestQuit);
 }
 
 // The coordinator first, then the settings, as their shared instances come to be.
@@ -94,24 +91,17 @@ void DesktopShell::launch()
     m_tray->show();
 
     // 2. The bubble.
-    m_bubble = std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock);
+    m_bubble =
+        std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock, *m_actions);
     if (m_screenAreas)
         m_bubble->setScreenAreas(m_screenAreas);
-    QPointer<DesktopShell> self(this);
-    m_bubble->setOpenSettingsHandler([self] {
-        if (self)
-            self->showSettings();
-    });
-    m_bubble->setQuitHandler([self] {
-        if (self)
-            self->requestQuit();
-    });
 
     // 3. Shown unless the user hid it.
     if (!m_settings.bubbleHidden())
         m_bubble->show();
 
     // 4. Unlock and wake ask for a briefing; the coordinator decides whether one is due.
+    QPointer<DesktopShell> self(this);
     auto source = m_makeEventSource ? m_makeEventSource() : std::make_unique<LogindEventSource>();
     m_eventMonitor = std::make_unique<SystemEventMonitor>(
         [self](AnnounceReason reason) {
@@ -146,29 +136,22 @@ void DesktopShell::launch()
 void DesktopShell::buildStatusMenu()
 {
     m_menu = std::make_unique<QMenu>();
-    m_menu->addAction(announceLatestTitle, this, &DesktopShell::announceNow);
-    m_menu->addAction(announceTodayTitle, this, &DesktopShell::announceAll);
-    m_stopSpeaking = m_menu->addAction(stopSpeakingTitle, this, &DesktopShell::stopSpeaking);
+    m_menu->addAction(m_actions->announceLatest());
+    m_menu->addAction(m_actions->announceToday());
+    m_menu->addAction(m_actions->stopSpeaking());
     m_menu->addSeparator();
-    m_toggleBubble = m_menu->addAction(showBubbleTitle, this, &DesktopShell::toggleBubble);
+    m_menu->addAction(m_actions->toggleBubble());
     m_menu->addSeparator();
-    QAction* settings = m_menu->addAction(settingsTitle, this, &DesktopShell::showSettings);
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_menu->addAction(m_actions->settings());
     m_menu->addSeparator();
-    QAction* quit = m_menu->addAction(quitTitle, this, &DesktopShell::requestQuit);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::QuitRole);
+    m_menu->addAction(m_actions->quit());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &DesktopShell::refreshMenu);
     refreshMenu();
 }
 
 void DesktopShell::refreshMenu()
 {
-    if (m_toggleBubble)
-        m_toggleBubble->setText(m_bubble && m_bubble->isVisible() ? hideBubbleTitle
-                                                                  : showBubbleTitle);
-    if (m_stopSpeaking)
-        m_stopSpeaking->setEnabled(m_coordinator.state().kind != AnnouncerState::Kind::idle);
+    m_actions->setBubbleVisible(m_bubble && m_bubble->isVisible());
 }
 
 void DesktopShell::showState(const AnnouncerState& state)
@@ -176,27 +159,6 @@ void DesktopShell::showState(const AnnouncerState& state)
     qCDebug(shellLog, "state: %s", stateName(state.kind));
     if (m_tray)
         m_tray->setIcon(statusIcon(state.kind));
-}
-
-void DesktopShell::announceNow()
-{
-    QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::manual, std::nullopt); },
-        Qt::QueuedConnection);
-}
-
-void DesktopShell::announceAll()
-{
-    // Midnight is taken when the request runs, not when it was asked for.
-    QMetaObject::invokeMethod(
-        this,
-        [this] { m_coordinator.announce(AnnounceReason::manual, startOfLocalDay(m_clock.now())); },
-        Qt::QueuedConnection);
-}
-
-void DesktopShell::stopSpeaking()
-{
-    m_coordinator.stopSpeaking();
 }
 
 void DesktopShell::toggleBubble()
@@ -218,7 +180,7 @@ void DesktopShell::showSettings()
             m_makeSettingsWindow
                 ? m_makeSettingsWindow()
                 : std::make_unique<SettingsWindow>(m_settings, m_coordinator, m_store, m_speaker,
-                                                   AutostartEntry::shared());
+                                                   AutostartEntry::shared(), *m_actions);
     }
     if (!m_settingsWindow)
         return;
