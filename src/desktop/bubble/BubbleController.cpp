@@ -13,10 +13,12 @@
 
 #include <QDesktopServices>
 #include <QEasingCurve>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QStyleHints>
+#include <QToolTip>
 #include <QVariantAnimation>
 
 #include <cmath>
@@ -50,10 +52,18 @@ QString menuTitle(QString text)
     return text;
 }
 
-// Feed text in a tooltip, shown as it stands even when it looks like markup.
+// Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
+// readable length: left to itself, Qt wraps rich text into a box about as tall as it is wide.
 QString plainToolTip(const QString& text)
 {
-    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+    const QFontMetrics metrics(QToolTip::font());
+    const int measure = metrics.averageCharWidth() * 60;
+    const QString escaped = text.toHtmlEscaped();
+    if (metrics.horizontalAdvance(text) <= measure)
+        return QStringLiteral("<qt><p style=\"white-space:nowrap\">") + escaped +
+               QStringLiteral("</p></qt>");
+    return QStringLiteral("<qt><table width=\"%1\"><tr><td>").arg(measure) + escaped +
+           QStringLiteral("</td></tr></table></qt>");
 }
 
 bool isWebLink(const QUrl& url)

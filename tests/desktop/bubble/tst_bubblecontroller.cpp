@@ -682,6 +682,36 @@ private slots:
         QCOMPARE(entries[3]->icon().pixmap(32).toImage(), first);
     }
 
+    // A headline's tooltip reads as lines of text, not as a tall narrow column.
+    void headlineToolTipShape_data()
+    {
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("short") << u"Patch now."_qs;
+        QTest::newRow("long") << u"A critical vulnerability in a widely deployed VPN appliance "
+                                 "is being exploited in the wild, letting attackers run code "
+                                 "without logging in; the vendor has released fixes and urges "
+                                 "customers to patch at once and look for signs of compromise."_qs;
+    }
+    void headlineToolTipShape()
+    {
+        QFETCH(QString, summary);
+        NewsItem item = headline(1);
+        item.source = u"BleepingComputer"_qs;
+        item.summary = summary;
+        Rig rig({item});
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QString tip =
+            rig.entry(*menu, u"Recent Headlines"_qs)->menu()->actions()[0]->toolTip();
+        QWidget anchor;
+        anchor.show();
+        QToolTip::showText(QPoint(10, 10), tip, &anchor);
+        QTRY_VERIFY(shownToolTip());
+        const QLabel* label = shownToolTip();
+        QVERIFY2(label->width() >= 3 * label->height(),
+                 qPrintable(u"%1 x %2"_qs.arg(label->width()).arg(label->height())));
+        QToolTip::hideText();
+    }
+
     // "Announce Everything from Today" gathers from local midnight, "Announce Latest Headlines"
     // from the last gather: a story of this morning is new only to the first.
     void announceEntries_data()
