@@ -21,7 +21,6 @@
 #include <QToolTip>
 #include <QVariantAnimation>
 
-#include <cmath>
 #include <utility>
 
 namespace vardelle {
