@@ -6,7 +6,9 @@
 # the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
 # stored; a second start puts the bubble there; starting it once more opens the settings window
 # of the running one, `vardelle brief` is spoken by the running one, SIGTERM ends it, and the
-# small bubble chosen in the settings window is small again after a restart.
+# small bubble chosen in the settings window is small again after a restart. Hovering the bubble
+# shows its tooltip, a double click on it opens the settings window and tells nothing, and Ctrl+Q
+# in that window quits.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -128,6 +130,15 @@ spoken() {
         awk '/speaking/ { talking = 1 } /idle/ { if (talking) n++; talking = 0 } END { print n + 0 }'
 }
 spoken_more_than() { [ "$(spoken)" -gt "$1" ]; }
+# A tooltip of vardelle on screen: a mapped window of its own, wide and one line high.
+tooltip_shown() {
+    local id
+    for id in $(xwininfo -root -children | awk '/\("vardelle" "Vardelle"\)/ { print $1 }'); do
+        xwininfo -id "$id" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 }
+            /Map State: IsViewable/ { v = 1 } END { exit !(v && w > 100 && h < 60) }' && return 0
+    done
+    return 1
+}
 
 start_vardelle() {
     QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true" "$vardelle" >>"$work/vardelle.log" 2>&1 &
@@ -149,10 +160,18 @@ await 60 spoken_more_than 0 || fail "the speech service reported no briefing at 
 await 10 grep -q "First story from" "$state" || fail "state.json holds no briefing"
 shot first-run
 
+# 2b. The pointer resting on the bubble shows its tooltip, though the bubble is never active.
+cx=$((bx + bw / 2)) cy=$((by + bh / 2))
+xdotool mousemove "$cx" "$cy"
+await 5 tooltip_shown || fail "no tooltip over the bubble"
+shot tooltip
+xdotool mousemove 10 400
+tooltip_gone() { ! tooltip_shown; }
+await 5 tooltip_gone || fail "the tooltip stayed"
+
 # 3. A new story, then a click on the bubble tells it.
 write_feed talos "Fresh exploit hits mail servers" "First story from talos" "Second story from talos"
 before=$(spoken)
-cx=$((bx + bw / 2)) cy=$((by + bh / 2))
 xdotool mousemove "$cx" "$cy" click 1
 await 60 spoken_more_than "$before" || fail "the click gave no briefing"
 await 10 grep -q "Fresh exploit hits mail servers" "$state" || fail "the click's briefing lacks the new story"
@@ -251,6 +270,26 @@ wait "$app" || fail "SIGTERM ended the application with status $?"
 grep -q '"bubbleCompact": true' "$preferences" || fail "bubbleCompact was not stored"
 start_vardelle
 await 20 compact_bubble >/dev/null || fail "the bubble is not small after a restart"
-kill -TERM "$app"
-wait "$app" || fail "SIGTERM ended the application with status $?"
+
+# 8. A double click on the bubble opens the settings window; its first click starts a briefing
+#    at once, which the second takes back: nothing is spoken, nothing recorded.
+write_feed talos "A story no double click tells" "Fresh exploit hits mail servers" "First story from talos"
+read -r qx qy <<<"$(compact_bubble | awk '{split($NF, p, "+"); print p[2] + 42, p[3] + 42}')"
+sleep 1
+! settings_window || fail "the settings window is open before the double click"
+before=$(spoken)
+gathers=$(grep -c 'state: gathering' "$work/vardelle.log" || true)
+xdotool mousemove "$qx" "$qy" click --repeat 2 --delay 120 1
+await 10 settings_window || fail "a double click did not open the settings window"
+[ "$(grep -c 'state: gathering' "$work/vardelle.log")" -gt "$gathers" ] ||
+    fail "the first click of the double click started no gather"
+sleep 5
+[ "$(spoken)" -eq "$before" ] || fail "the double click's first click was spoken"
+! grep -q "A story no double click tells" "$state" || fail "the double click's first click was recorded"
+shot double-click
+
+# 9. Ctrl+Q, which the status menu shows, quits from the settings window too.
+xdotool key ctrl+q
+await 10 bash -c "! kill -0 $app 2>/dev/null" || fail "Ctrl+Q did not end the application"
+wait "$app" || fail "Ctrl+Q ended the application with status $?"
 echo "PASS"

@@ -7,13 +7,21 @@
 #include "bubble/CategoryIcon.h"
 #include "orb/OrbView.h"
 #include "settings/AppSettings.h"
+#include "shell/DesktopActions.h"
 #include "store/HeadlineStore.h"
 #include "time/Clock.h"
 
 #include <QDesktopServices>
+#include <QEasingCurve>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QStyleHints>
+#include <QToolTip>
+#include <QVariantAnimation>
+
+#include <utility>
 
 namespace vardelle {
 
@@ -43,10 +51,18 @@ QString menuTitle(QString text)
     return text;
 }
 
-// Feed text in a tooltip, shown as it stands even when it looks like markup.
+// Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
+// readable length: left to itself, Qt wraps rich text into a box about as tall as it is wide.
 QString plainToolTip(const QString& text)
 {
-    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+    const QFontMetrics metrics(QToolTip::font());
+    const int measure = metrics.averageCharWidth() * 60;
+    const QString escaped = text.toHtmlEscaped();
+    if (metrics.horizontalAdvance(text) <= measure)
+        return QStringLiteral("<qt><p style=\"white-space:nowrap\">") + escaped +
+               QStringLiteral("</p></qt>");
+    return QStringLiteral("<qt><table width=\"%1\"><tr><td>").arg(measure) + escaped +
+           QStringLiteral("</td></tr></table></qt>");
 }
 
 bool isWebLink(const QUrl& url)
@@ -58,15 +74,22 @@ bool isWebLink(const QUrl& url)
 } // namespace
 
 BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& settings,
-                                   HeadlineStore& store, const Clock& clock, QObject* parent)
+                                   HeadlineStore& store, const Clock& clock,
+                                   DesktopActions& actions, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_settings(settings)
     , m_store(store)
     , m_clock(clock)
+    , m_actions(actions)
     , m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
     , m_screenAreas(applicationScreenAreas)
+    , m_diameter(BubblePanel::orbDiameter(settings.bubbleCompact()))
 {
+    m_pendingStop.setSingleShot(true);
+    m_pendingStop.setInterval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    connect(&m_pendingStop, &QTimer::timeout, this, [this] { m_coordinator.stop(); });
+
     // Both follow through the event loop, like every other observer of published state.
     connect(&coordinator, &AppCoordinator::stateChanged, this, [this](const AnnouncerState& state) {
         QMetaObject::invokeMethod(
@@ -85,19 +108,28 @@ BubbleController::~BubbleController()
 
 void BubbleController::show()
 {
+    finishResize();
+    applySize(); // a size change may still be on its way through the event loop
     if (!m_panel)
         build();
+    else if (const int side = BubblePanel::sideFor(m_diameter); m_panel->width() != side) {
+        m_panel->resize(side, side);
+        layOutOrb();
+    }
     place();
     m_panel->show();
     m_panel->raise();
     m_settings.setBubbleHidden(false);
+    m_actions.setBubbleVisible(true);
 }
 
 void BubbleController::hide()
 {
+    finishResize();
     if (m_panel)
         m_panel->hide();
     m_settings.setBubbleHidden(true);
+    m_actions.setBubbleVisible(false);
 }
 
 bool BubbleController::isVisible() const
@@ -118,13 +150,13 @@ void BubbleController::resetPosition()
 {
     m_settings.defaults().remove(preferenceKeys::bubbleFrameX);
     m_settings.defaults().remove(preferenceKeys::bubbleFrameY);
+    finishResize();
     place();
 }
 
 void BubbleController::build()
 {
-    const int side = BubblePanel::side(m_settings.bubbleCompact());
-    m_panel = new BubblePanel(side);
+    m_panel = new BubblePanel(BubblePanel::sideFor(m_diameter));
     m_container = new BubbleWidget;
     m_container->setToolTip(toolTip);
     QPointer<BubbleController> self(this);
@@ -132,9 +164,13 @@ void BubbleController::build()
         if (self)
             self->click();
     };
+    m_container->onDoubleClickPress = [self] {
+        if (self)
+            self->takeBackClick();
+    };
     m_container->onDoubleClick = [self] {
-        if (self && self->m_openSettings)
-            self->m_openSettings();
+        if (self)
+            self->doubleClick();
     };
     m_container->menuProvider = [self] {
         return self ? self->buildMenu() : std::make_unique<QMenu>();
@@ -152,9 +188,10 @@ void BubbleController::layOutOrb()
 {
     if (!m_orb)
         return;
-    // The orb's glow and ripples reach past the orb: its view fills the panel and draws the orb
-    // at the panel's side over 1.9.
+    // The orb's glow and ripples reach past the orb: its view fills the panel. The panel's side
+    // is whole pixels, the orb's diameter is exact.
     m_orb->setGeometry(m_container->rect());
+    m_orb->setDiameter(m_diameter);
 }
 
 void BubbleController::place()
@@ -181,19 +218,63 @@ void BubbleController::place()
 }
 
 // The lower-left corner stays where it is. Qt positions windows by their top-left corner, so the
-// stored position moves with it.
+// stored position moves with it. On screen the bubble grows or shrinks over a moment; hidden, or
+// not built yet, only the stored position moves, and the next show takes the new size there.
 void BubbleController::applySize()
 {
+    const double target = BubblePanel::orbDiameter(m_settings.bubbleCompact());
+    const double from = m_resize ? m_resize->endValue().toDouble() : m_diameter;
+    if (target == from)
+        return;
+    if (!isVisible()) {
+        // Applied at the next show, which places the panel at the stored position.
+        finishResize();
+        moveStoredOrigin(BubblePanel::sideFor(m_diameter), BubblePanel::sideFor(target));
+        m_diameter = target;
+        return;
+    }
+    if (m_resize)
+        m_resize->stop();
+    else {
+        m_resize = new QVariantAnimation(this);
+        m_resize->setDuration(resizeMs);
+        m_resize->setEasingCurve(QEasingCurve::OutCubic);
+        connect(m_resize, &QVariantAnimation::valueChanged, this,
+                [this](const QVariant& value) { resizeTo(value.toDouble()); });
+        connect(m_resize, &QVariantAnimation::finished, this, &BubbleController::savePosition);
+    }
+    m_resize->setStartValue(m_diameter);
+    m_resize->setEndValue(target);
+    m_resize->start();
+}
+
+// One step of a resize: the panel's side for `diameter`, rounded to whole pixels once, with the
+// lower-left corner kept.
+void BubbleController::resizeTo(double diameter)
+{
+    m_diameter = diameter;
     if (!m_panel)
         return;
-    const int side = BubblePanel::side(m_settings.bubbleCompact());
+    const int side = BubblePanel::sideFor(diameter);
     const QRect old = m_panel->geometry();
-    if (old.size() == QSize(side, side))
-        return;
     m_panel->setGeometry(old.x(), old.y() + old.height() - side, side, side);
     layOutOrb();
-    m_orb->setState(m_coordinator.state());
-    savePosition();
+}
+
+// A resize under way ends at once at its final size.
+void BubbleController::finishResize()
+{
+    if (m_resize && m_resize->state() == QAbstractAnimation::Running)
+        m_resize->setCurrentTime(m_resize->duration());
+}
+
+void BubbleController::moveStoredOrigin(int fromSide, int toSide)
+{
+    if (const std::optional<QPointF> stored = m_settings.savedBubbleOrigin()) {
+        m_settings.defaults().setNumberPair(preferenceKeys::bubbleFrameX, stored->x(),
+                                            preferenceKeys::bubbleFrameY,
+                                            stored->y() + fromSide - toSide);
+    }
 }
 
 void BubbleController::showState(const AnnouncerState& state)
@@ -205,24 +286,33 @@ void BubbleController::showState(const AnnouncerState& state)
         m_orb->setState(state);
 }
 
+// A briefing starts at once, and is stopped again should this click turn out the first of a
+// double click. A stop cannot be taken back, so it waits for the double-click interval instead.
 void BubbleController::click()
 {
-    if (m_coordinator.state().kind == AnnouncerState::Kind::speaking)
-        m_coordinator.stop();
-    else
-        announceLater(false);
+    if (m_coordinator.state().kind == AnnouncerState::Kind::speaking) {
+        m_clickRun = 0;
+        m_pendingStop.start();
+        return;
+    }
+    // 0 when the coordinator drops the request (a run already gathers).
+    m_clickRun = m_coordinator.announce(AnnounceReason::manual);
 }
 
-void BubbleController::announceLater(bool fromToday)
+// The second press of a double click: whatever its first click did is undone.
+void BubbleController::takeBackClick()
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, fromToday] {
-            m_coordinator.announce(AnnounceReason::manual, fromToday
-                                                               ? AnnounceWindow::today
-                                                               : AnnounceWindow::sinceLastCheck);
-        },
-        Qt::QueuedConnection);
+    m_pendingStop.stop();
+    // Only the run this click started ends, and leaves no trace: nothing of it is spoken, and
+    // what it may already have recorded is taken back.
+    if (const AppCoordinator::RunId run = std::exchange(m_clickRun, 0))
+        m_coordinator.takeBack(run);
+}
+
+void BubbleController::doubleClick()
+{
+    takeBackClick();
+    m_actions.settings()->trigger();
 }
 
 QString BubbleController::statusLine() const
@@ -248,34 +338,29 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
 {
     auto menu = std::make_unique<QMenu>();
     QMenu& m = *menu;
-    auto entry = [this, &m](const QString& title, Action action) {
+    auto entry = [this, &m](const QString& title, auto action) {
         QAction* item = m.addAction(title);
         connect(item, &QAction::triggered, this, std::move(action));
     };
+    m_actions.setBubbleVisible(isVisible());
 
     m.addAction(menuTitle(statusLine()))->setEnabled(false);
     m.addSeparator();
-    entry(QStringLiteral("Announce Latest Headlines"), [this] { announceLater(false); });
-    entry(QStringLiteral("Announce Everything from Today"), [this] { announceLater(true); });
-    entry(QStringLiteral("Replay Last Briefing"), [this] { m_coordinator.replayLastBriefing(); });
-    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stop(); });
+    m.addAction(m_actions.announceLatest());
+    m.addAction(m_actions.announceToday());
+    m.addAction(m_actions.replay());
+    m.addAction(m_actions.stopSpeaking());
     m.addSeparator();
     addRecentHeadlines(m);
     m.addSeparator();
     const bool compact = m_settings.bubbleCompact();
     entry(compact ? QStringLiteral("Expand Bubble") : QStringLiteral("Minimise Bubble"),
           [this, compact] { m_settings.setBubbleCompact(!compact); });
-    entry(QStringLiteral("Hide Bubble"), [this] { hide(); });
+    m.addAction(m_actions.toggleBubble());
     entry(QStringLiteral("Reset Bubble Position"), [this] { resetPosition(); });
     m.addSeparator();
-    entry(QStringLiteral("Settings…"), [this] {
-        if (m_openSettings)
-            m_openSettings();
-    });
-    entry(QStringLiteral("Quit Vardelle"), [this] {
-        if (m_quit)
-            m_quit();
-    });
+    m.addAction(m_actions.settings());
+    m.addAction(m_actions.quit());
     return menu;
 }
 

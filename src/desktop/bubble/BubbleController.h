@@ -1,6 +1,7 @@
 #pragma once
 
 #include "briefing/AnnouncerState.h"
+#include "briefing/AppCoordinator.h"
 #include "time/Instant.h"
 
 #include <QList>
@@ -8,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -15,6 +17,7 @@
 #include <optional>
 
 class QMenu;
+class QVariantAnimation;
 
 namespace vardelle {
 
@@ -23,6 +26,7 @@ class AppSettings;
 class BubbleWidget;
 class BubblePanel;
 class Clock;
+class DesktopActions;
 class HeadlineStore;
 class OrbView;
 
@@ -30,14 +34,19 @@ class OrbView;
 // where the user left it (or in the default corner), keeps the orb in step with the coordinator's
 // state and the bubble's size with the compact setting, and turns clicks and the context menu into
 // briefings, stops and settings actions. The panel's top-left corner is stored in the preferences
-// "bubbleFrameX" and "bubbleFrameY" whenever it is placed, dragged or resized.
+// "bubbleFrameX" and "bubbleFrameY" whenever it is placed, dragged or resized; a resize keeps the
+// lower-left corner where it is, also while the bubble is hidden or not built yet.
+//
+// A click asks for a briefing at once, or stops speech; a double click opens the settings and
+// leaves neither behind. The briefing its first click started is stopped again at the second
+// press, and a stop waits for the double-click interval before it happens, since a stop cannot
+// be taken back.
 //
 // Main thread only.
 class BubbleController : public QObject {
     Q_OBJECT
 
 public:
-    using Action = std::function<void()>;
     using UrlOpener = std::function<void(const QUrl&)>;
     // The available area (without panels and docks) of every connected screen, the main screen
     // first; empty when there is none.
@@ -51,12 +60,14 @@ public:
     // Headlines listed in the context menu, at most.
     static constexpr int recentHeadlines = 8;
 
+    // How long the compact and expand resize takes.
+    static constexpr int resizeMs = 200;
+
+    // The context menu holds `actions`; its double click is their settings command.
     BubbleController(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
-                     const Clock& clock, QObject* parent = nullptr);
+                     const Clock& clock, DesktopActions& actions, QObject* parent = nullptr);
     ~BubbleController() override;
 
-    void setOpenSettingsHandler(Action handler) { m_openSettings = std::move(handler); }
-    void setQuitHandler(Action handler) { m_quit = std::move(handler); }
     // How headline links are opened; the desktop's default handler unless set.
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     // Where the screens are; the application's screens unless set.
@@ -84,10 +95,14 @@ private:
     void build();
     void place();
     void applySize();
+    void resizeTo(double diameter);
+    void finishResize();
+    void moveStoredOrigin(int fromSide, int toSide);
     void layOutOrb();
     void showState(const AnnouncerState& state);
     void click();
-    void announceLater(bool fromToday);
+    void takeBackClick();
+    void doubleClick();
     QString statusLine() const;
     void addRecentHeadlines(QMenu& menu);
 
@@ -95,9 +110,8 @@ private:
     AppSettings& m_settings;
     HeadlineStore& m_store;
     const Clock& m_clock;
+    DesktopActions& m_actions;
 
-    Action m_openSettings;
-    Action m_quit;
     UrlOpener m_openUrl;
     ScreenAreas m_screenAreas;
 
@@ -105,6 +119,17 @@ private:
     BubbleWidget* m_container = nullptr; // owned by the panel
     OrbView* m_orb = nullptr;            // owned by the container
     std::optional<AnnouncerState> m_shownState;
+
+    // The orb's diameter the bubble has, or is growing or shrinking to; the stored position is
+    // the top-left corner of a panel of that size.
+    double m_diameter = 0;
+    QVariantAnimation* m_resize = nullptr;
+
+    // A stop asked for by a click, waiting to see whether a second click follows.
+    QTimer m_pendingStop;
+    // Whether the last click started a briefing, which a second click would take back.
+    // The run the last click started, until a double click may take it back.
+    AppCoordinator::RunId m_clickRun = 0;
 };
 
 } // namespace vardelle

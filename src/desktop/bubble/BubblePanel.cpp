@@ -26,8 +26,12 @@ int BubblePanel::orbDiameter(bool compact)
 
 int BubblePanel::side(bool compact)
 {
-    const int diameter = orbDiameter(compact);
-    return int(std::lround(diameter + diameter * 0.9));
+    return sideFor(orbDiameter(compact));
+}
+
+int BubblePanel::sideFor(double diameter)
+{
+    return int(std::lround(diameter * 1.9));
 }
 
 BubblePanel::BubblePanel(int side, QWidget* parent)
@@ -38,6 +42,8 @@ BubblePanel::BubblePanel(int side, QWidget* parent)
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+    // Qt shows tooltips only over the active window, and this one is never activated.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setFocusPolicy(Qt::NoFocus);
     setGeometry(0, 0, side, side);
 

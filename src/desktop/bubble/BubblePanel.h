@@ -20,9 +20,10 @@ class BubblePanel : public QWidget {
 public:
     // The orb's diameter for the size setting: 96 points, or 44 when compact.
     static int orbDiameter(bool compact);
-    // The panel's side: the diameter plus a margin of nine tenths of it (182 or 84 points,
-    // rounded to whole points).
+    // The panel's side: the diameter plus a margin of nine tenths of it (182.4 or 83.6 points),
+    // rounded once, to the whole points a window has (182 or 84).
     static int side(bool compact);
+    static int sideFor(double diameter);
 
     // A panel of `side` × `side` at (0, 0), not shown.
     explicit BubblePanel(int side, QWidget* parent = nullptr);

@@ -84,6 +84,8 @@ void BubbleWidget::press(QMouseEvent* event)
     m_didDrag = false;
     m_dragOrigin = position;
     m_windowOrigin = isWindow() ? QPoint() : window()->pos();
+    if (m_clickCount >= 2 && onDoubleClickPress)
+        onDoubleClickPress();
 }
 
 void BubbleWidget::mouseMoveEvent(QMouseEvent* event)

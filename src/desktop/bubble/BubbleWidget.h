@@ -26,6 +26,9 @@ public:
     // Fired on the release of a single click, and of a double (or higher) click. Empty: nothing.
     std::function<void()> onClick;
     std::function<void()> onDoubleClick;
+    // Fired at the press that makes a double (or higher) click, before its release fires
+    // onDoubleClick: the first moment the previous click is known to have been the first of two.
+    std::function<void()> onDoubleClickPress;
     // Builds the context menu at the moment it is asked for. Empty, or a null menu: no menu.
     std::function<std::unique_ptr<QMenu>()> menuProvider;
 

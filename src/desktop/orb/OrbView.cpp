@@ -45,7 +45,17 @@ void OrbView::setState(const AnnouncerState& state)
 
 double OrbView::diameter() const
 {
+    if (m_diameter > 0)
+        return m_diameter;
     return std::min(width(), height()) / OrbPainter::kPanelRatio;
+}
+
+void OrbView::setDiameter(double diameter)
+{
+    if (diameter == m_diameter)
+        return;
+    m_diameter = diameter;
+    update();
 }
 
 bool OrbView::isAnimating() const

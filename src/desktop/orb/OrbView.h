@@ -26,8 +26,11 @@ public:
     // Cross-fades to the new state's look.
     void setState(const AnnouncerState& state);
 
-    // The diameter the orb is drawn at, from the widget's size.
+    // The diameter the orb is drawn at: the one set, else the widget's smaller side over 1.9.
     double diameter() const;
+    // Draws the orb at `diameter` whatever the widget's size (which is whole pixels, so the
+    // size alone cannot give 96 in a 182.4 square); 0 goes back to following the size.
+    void setDiameter(double diameter);
     // Whether frames are being requested.
     bool isAnimating() const;
 
@@ -46,6 +49,7 @@ private:
     AnnouncerState m_state;
     AnnouncerState m_previous;
     double m_changedAt = -1;
+    double m_diameter = 0;
     OrbPainter m_painter;
     QElapsedTimer m_clock;
     QTimer m_frameTimer;

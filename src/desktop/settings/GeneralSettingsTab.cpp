@@ -5,10 +5,14 @@
 #include "settings/AppSettings.h"
 #include "settings/SettingStepper.h"
 #include "settings/SettingsForm.h"
+#include "shell/DesktopActions.h"
 #include "store/HeadlineStore.h"
 #include "time/DateText.h"
 
 #include <QCheckBox>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -18,21 +22,9 @@
 
 namespace vardelle {
 
-namespace {
-
-QPushButton* button(const QString& text, const QString& objectName)
-{
-    auto* pushButton = new QPushButton(text);
-    pushButton->setObjectName(objectName);
-    pushButton->setAutoDefault(false);
-    return pushButton;
-}
-
-} // namespace
-
 GeneralSettingsTab::GeneralSettingsTab(AppSettings& settings, AppCoordinator& coordinator,
                                        HeadlineStore& store, AutostartEntry& loginItem,
-                                       QWidget* parent)
+                                       DesktopActions& actions, QWidget* parent)
     : QWidget(parent)
     , m_settings(settings)
     , m_coordinator(coordinator)
@@ -45,13 +37,47 @@ GeneralSettingsTab::GeneralSettingsTab(AppSettings& settings, AppCoordinator& co
     buildStartup(column);
     buildAnnounce(column);
     buildBubble(column);
-    buildMaintenance(column);
+    buildMaintenance(column, actions);
     column->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scrollingPage(content));
     refresh();
+
+    // A run records its gather in the store before it publishes its next state.
+    connect(&coordinator, &AppCoordinator::stateChanged, this,
+            &GeneralSettingsTab::refreshLastGather);
+    connect(&coordinator, &AppCoordinator::lastItemsChanged, this,
+            &GeneralSettingsTab::refreshLastGather);
+    connect(&coordinator, &AppCoordinator::lastBriefingChanged, this,
+            &GeneralSettingsTab::refreshLastGather);
+
+    m_loginItemWatcher = new QFileSystemWatcher(this);
+    auto loginItemChanged = [this] {
+        refreshLoginItem(true);
+        watchLoginItem();
+    };
+    connect(m_loginItemWatcher, &QFileSystemWatcher::fileChanged, this, loginItemChanged);
+    connect(m_loginItemWatcher, &QFileSystemWatcher::directoryChanged, this, loginItemChanged);
+    watchLoginItem();
+}
+
+// The entry, its folder and the nearest folder above them that exists: a path that does not exist
+// cannot be watched, so a missing folder is watched for through the one it will be made in.
+void GeneralSettingsTab::watchLoginItem()
+{
+    const QStringList watched = m_loginItemWatcher->files() + m_loginItemWatcher->directories();
+    QString path = m_loginItem.filePath();
+    for (int depth = 0; !path.isEmpty() && depth < 8; ++depth) {
+        const bool exists = QFileInfo::exists(path);
+        if (exists && !watched.contains(path))
+            m_loginItemWatcher->addPath(path);
+        if (exists && depth > 0)
+            break;
+        const QString parent = QFileInfo(path).absolutePath();
+        path = parent != path ? parent : QString();
+    }
 }
 
 void GeneralSettingsTab::buildStartup(QVBoxLayout* column)
@@ -115,24 +141,21 @@ void GeneralSettingsTab::buildBubble(QVBoxLayout* column)
         &AppSettings::lookbackHoursChanged, QStringLiteral("lookbackHours")));
 }
 
-void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column)
+void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column, DesktopActions& actions)
 {
     QVBoxLayout* rows =
         addSection(column, QStringLiteral("Maintenance"), QStringLiteral("maintenance"));
-    auto* actions = new QHBoxLayout;
-    QPushButton* announce = button(QStringLiteral("Announce Now"), QStringLiteral("announceNow"));
-    QPushButton* replay =
-        button(QStringLiteral("Replay Last Briefing"), QStringLiteral("replayLastBriefing"));
-    QPushButton* stop = button(QStringLiteral("Stop Speaking"), QStringLiteral("stopSpeaking"));
-    actions->addWidget(announce);
-    actions->addWidget(replay);
-    actions->addWidget(stop);
-    actions->addStretch(1);
-    rows->addLayout(actions);
+    auto* commands = new QHBoxLayout;
+    commands->addWidget(actionButton(actions.announceLatest(), QStringLiteral("announceNow")));
+    commands->addWidget(actionButton(actions.replay(), QStringLiteral("replayLastBriefing")));
+    commands->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopSpeaking")));
+    commands->addStretch(1);
+    rows->addLayout(commands);
 
-    QPushButton* forget = button(QStringLiteral("Forget History (next briefing reads everything "
-                                                "again)"),
-                                 QStringLiteral("forgetHistory"));
+    QPushButton* forget =
+        pushButton(QStringLiteral("Forget History (next briefing reads everything "
+                                  "again)"),
+                   QStringLiteral("forgetHistory"));
     auto* forgetRow = new QHBoxLayout;
     forgetRow->addWidget(forget);
     forgetRow->addStretch(1);
@@ -142,13 +165,6 @@ void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column)
                                     QStringLiteral("lastGather"), &m_lastGatherRow);
     m_lastGatherRow->setObjectName(QStringLiteral("lastGatherRow"));
 
-    // The click returns at once; the briefing's progress shows in the coordinator's state.
-    connect(announce, &QPushButton::clicked, this, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
-    });
-    connect(replay, &QPushButton::clicked, this, [this] { m_coordinator.replayLastBriefing(); });
-    connect(stop, &QPushButton::clicked, this, [this] { m_coordinator.stop(); });
     connect(forget, &QPushButton::clicked, this, [this] {
         m_coordinator.forgetHistory();
         refreshLastGather();
@@ -159,6 +175,13 @@ void GeneralSettingsTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     refresh();
+}
+
+void GeneralSettingsTab::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isVisible() && isActiveWindow())
+        refreshLoginItem(true);
 }
 
 void GeneralSettingsTab::refresh()

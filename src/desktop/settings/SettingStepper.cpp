@@ -9,6 +9,7 @@
 #include <QSpinBox>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace vardelle {
@@ -33,6 +34,7 @@ SettingStepper::SettingStepper(QString before, QString after, int minimum, int m
     , m_after(std::move(after))
     , m_minimum(minimum)
     , m_maximum(maximum)
+    , m_step(std::max(step, 1))
     , m_write([&settings, set](qint64 value) { (settings.*set)(value); })
 {
     setObjectName(objectName);
@@ -42,7 +44,7 @@ SettingStepper::SettingStepper(QString before, QString after, int minimum, int m
     m_label->setObjectName(objectName + QStringLiteral("Label"));
     m_spin = new QSpinBox(this);
     m_spin->setObjectName(objectName + QStringLiteral("Spin"));
-    m_spin->setSingleStep(step);
+    m_spin->setSingleStep(m_step);
     // Typing "120" writes once, when the edit is done, not for "1" and "12" on the way; the
     // arrows and the keyboard's up and down still write at every step.
     m_spin->setKeyboardTracking(false);
@@ -67,7 +69,8 @@ void SettingStepper::display(qint64 value)
 
 void SettingStepper::edit(int value)
 {
-    const qint64 clamped = std::clamp(value, m_minimum, m_maximum);
+    const qint64 steps = std::llround(double(qint64(value) - m_minimum) / m_step);
+    const qint64 clamped = std::clamp<qint64>(m_minimum + steps * m_step, m_minimum, m_maximum);
     // The preference's signal then shows it, narrowing a widened range back to the bounds.
     m_write(clamped);
 }

@@ -15,9 +15,10 @@ class AppSettings;
 // A stepper row: a label with the value in its text ("Read at most 12 stories per briefing")
 // and a spin box that moves it by `step` within [minimum, maximum].
 //
-// A value stored outside the bounds is shown as it stands, and stays stored until the user
-// edits it: the spin box's range is widened just enough to hold it, and an edit that lands
-// outside the bounds is clamped into them before it is written.
+// A value stored outside the bounds, or off the step, is shown as it stands, and stays stored
+// until the user edits it: the spin box's range is widened just enough to hold it, and an edit,
+// typed or stepped, is moved to the nearest step from the minimum and clamped into the bounds
+// before it is written.
 class SettingStepper : public QWidget {
     Q_OBJECT
 
@@ -40,6 +41,7 @@ private:
     const QString m_after;
     const int m_minimum;
     const int m_maximum;
+    const int m_step;
     qint64 m_value = 0;
     QLabel* m_label = nullptr;
     QSpinBox* m_spin = nullptr;

@@ -2,10 +2,12 @@
 
 #include "settings/AppSettings.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -92,6 +94,27 @@ QLabel* addLabelledValue(QBoxLayout* rows, const QString& label, const QString& 
     if (row)
         *row = line;
     return value;
+}
+
+QPushButton* pushButton(const QString& text, const QString& objectName)
+{
+    auto* button = new QPushButton(text);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* actionButton(QAction* action, const QString& objectName)
+{
+    QPushButton* button = pushButton(action->text(), objectName);
+    auto follow = [button, action] {
+        button->setText(action->text());
+        button->setEnabled(action->isEnabled());
+    };
+    follow();
+    QObject::connect(action, &QAction::changed, button, follow);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    return button;
 }
 
 QCheckBox* boundToggle(const QString& text, const QString& objectName, AppSettings& settings,

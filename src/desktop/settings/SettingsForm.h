@@ -2,10 +2,12 @@
 
 #include <QString>
 
+class QAction;
 class QBoxLayout;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class QWidget;
@@ -35,6 +37,12 @@ QLabel* captionLabel(const QString& text, QWidget* parent = nullptr);
 // A row "label ... value", both dimmed; the value label is returned so the owner can change it.
 QLabel* addLabelledValue(QBoxLayout* rows, const QString& label, const QString& valueObjectName,
                          QWidget** row = nullptr);
+
+// A push button that never becomes the window's default button.
+QPushButton* pushButton(const QString& text, const QString& objectName);
+// A push button for a shared command: it shows the action's title, is enabled while the action
+// is, and triggers it when clicked.
+QPushButton* actionButton(QAction* action, const QString& objectName);
 
 // A toggle bound both ways to a Boolean preference: flipping it writes the preference at once,
 // and every assignment of the preference, from anywhere, moves it.

@@ -47,7 +47,7 @@ QIcon tabIcon(std::initializer_list<const char*> names, QStyle::StandardPixmap f
 
 SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinator,
                                HeadlineStore& store, Speaker& speaker, AutostartEntry& loginItem,
-                               QWidget* parent)
+                               DesktopActions& actions, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint)
 {
@@ -60,9 +60,9 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     m_tabs = new QTabWidget;
     m_tabs->setObjectName(QStringLiteral("tabs"));
     m_tabs->setDocumentMode(true);
-    m_general = new GeneralSettingsTab(settings, coordinator, store, loginItem);
+    m_general = new GeneralSettingsTab(settings, coordinator, store, loginItem, actions);
     m_headlines = new HeadlineSettingsTab(settings);
-    m_voice = new VoiceSettingsTab(settings, coordinator, speaker);
+    m_voice = new VoiceSettingsTab(settings, coordinator, speaker, actions);
     m_tabs->addTab(m_general,
                    tabIcon({"preferences-system", "preferences-other"}, QStyle::SP_ComputerIcon),
                    QStringLiteral("General"));

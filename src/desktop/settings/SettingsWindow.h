@@ -9,6 +9,7 @@ namespace vardelle {
 class AppCoordinator;
 class AppSettings;
 class AutostartEntry;
+class DesktopActions;
 class GeneralSettingsTab;
 class HeadlineSettingsTab;
 class HeadlineStore;
@@ -29,8 +30,10 @@ public:
     static constexpr int contentWidth = 640;
     static constexpr int contentHeight = 560;
 
+    // The maintenance buttons are `actions`' commands.
     SettingsWindow(AppSettings& settings, AppCoordinator& coordinator, HeadlineStore& store,
-                   Speaker& speaker, AutostartEntry& loginItem, QWidget* parent = nullptr);
+                   Speaker& speaker, AutostartEntry& loginItem, DesktopActions& actions,
+                   QWidget* parent = nullptr);
 
     // Shows the window (restoring it when minimised), brings it to the front and gives it focus.
     void present();

@@ -3,6 +3,8 @@
 #include "briefing/AppCoordinator.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsForm.h"
+#include "settings/SpeedPictures.h"
+#include "shell/DesktopActions.h"
 #include "speech/Speaker.h"
 
 #include <QComboBox>
@@ -41,26 +43,22 @@ int sliderPosition(double rate)
     return static_cast<int>(std::lround(std::clamp(rate, 0.0, 1.0) * VoiceSettingsTab::speedSteps));
 }
 
-QPushButton* button(const QString& text, const QString& objectName)
+// A picture at one end of the speed slider, named for screen readers and tooltips.
+QLabel* speedEnd(const QPixmap& picture, const QString& name, const QString& objectName)
 {
-    auto* pushButton = new QPushButton(text);
-    pushButton->setObjectName(objectName);
-    pushButton->setAutoDefault(false);
-    return pushButton;
-}
-
-QLabel* speedEnd(const QString& text)
-{
-    QLabel* end = plainLabel(text);
-    makeCallout(end);
-    makeSecondary(end);
+    auto* end = new QLabel;
+    end->setTextFormat(Qt::PlainText);
+    end->setObjectName(objectName);
+    end->setPixmap(picture);
+    end->setAccessibleName(name);
+    end->setToolTip(name);
     return end;
 }
 
 } // namespace
 
 VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordinator,
-                                   Speaker& speaker, QWidget* parent)
+                                   Speaker& speaker, DesktopActions& actions, QWidget* parent)
     : QWidget(parent)
     , m_settings(settings)
     , m_coordinator(coordinator)
@@ -92,16 +90,19 @@ VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordi
     m_speed->setAccessibleName(QStringLiteral("Speed"));
     speedLabel->setBuddy(m_speed);
     speedRow->addWidget(speedLabel);
-    speedRow->addWidget(speedEnd(QStringLiteral("Slow")));
+    const QColor ink = palette().color(QPalette::WindowText);
+    const int pictureSide = fontMetrics().height() + 4;
+    speedRow->addWidget(speedEnd(slowPicture(pictureSide, devicePixelRatioF(), ink),
+                                 QStringLiteral("Slow"), QStringLiteral("speedSlow")));
     speedRow->addWidget(m_speed, 1);
-    speedRow->addWidget(speedEnd(QStringLiteral("Fast")));
+    speedRow->addWidget(speedEnd(fastPicture(pictureSide, devicePixelRatioF(), ink),
+                                 QStringLiteral("Fast"), QStringLiteral("speedFast")));
     voice->addLayout(speedRow);
 
     auto* testRow = new QHBoxLayout;
-    QPushButton* test = button(QStringLiteral("Test Voice"), QStringLiteral("testVoice"));
-    QPushButton* stop = button(QStringLiteral("Stop"), QStringLiteral("stopVoice"));
+    QPushButton* test = pushButton(QStringLiteral("Test Voice"), QStringLiteral("testVoice"));
     testRow->addWidget(test);
-    testRow->addWidget(stop);
+    testRow->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopVoice")));
     testRow->addStretch(1);
     voice->addLayout(testRow);
 
@@ -152,7 +153,6 @@ VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordi
     connect(m_speed, &QSlider::sliderReleased, this, &VoiceSettingsTab::writeSpeed);
     connect(&settings, &AppSettings::speechRateChanged, this, &VoiceSettingsTab::showSpeed);
     connect(test, &QPushButton::clicked, this, [this] { m_coordinator.previewVoice(sampleText); });
-    connect(stop, &QPushButton::clicked, this, [this] { m_coordinator.stop(); });
     connect(&coordinator, &AppCoordinator::lastBriefingChanged, this,
             &VoiceSettingsTab::showLastBriefing);
 }

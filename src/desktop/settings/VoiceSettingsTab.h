@@ -15,6 +15,7 @@ namespace vardelle {
 
 class AppCoordinator;
 class AppSettings;
+class DesktopActions;
 class Speaker;
 
 // The Voice tab: the voice and its speed with a test, how to get more voices, and the text of
@@ -27,7 +28,7 @@ class VoiceSettingsTab : public QWidget {
 
 public:
     VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordinator, Speaker& speaker,
-                     QWidget* parent = nullptr);
+                     DesktopActions& actions, QWidget* parent = nullptr);
 
     static const QString sampleText;
     // The slider's positions from slowest to fastest.

@@ -28,9 +28,10 @@ int runAccessory(SingleInstance& instance)
     AutostartEntry loginItem;
 
     DesktopShell shell(services.coordinator, services.settings, services.store, clock);
-    shell.setSettingsWindowFactory([&services, &loginItem] {
+    shell.setSettingsWindowFactory([&services, &loginItem, &shell] {
         return std::make_unique<SettingsWindow>(services.settings, services.coordinator,
-                                                services.store, services.speaker, loginItem);
+                                                services.store, services.speaker, loginItem,
+                                                shell.actions());
     });
     // A second start and `vardelle brief` in a terminal reach this process.
     RemoteCommands remote(services.coordinator, [&shell] { shell.reopen(); });

@@ -6,6 +6,7 @@
 #include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsWindow.h"
+#include "shell/DesktopActions.h"
 #include "shell/StatusIcon.h"
 #include "store/HeadlineStore.h"
 #include "system/SystemEventMonitor.h"
@@ -44,14 +45,6 @@ const char* stateName(AnnouncerState::Kind kind)
 
 } // namespace
 
-const QString DesktopShell::announceLatestTitle = QStringLiteral("Announce Latest Headlines");
-const QString DesktopShell::announceTodayTitle = QStringLiteral("Announce Everything from Today");
-const QString DesktopShell::stopSpeakingTitle = QStringLiteral("Stop Speaking");
-const QString DesktopShell::showBubbleTitle = QStringLiteral("Show Bubble");
-const QString DesktopShell::hideBubbleTitle = QStringLiteral("Hide Bubble");
-const QString DesktopShell::settingsTitle = QStringLiteral("Settings\u2026");
-const QString DesktopShell::quitTitle = QStringLiteral("Quit Vardelle");
-
 DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
                            const Clock& clock, QObject* parent)
     : QObject(parent)
@@ -59,7 +52,11 @@ DesktopShell::DesktopShell(AppCoordinator& coordinator, AppSettings& settings, H
     , m_settings(settings)
     , m_store(store)
     , m_clock(clock)
+    , m_actions(std::make_unique<DesktopActions>(coordinator))
 {
+    connect(m_actions->settings(), &QAction::triggered, this, &DesktopShell::showSettings);
+    connect(m_actions->toggleBubble(), &QAction::triggered, this, &DesktopShell::toggleBubble);
+    connect(m_actions->quit(), &QAction::triggered, this, &DesktopShell::requestQuit);
 }
 
 DesktopShell::~DesktopShell() = default;
@@ -84,24 +81,17 @@ void DesktopShell::launch()
     m_tray->show();
 
     // The bubble,
-    m_bubble = std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock);
+    m_bubble =
+        std::make_unique<BubbleController>(m_coordinator, m_settings, m_store, m_clock, *m_actions);
     if (m_screenAreas)
         m_bubble->setScreenAreas(m_screenAreas);
-    QPointer<DesktopShell> self(this);
-    m_bubble->setOpenSettingsHandler([self] {
-        if (self)
-            self->showSettings();
-    });
-    m_bubble->setQuitHandler([self] {
-        if (self)
-            self->requestQuit();
-    });
 
     // shown unless the user hid it.
     if (!m_settings.bubbleHidden())
         m_bubble->show();
 
     // Unlock and wake ask for a briefing; the coordinator decides whether one is due.
+    QPointer<DesktopShell> self(this);
     auto source = m_makeEventSource ? m_makeEventSource() : std::make_unique<LogindEventSource>();
     m_eventMonitor = std::make_unique<SystemEventMonitor>(
         [self](AnnounceReason reason) {
@@ -139,29 +129,22 @@ void DesktopShell::launch()
 void DesktopShell::buildStatusMenu()
 {
     m_menu = std::make_unique<QMenu>();
-    m_menu->addAction(announceLatestTitle, this, &DesktopShell::announceNow);
-    m_menu->addAction(announceTodayTitle, this, &DesktopShell::announceAll);
-    m_stopSpeaking = m_menu->addAction(stopSpeakingTitle, this, &DesktopShell::stopSpeaking);
+    m_menu->addAction(m_actions->announceLatest());
+    m_menu->addAction(m_actions->announceToday());
+    m_menu->addAction(m_actions->stopSpeaking());
     m_menu->addSeparator();
-    m_toggleBubble = m_menu->addAction(showBubbleTitle, this, &DesktopShell::toggleBubble);
+    m_menu->addAction(m_actions->toggleBubble());
     m_menu->addSeparator();
-    QAction* settings = m_menu->addAction(settingsTitle, this, &DesktopShell::showSettings);
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_menu->addAction(m_actions->settings());
     m_menu->addSeparator();
-    QAction* quit = m_menu->addAction(quitTitle, this, &DesktopShell::requestQuit);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::QuitRole);
+    m_menu->addAction(m_actions->quit());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &DesktopShell::refreshMenu);
     refreshMenu();
 }
 
 void DesktopShell::refreshMenu()
 {
-    if (m_toggleBubble)
-        m_toggleBubble->setText(m_bubble && m_bubble->isVisible() ? hideBubbleTitle
-                                                                  : showBubbleTitle);
-    if (m_stopSpeaking)
-        m_stopSpeaking->setEnabled(m_coordinator.state().kind != AnnouncerState::Kind::idle);
+    m_actions->setBubbleVisible(m_bubble && m_bubble->isVisible());
 }
 
 void DesktopShell::showState(const AnnouncerState& state)
@@ -169,24 +152,6 @@ void DesktopShell::showState(const AnnouncerState& state)
     qCDebug(shellLog, "state: %s", stateName(state.kind));
     if (m_tray)
         m_tray->setIcon(statusIcon(state.kind));
-}
-
-void DesktopShell::announceNow()
-{
-    QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
-}
-
-void DesktopShell::announceAll()
-{
-    QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::manual, AnnounceWindow::today); },
-        Qt::QueuedConnection);
-}
-
-void DesktopShell::stopSpeaking()
-{
-    m_coordinator.stop();
 }
 
 void DesktopShell::toggleBubble()

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 
-class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
@@ -21,6 +20,7 @@ class AppCoordinator;
 class AppSettings;
 class BubbleController;
 class Clock;
+class DesktopActions;
 class HeadlineStore;
 class SystemEventMonitor;
 class SystemEventSource;
@@ -62,32 +62,23 @@ public:
     // Stops speech and stores the bubble's position. Only the first call does anything.
     void terminate();
 
-    // The status menu's commands.
-    void announceNow();
-    void announceAll();
-    void stopSpeaking();
+    // The commands the status menu, the bubble's menu and the settings window share.
+    DesktopActions& actions() const { return *m_actions; }
+
     void toggleBubble();
     void showSettings();
     // The program was started again while this one runs: the settings window, and the bubble
     // too when it is hidden and there is no tray icon to bring it back with.
     void reopen();
 
-    // Retitles the bubble entry and enables "Stop Speaking" for what is true now; runs each time
-    // the status menu opens.
+    // Retitles the bubble entry for the bubble as it is now; runs each time the status menu
+    // opens.
     void refreshMenu();
 
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* statusMenu() const { return m_menu.get(); }
     BubbleController* bubble() const { return m_bubble.get(); }
     QWidget* settingsWindow() const { return m_settingsWindow.get(); }
-
-    static const QString announceLatestTitle;
-    static const QString announceTodayTitle;
-    static const QString stopSpeakingTitle;
-    static const QString showBubbleTitle;
-    static const QString hideBubbleTitle;
-    static const QString settingsTitle;
-    static const QString quitTitle;
 
 private:
     void buildStatusMenu();
@@ -103,10 +94,9 @@ private:
     EventSourceFactory m_makeEventSource;
     ScreenAreas m_screenAreas;
 
+    std::unique_ptr<DesktopActions> m_actions;
     QSystemTrayIcon* m_tray = nullptr; // owned by this object
     std::unique_ptr<QMenu> m_menu;
-    QAction* m_toggleBubble = nullptr;
-    QAction* m_stopSpeaking = nullptr;
     std::unique_ptr<BubbleController> m_bubble;
     std::unique_ptr<QWidget> m_settingsWindow;
     std::unique_ptr<SystemEventMonitor> m_eventMonitor;

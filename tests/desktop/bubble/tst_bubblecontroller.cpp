@@ -7,6 +7,7 @@
 #include "news/NewsService.h"
 #include "orb/OrbView.h"
 #include "settings/AppSettings.h"
+#include "shell/DesktopActions.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/CoordinatorRig.h"
@@ -17,11 +18,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QtTest>
 
 #include <ctime>
@@ -31,6 +36,7 @@
 using namespace vardelle;
 using namespace std::chrono_literals;
 using test::utc;
+using Kind = AnnouncerState::Kind;
 
 namespace {
 
@@ -64,6 +70,7 @@ struct Rig {
     test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
     Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
     std::unique_ptr<test::StateCoordinator> coordinator;
+    std::unique_ptr<DesktopActions> actions;
     std::unique_ptr<BubbleController> controller;
     QList<QRect> screens{QRect(0, 24, 1280, 752)};
     QList<QUrl> opened;
@@ -79,11 +86,19 @@ struct Rig {
             store.record(lastItems, u"Earlier briefing."_qs, true);
         coordinator =
             std::make_unique<test::StateCoordinator>(settings, store, news, speaker, clock);
-        controller = std::make_unique<BubbleController>(*coordinator, settings, store, clock);
+        actions = std::make_unique<DesktopActions>(*coordinator);
+        controller =
+            std::make_unique<BubbleController>(*coordinator, settings, store, clock, *actions);
         controller->setScreenAreas([this] { return screens; });
         controller->setUrlOpener([this](const QUrl& url) { opened.append(url); });
-        controller->setOpenSettingsHandler([this] { ++settingsOpened; });
-        controller->setQuitHandler([this] { ++quits; });
+        QObject::connect(actions->settings(), &QAction::triggered, [this] { ++settingsOpened; });
+        QObject::connect(actions->quit(), &QAction::triggered, [this] { ++quits; });
+        QObject::connect(actions->toggleBubble(), &QAction::triggered, [this] {
+            if (controller->isVisible())
+                controller->hide();
+            else
+                controller->show();
+        });
     }
 
     void store_(QPoint origin)
@@ -116,7 +131,7 @@ struct Rig {
 };
 
 // The titles of a menu, "-" for a separator, "(off) " before a disabled entry, "> " before one
-// with a submenu.
+// with a submenu, the shortcut in brackets after.
 QStringList titles(const QMenu& menu)
 {
     QStringList list;
@@ -126,6 +141,8 @@ QStringList titles(const QMenu& menu)
             continue;
         }
         QString title = action->text();
+        if (!action->shortcut().isEmpty())
+            title += u" ["_qs + action->shortcut().toString(QKeySequence::PortableText) + u']';
         if (action->menu())
             title.prepend(u"> "_qs);
         if (!action->isEnabled())
@@ -133,6 +150,68 @@ QStringList titles(const QMenu& menu)
         list.append(title);
     }
     return list;
+}
+
+// Every geometry `window` takes, appended to `frames` while the recorder lives.
+class FrameRecorder : public QObject {
+public:
+    FrameRecorder(QWidget* window, QList<QRect>& frames)
+        : m_window(window)
+        , m_frames(frames)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_window &&
+            (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+            m_frames.append(m_window->geometry());
+        return false;
+    }
+
+private:
+    QWidget* m_window;
+    QList<QRect>& m_frames;
+};
+
+// Left clicks at the centre of `view`, at given event times in milliseconds, as the window
+// system sends them: the second press of a double click comes with a double-click event.
+struct Mouse {
+    QWidget* view;
+
+    void send(QEvent::Type type, quint64 time) const
+    {
+        const QPointF local = QRectF(view->rect()).center();
+        const Qt::MouseButtons buttons =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, local, local, view->mapToGlobal(local), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        event.setTimestamp(time);
+        QApplication::sendEvent(view, &event);
+    }
+    void click(quint64 time) const
+    {
+        send(QEvent::MouseButtonPress, time);
+        send(QEvent::MouseButtonRelease, time + 80);
+    }
+    void doubleClick(quint64 time) const
+    {
+        send(QEvent::MouseButtonPress, time);
+        send(QEvent::MouseButtonDblClick, time);
+        send(QEvent::MouseButtonRelease, time + 80);
+    }
+};
+
+// The tooltip window on screen, if any.
+QLabel* shownToolTip()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            return qobject_cast<QLabel*>(widget);
+    }
+    return nullptr;
 }
 
 QPoint corner(QRect area, int side)
@@ -261,28 +340,75 @@ private slots:
         QCOMPARE(rig.coordinator->state(), AnnouncerState::idle()); // no click
     }
 
-    // The lower-left corner stays put both ways, the orb is redrawn at the new diameter and the
-    // stored top-left follows, so the next start puts the bubble in the same place.
+    // The lower-left corner stays put both ways, at every step of the resize, which takes a
+    // moment; the orb is drawn at exactly 44 and 96 (in panels of 84 and 182 whole pixels), and
+    // the stored top-left follows, so the next start puts the bubble in the same place.
     void compactResizeKeepsLowerLeft()
     {
         Rig rig;
         rig.store_({300, 400});
         rig.controller->show();
         QCOMPARE(rig.frame(), QRect(300, 400, normal, normal));
+        QCOMPARE(rig.controller->orb()->diameter(), 96.0);
+        QList<QRect> frames;
+        FrameRecorder recorder(rig.controller->panel(), frames);
 
         rig.trigger(u"Minimise Bubble"_qs);
         QVERIFY(rig.settings.bubbleCompact());
-        QTRY_COMPARE(rig.frame(), QRect(300, 400 + normal - compact, compact, compact));
-        QCOMPARE(rig.stored(), QPoint(300, 400 + normal - compact));
+        QTRY_COMPARE(rig.stored(), QPoint(300, 400 + normal - compact));
+        QCOMPARE(rig.frame(), QRect(300, 400 + normal - compact, compact, compact));
         QCOMPARE(rig.controller->container()->geometry(), QRect(0, 0, compact, compact));
         QCOMPARE(rig.controller->orb()->geometry(), QRect(0, 0, compact, compact));
-        QCOMPARE(qRound(rig.controller->orb()->diameter()), 44);
+        QCOMPARE(rig.controller->orb()->diameter(), 44.0);
+        QVERIFY2(frames.size() >= 3, "the bubble shrinks in steps");
+        for (const QRect& frame : frames) {
+            QCOMPARE(frame.bottomLeft(), QPoint(300, 400 + normal - 1));
+            QVERIFY(frame.width() >= compact && frame.width() <= normal);
+        }
 
+        frames.clear();
         rig.trigger(u"Expand Bubble"_qs);
-        QTRY_COMPARE(rig.frame(), QRect(300, 400, normal, normal));
-        QCOMPARE(rig.stored(), QPoint(300, 400));
+        QTRY_COMPARE(rig.stored(), QPoint(300, 400));
+        QCOMPARE(rig.frame(), QRect(300, 400, normal, normal));
         QCOMPARE(rig.controller->orb()->geometry(), QRect(0, 0, normal, normal));
-        QCOMPARE(qRound(rig.controller->orb()->diameter()), 96);
+        QCOMPARE(rig.controller->orb()->diameter(), 96.0);
+        QVERIFY2(frames.size() >= 3, "the bubble grows in steps");
+        for (const QRect& frame : frames)
+            QCOMPARE(frame.bottomLeft(), QPoint(300, 400 + normal - 1));
+    }
+
+    // Resized while hidden, or before it was ever built (hidden at launch), the bubble comes
+    // back with its lower-left corner where it was.
+    void resizeWhileHiddenKeepsLowerLeft_data()
+    {
+        QTest::addColumn<bool>("built");
+        QTest::addColumn<bool>("startCompact");
+        QTest::newRow("hidden, expand") << true << true;
+        QTest::newRow("hidden, minimise") << true << false;
+        QTest::newRow("never shown, expand") << false << true;
+        QTest::newRow("never shown, minimise") << false << false;
+    }
+    void resizeWhileHiddenKeepsLowerLeft()
+    {
+        QFETCH(bool, built);
+        QFETCH(bool, startCompact);
+        const int from = startCompact ? compact : normal;
+        const int to = startCompact ? normal : compact;
+        Rig rig;
+        rig.settings.setBubbleCompact(startCompact);
+        QCoreApplication::processEvents();
+        rig.store_({300, 400});
+        if (built) {
+            rig.controller->show();
+            rig.controller->hide();
+        }
+
+        rig.settings.setBubbleCompact(!startCompact);
+        QCoreApplication::processEvents();
+        rig.controller->show();
+        QCOMPARE(rig.frame(), QRect(300, 400 + from - to, to, to));
+        QCOMPARE(rig.stored(), QPoint(300, 400 + from - to));
+        QCOMPARE(rig.controller->orb()->diameter(), startCompact ? 96.0 : 44.0);
     }
 
     void compactBeforeTheFirstShow()
@@ -307,10 +433,46 @@ private slots:
               AnnouncerState::idle()}) {
             rig.coordinator->setState(state);
             QTRY_COMPARE(orb->state(), state);
-            QCOMPARE(rig.controller->container()->toolTip(),
-                     u"Vardelle — click for a briefing, right-click for options"_qs);
         }
         QVERIFY(orb->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    // The pointer resting on the orb shows the tooltip, although the bubble is never the active
+    // window; resting on a transparent corner shows none.
+    void hoverShowsTheToolTip_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::newRow("idle") << AnnouncerState::idle();
+        QTest::newRow("gathering") << AnnouncerState::gathering();
+        QTest::newRow("speaking") << AnnouncerState::speaking();
+        QTest::newRow("failed") << AnnouncerState::failed(u"offline"_qs);
+    }
+    void hoverShowsTheToolTip()
+    {
+        QFETCH(AnnouncerState, state);
+        Rig rig;
+        rig.controller->show();
+        rig.coordinator->setState(state);
+        BubbleWidget* view = rig.controller->container();
+        QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+        // The user works in another window meanwhile.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QVERIFY(!view->window()->isActiveWindow());
+
+        QTest::mouseMove(view, QPoint(3, 3)); // a corner, outside the circle
+        QTest::qWait(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay) + 200);
+        QVERIFY(!shownToolTip());
+
+        QTest::mouseMove(view, view->rect().center());
+        QTRY_VERIFY(shownToolTip());
+        QCOMPARE(shownToolTip()->text(), BubbleController::toolTip);
+        QCOMPARE(BubbleController::toolTip,
+                 u"Vardelle — click for a briefing, right-click for options"_qs);
+        QToolTip::hideText();
+        QTRY_VERIFY(!shownToolTip());
     }
 
     // A click stops speech at once; in every other state it asks for a manual briefing (with no
@@ -339,22 +501,69 @@ private slots:
 
         rig.controller->container()->onClick();
         if (announces) {
-            QTRY_COMPARE(spoken.count(), 1);
+            // At once, within the click.
+            QCOMPARE(spoken.count(), 1);
             QCOMPARE(spoken.first().at(1).toString(), AppCoordinator::noCategoriesMessage);
         } else {
-            QVERIFY(!rig.speaker.isSpeaking());
+            // Once it is clear that no second click follows.
+            QVERIFY(rig.speaker.isSpeaking());
+            QTRY_VERIFY(!rig.speaker.isSpeaking());
             QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
             QCoreApplication::processEvents();
             QCOMPARE(spoken.count(), 0);
         }
     }
 
-    void doubleClickOpensSettings()
+    // A double click opens the settings and leaves nothing of its first click behind: a
+    // briefing that click started is stopped before it speaks or records anything, a briefing
+    // already under way goes on, and speech the click would have stopped goes on. The first
+    // click's briefing starts at once, not after the double-click interval.
+    void doubleClickOnlyOpensSettings_data()
     {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::newRow("idle: the first click starts a briefing") << AnnouncerState::idle();
+        QTest::newRow("gathering: the first click is dropped") << AnnouncerState::gathering();
+        QTest::newRow("speaking: the first click would stop it") << AnnouncerState::speaking();
+    }
+    void doubleClickOnlyOpensSettings()
+    {
+        QFETCH(AnnouncerState, state);
+        const Kind before = state.kind;
         Rig rig;
+        const test::FeedMirror mirror(rig.dir.filePath(u"feeds"_qs));
+        mirror.serve(FeedSource::catalog().first().id, {{u"s1"_qs, now - 1h, u"A story"_qs}});
         rig.controller->show();
-        rig.controller->container()->onDoubleClick();
+        if (before == Kind::gathering)
+            rig.coordinator->announce(AnnounceReason::manual);
+        if (before == Kind::speaking)
+            rig.coordinator->replayLastBriefing();
+        QCOMPARE(rig.coordinator->state().kind, before);
+        const qsizetype spokenBefore = rig.engine->spoken().size();
+
+        Mouse mouse{rig.controller->container()};
+        mouse.click(1000);
+        QCOMPARE(rig.coordinator->state().kind, before == Kind::idle ? Kind::gathering : before);
+        mouse.doubleClick(1250);
         QCOMPARE(rig.settingsOpened, 1);
+
+        // Past the double-click interval, and long enough for a gather from files to return.
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 1500);
+        QCOMPARE(rig.settingsOpened, 1);
+        switch (before) {
+        case Kind::idle:
+            QCOMPARE(rig.engine->spoken().size(), spokenBefore);
+            QCOMPARE(rig.store.lastGather(), std::nullopt);
+            QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+            break;
+        case Kind::gathering:
+            QCOMPARE(rig.engine->spoken().size(), spokenBefore + 1);
+            QVERIFY(rig.engine->spoken().last().text.contains(u"A story"_qs));
+            break;
+        default:
+            QCOMPARE(rig.engine->stops(), 0);
+            QVERIFY(rig.speaker.isSpeaking());
+            QCOMPARE(rig.coordinator->state().kind, Kind::speaking);
+        }
     }
 
     void menuByState_data()
@@ -398,15 +607,19 @@ private slots:
             rig.clock.set(now);
         }
         rig.settings.setBubbleCompact(compact);
+        rig.controller->show();
         rig.coordinator->setState(state);
 
+        // The commands are the status menu's, with its shortcuts and its rule for Stop.
         const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QString stop =
+            state.kind == Kind::idle ? u"(off) Stop Speaking"_qs : u"Stop Speaking"_qs;
         const QStringList expected{u"(off) "_qs + status,
                                    u"-"_qs,
                                    u"Announce Latest Headlines"_qs,
                                    u"Announce Everything from Today"_qs,
                                    u"Replay Last Briefing"_qs,
-                                   u"Stop Speaking"_qs,
+                                   stop,
                                    u"-"_qs,
                                    u"(off) No headlines yet"_qs,
                                    u"-"_qs,
@@ -414,11 +627,9 @@ private slots:
                                    u"Hide Bubble"_qs,
                                    u"Reset Bubble Position"_qs,
                                    u"-"_qs,
-                                   u"Settings…"_qs,
-                                   u"Quit Vardelle"_qs};
+                                   u"Settings… [Ctrl+,]"_qs,
+                                   u"Quit Vardelle [Ctrl+Q]"_qs};
         QCOMPARE(titles(*menu), expected);
-        for (const QAction* action : menu->actions())
-            QVERIFY(action->shortcut().isEmpty());
     }
 
     // Up to eight of the last stories, in order, as plain text, with the category's icon; only
@@ -471,6 +682,36 @@ private slots:
         QVERIFY(!first.isNull());
         QVERIFY(first != second && second != third && first != third);
         QCOMPARE(entries[3]->icon().pixmap(32).toImage(), first);
+    }
+
+    // A headline's tooltip reads as lines of text, not as a tall narrow column.
+    void headlineToolTipShape_data()
+    {
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("short") << u"Patch now."_qs;
+        QTest::newRow("long") << u"A critical vulnerability in a widely deployed VPN appliance "
+                                 "is being exploited in the wild, letting attackers run code "
+                                 "without logging in; the vendor has released fixes and urges "
+                                 "customers to patch at once and look for signs of compromise."_qs;
+    }
+    void headlineToolTipShape()
+    {
+        QFETCH(QString, summary);
+        NewsItem item = headline(1);
+        item.source = u"BleepingComputer"_qs;
+        item.summary = summary;
+        Rig rig({item});
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QString tip =
+            rig.entry(*menu, u"Recent Headlines"_qs)->menu()->actions()[0]->toolTip();
+        QWidget anchor;
+        anchor.show();
+        QToolTip::showText(QPoint(10, 10), tip, &anchor);
+        QTRY_VERIFY(shownToolTip());
+        const QLabel* label = shownToolTip();
+        QVERIFY2(label->width() >= 3 * label->height(),
+                 qPrintable(u"%1 x %2"_qs.arg(label->width()).arg(label->height())));
+        QToolTip::hideText();
     }
 
     // "Announce Everything from Today" gathers from local midnight, "Announce Latest Headlines"

@@ -8,6 +8,7 @@
 #include "settings/GeneralSettingsTab.h"
 #include "settings/HeadlineSettingsTab.h"
 #include "settings/VoiceSettingsTab.h"
+#include "shell/DesktopActions.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
 #include "support/CoordinatorRig.h"
@@ -56,6 +57,7 @@ struct Rig {
     Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
     std::unique_ptr<test::StateCoordinator> coordinator;
     std::unique_ptr<AutostartEntry> loginItem;
+    std::unique_ptr<DesktopActions> actions;
     std::unique_ptr<SettingsWindow> window;
 
     // `prepare` runs on the settings, engine and folder before anything reads them.
@@ -69,8 +71,9 @@ struct Rig {
             settings = std::make_unique<AppSettings>(preferencePath());
         coordinator =
             std::make_unique<test::StateCoordinator>(*settings, store, news, speaker, clock);
-        window =
-            std::make_unique<SettingsWindow>(*settings, *coordinator, store, speaker, *loginItem);
+        actions = std::make_unique<DesktopActions>(*coordinator);
+        window = std::make_unique<SettingsWindow>(*settings, *coordinator, store, speaker,
+                                                  *loginItem, *actions);
         window->present();
     }
 
@@ -288,6 +291,35 @@ private slots:
         QCOMPARE(rig.stored().value(name).toInteger(), expected);
     }
 
+    // A typed value lands on the step, as the arrows do.
+    void typedValuesLandOnTheStep_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("33 minutes: 35") << u"quietMinutes"_qs << u"33"_qs << qint64(35);
+        QTest::newRow("32 minutes: 30") << u"quietMinutes"_qs << u"32"_qs << qint64(30);
+        QTest::newRow("3 minutes: 5") << u"quietMinutes"_qs << u"3"_qs << qint64(5);
+        QTest::newRow("478 minutes: 480") << u"quietMinutes"_qs << u"478"_qs << qint64(480);
+        QTest::newRow("17 stories: every number is a step")
+            << u"maxHeadlines"_qs << u"17"_qs << qint64(17);
+    }
+    void typedValuesLandOnTheStep()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QFETCH(qint64, expected);
+        Rig rig;
+        auto* spin = rig.find<QSpinBox>(name + u"Spin"_qs);
+        spin->setFocus();
+        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(spin, typed);
+        QTest::keyClick(spin, Qt::Key_Return);
+        QCOMPARE(rig.settings->property(name.toUtf8()).toLongLong(), expected);
+        QCOMPARE(rig.stored().value(name).toInteger(), expected);
+        QCOMPARE(spin->value(), expected);
+    }
+
     void categoryOffHidesItsSources()
     {
         Rig rig;
@@ -448,14 +480,20 @@ private slots:
         QFETCH(QString, button);
         Rig rig([](Rig& r) { r.engine->install({}); });
         rig.showTab(tab);
+        auto* stop = rig.find<QPushButton>(button);
+        // The status menu's command, with its title and its rule: nothing to stop while idle.
+        QCOMPARE(stop->text(), u"Stop Speaking"_qs);
+        QVERIFY(!stop->isEnabled());
         rig.speaker.speak(u"Something long."_qs, QString(), 0.5);
         rig.coordinator->setState(AnnouncerState::gathering());
         QVERIFY(rig.speaker.isSpeaking());
+        QVERIFY(stop->isEnabled());
 
-        rig.find<QPushButton>(button)->click();
+        stop->click();
         QVERIFY(!rig.speaker.isSpeaking());
         QVERIFY(rig.engine->stops() > 0);
         QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QVERIFY(!stop->isEnabled());
     }
 
     void testVoiceSpeaksTheSample()
@@ -568,6 +606,31 @@ private slots:
         QCOMPARE(rig.settings->speechRate(), 1.5);
     }
 
+    // A slow and a fast picture at the slider's ends, named for screen readers, not words.
+    void speedEndsArePictures()
+    {
+        Rig rig;
+        rig.showTab(2);
+        auto* slow = rig.find<QLabel>(u"speedSlow"_qs);
+        auto* fast = rig.find<QLabel>(u"speedFast"_qs);
+        QVERIFY(slow && fast);
+        QCOMPARE(slow->accessibleName(), u"Slow"_qs);
+        QCOMPARE(fast->accessibleName(), u"Fast"_qs);
+        const QImage slowImage = slow->pixmap().toImage();
+        const QImage fastImage = fast->pixmap().toImage();
+        QVERIFY(!slowImage.isNull() && !fastImage.isNull());
+        QVERIFY(slowImage != fastImage);
+        for (const QImage& image : {slowImage, fastImage}) {
+            int inked = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    inked += qAlpha(image.pixel(x, y)) > 128;
+            QVERIFY2(inked > image.width() * image.height() / 20, "a picture, not a blank");
+        }
+        for (const QLabel* label : rig.window->findChildren<QLabel*>())
+            QVERIFY(label->text() != u"Slow"_qs && label->text() != u"Fast"_qs);
+    }
+
     // A briefing shows in the Voice tab at once, and its gather in the General tab the next
     // time it is shown; forgetting the history takes the gather away.
     void briefingShowsWithoutReopening()
@@ -592,6 +655,47 @@ private slots:
         rig.find<QPushButton>(u"forgetHistory"_qs)->click();
         QVERIFY(!rig.shown(u"lastGatherRow"_qs));
         QVERIFY(!rig.store.lastGather());
+    }
+
+    // The General tab, left open, follows each run: the "Last gather" row appears with the
+    // first gather and moves with a later one that finds nothing new.
+    void lastGatherFollowsTheRuns()
+    {
+        Rig rig([](Rig& r) { r.mirror.serve(u"bleepingcomputer"_qs, {{u"a"_qs, now - 1h}}); });
+        QCOMPARE(rig.window->tabs()->currentIndex(), 0);
+        QVERIFY(!rig.shown(u"lastGatherRow"_qs));
+
+        rig.actions->announceLatest()->trigger();
+        QTRY_VERIFY(rig.shown(u"lastGatherRow"_qs));
+        QCOMPARE(rig.text(u"lastGather"_qs), u"Dec 10, 2026, 12:00\u202FPM"_qs);
+        rig.engine->finish(rig.engine->lastId());
+
+        rig.clock.advance(61min);
+        rig.actions->announceLatest()->trigger();
+        QTRY_COMPARE(rig.text(u"lastGather"_qs), u"Dec 10, 2026, 1:01\u202FPM"_qs);
+    }
+
+    // The login item's status follows its entry as another program, or the user, changes it.
+    void loginStatusFollowsTheEntry()
+    {
+        Rig rig;
+        auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+
+        AutostartEntry elsewhere(rig.dir.filePath(u"config"_qs), rig.program());
+        QCOMPARE(elsewhere.setEnabled(true), std::nullopt);
+        QTRY_COMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QVERIFY(toggle->isChecked());
+
+        test::writeFile(rig.entryPath(), "[Desktop Entry]\nExec=/gone/vardelle\n");
+        QTRY_COMPARE(rig.text(u"loginStatus"_qs),
+                     u"Not found — the program has moved; switch this off and on again"_qs);
+        QVERIFY(!toggle->isChecked());
+
+        QVERIFY(QFile::remove(rig.entryPath()));
+        QTRY_COMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(!QFile::exists(rig.entryPath())); // following it writes nothing
     }
 
     void replayAndAnnounceNow()

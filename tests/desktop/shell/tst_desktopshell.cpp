@@ -6,6 +6,7 @@
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "settings/PreferenceFile.h"
+#include "shell/DesktopActions.h"
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -19,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -157,29 +159,29 @@ private slots:
         QVERIFY(!shell.bubble()->panel());
 
         rig.openMenu();
-        QCOMPARE(rig.entry(DesktopShell::showBubbleTitle) != nullptr, true);
-        rig.entry(DesktopShell::showBubbleTitle)->trigger();
+        QCOMPARE(rig.entry(DesktopActions::showBubbleTitle) != nullptr, true);
+        rig.entry(DesktopActions::showBubbleTitle)->trigger();
         BubblePanel* panel = shell.bubble()->panel();
         QVERIFY(panel && panel->isVisible());
         QVERIFY(!rig.storedBool(preferenceKeys::bubbleHidden));
 
         rig.openMenu();
-        rig.entry(DesktopShell::hideBubbleTitle)->trigger();
+        rig.entry(DesktopActions::hideBubbleTitle)->trigger();
         QVERIFY(!panel->isVisible());
         QVERIFY(rig.storedBool(preferenceKeys::bubbleHidden));
 
         // The title follows the panel, not the setting.
         rig.settings->setBubbleHidden(false);
         rig.openMenu();
-        QVERIFY(rig.entry(DesktopShell::showBubbleTitle));
+        QVERIFY(rig.entry(DesktopActions::showBubbleTitle));
 
-        rig.entry(DesktopShell::showBubbleTitle)->trigger();
+        rig.entry(DesktopActions::showBubbleTitle)->trigger();
         QCOMPARE(shell.bubble()->panel(), panel);
         QVERIFY(panel->isVisible());
 
         // Hidden with no tray to bring it back (as here): starting the program again does.
         rig.openMenu();
-        rig.entry(DesktopShell::hideBubbleTitle)->trigger();
+        rig.entry(DesktopActions::hideBubbleTitle)->trigger();
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         shell.reopen();
         QVERIFY(panel->isVisible());
@@ -207,12 +209,53 @@ private slots:
         rig.coordinator->setState(state);
         QCOMPARE(shell.trayIcon()->icon().cacheKey(), statusIcon(state.kind).cacheKey());
         rig.openMenu();
-        QAction* stop = rig.entry(DesktopShell::stopSpeakingTitle);
+        QAction* stop = rig.entry(DesktopActions::stopSpeakingTitle);
         QCOMPARE(stop->isEnabled(), enabled);
 
         stop->trigger();
         QCOMPARE(rig.coordinator->state(), AnnouncerState{});
         QCOMPARE(shell.trayIcon()->icon().cacheKey(), statusIcon(Kind::idle).cacheKey());
+    }
+
+    // The shortcuts the status menu shows work while the menu is open or a window of the
+    // application has the keyboard, and close the menu as choosing the entry does.
+    void menuShortcuts_data()
+    {
+        QTest::addColumn<bool>("fromMenu");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Ctrl+, in the status menu") << true << int(Qt::Key_Comma) << u"settings"_qs;
+        QTest::newRow("Ctrl+Q in the status menu") << true << int(Qt::Key_Q) << u"quit"_qs;
+        QTest::newRow("Ctrl+, in the settings window")
+            << false << int(Qt::Key_Comma) << u"settings"_qs;
+        QTest::newRow("Ctrl+Q in the settings window") << false << int(Qt::Key_Q) << u"quit"_qs;
+    }
+    void menuShortcuts()
+    {
+        QFETCH(bool, fromMenu);
+        QFETCH(int, key);
+        QFETCH(QString, command);
+        Rig rig;
+        rig.settings->setAnnounceOnLaunch(false);
+        DesktopShell& shell = rig.launch(); // the first run: the settings window is open
+        QWidget* window = shell.settingsWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QSignalSpy settings(shell.actions().settings(), &QAction::triggered);
+        QSignalSpy quit(shell.actions().quit(), &QAction::triggered);
+
+        QWidget* keyboard = window;
+        if (fromMenu) {
+            window->hide();
+            shell.statusMenu()->popup(QPoint(1000, 30));
+            QVERIFY(QTest::qWaitForWindowExposed(shell.statusMenu()));
+            keyboard = shell.statusMenu();
+        }
+        QTest::keyClick(keyboard, Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(settings.count(), command == u"settings" ? 1 : 0);
+        QCOMPARE(quit.count(), command == u"quit" ? 1 : 0);
+        QVERIFY(!shell.statusMenu()->isVisible());
+        if (command == u"settings")
+            QVERIFY(window->isVisible());
     }
 
     void launchAndUnlockAskForBriefings()
@@ -248,7 +291,7 @@ private slots:
                           {u"Before midnight"_qs, utc(2026, 12, 9, 23, 50)}});
         rig.launch();
 
-        rig.entry(DesktopShell::announceTodayTitle)->trigger();
+        rig.entry(DesktopActions::announceTodayTitle)->trigger();
         QTRY_COMPARE(rig.engine->spoken().size(), 1);
         const QString text = rig.engine->spoken().first().text;
         QVERIFY2(text.contains(u"After midnight"_qs), qPrintable(text));
