@@ -1,5 +1,6 @@
 #include "briefing/AppCoordinator.h"
 
+#include "briefing/AnnounceWindow.h"
 #include "briefing/BriefingText.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
@@ -103,13 +104,8 @@ bool AppCoordinator::passesGuards(AnnounceReason reason) const
             return false;
         break;
     }
-    if (const auto last = m_store.lastAnnouncement()) {
-        const auto elapsed = m_clock.now() - *last;
-        // A last briefing stamped in the future (the clock was set back) holds nothing back.
-        if (elapsed >= microseconds::zero() && elapsed < minutes(m_settings.quietMinutes()))
-            return false;
-    }
-    return true;
+    return !withinQuietInterval(m_clock.now(), m_store.lastAnnouncement(),
+                                m_settings.quietMinutes());
 }
 
 QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Instant> since)
@@ -135,14 +131,9 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
         return result;
     }
 
-    // The caller's start, else the last gather, else the look-back. A last gather stamped in
-    // the future (the clock was set back) would hide every story until then: it counts as none.
-    const Instant now = m_clock.now();
-    Instant windowStart = now - hours(m_settings.lookbackHours());
-    if (since)
-        windowStart = *since;
-    else if (const auto lastGather = m_store.lastGather(); lastGather && *lastGather <= now)
-        windowStart = *lastGather;
+    const AnnounceWindow window =
+        announceWindow(m_clock.now(), since, m_store.lastGather(), m_settings.lookbackHours());
+    const Instant windowStart = window.since;
 
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
@@ -174,20 +165,20 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
                 const QList<NewsItem> items = gathered.items;
                 setLastItems(items);
                 if (items.isEmpty()) {
-                    m_store.record({}, {}, false);
+                    m_store.record({}, {}, false, gathered.leftOut);
                     setState(AnnouncerState::idle());
                     if (reason == AnnounceReason::manual)
                         speak(upToDateMessage);
                 } else {
                     const QString text = composeBriefing(items, windowStart, m_clock);
                     setLastBriefing(text);
-                    m_store.record(items, text, true);
+                    m_store.record(items, text, true, gathered.leftOut);
                     speak(text);
                 }
                 m_running = false;
                 handed->finish();
             });
-    watcher->setFuture(m_news.gather(sources, windowStart, limit));
+    watcher->setFuture(m_news.gather(sources, window.gatherFrom, limit, window.sinceLastCheck));
     return result;
 }
 

@@ -44,13 +44,16 @@ public:
     // A copy of everything at once.
     StoredState state() const;
 
-    // The given items whose id is not in the history, in their given order.
-    QList<NewsItem> unseen(const QList<NewsItem>& items) const;
+    // The given items whose id is not in the history, in their given order; with
+    // `skipLeftOut`, also without those a briefing left out for its length.
+    QList<NewsItem> unseen(const QList<NewsItem>& items, bool skipLeftOut = false) const;
 
     // Records one finished gather: sets the last-gather time, and the last-announcement time
     // when `announced`; replaces the last items and briefing; appends the items' ids to the
-    // history (keeping the newest StoredState::seenLimit); saves.
-    void record(const QList<NewsItem>& items, const QString& briefing, bool announced);
+    // history and `leftOut` to the ids left out (keeping the newest StoredState::seenLimit of
+    // each); saves.
+    void record(const QList<NewsItem>& items, const QString& briefing, bool announced,
+                const QStringList& leftOut = {});
     // Back to an empty state, saved.
     void forgetHistory();
 
