@@ -14,12 +14,12 @@
 //                             failed) at 100,100 for N seconds (default 4), for screenshots;
 //                             --over puts a patterned window under it to show its transparency
 
-#include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
-#include "bubble/OrbPainter.h"
-#include "bubble/OrbSymbols.h"
-#include "bubble/OrbView.h"
-#include "linux/X11Window.h"
+#include "bubble/BubbleWidget.h"
+#include "linux/desktop/X11Window.h"
+#include "orb/OrbPainter.h"
+#include "orb/OrbSymbols.h"
+#include "orb/OrbView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -253,7 +253,7 @@ struct Bubble {
     Bubble(bool compact, const AnnouncerState& state)
     {
         panel = new BubblePanel(BubblePanel::side(compact));
-        auto* container = new BubbleContainerView;
+        auto* container = new BubbleWidget;
         panel->setContentView(container);
         orb = new TimedOrb(container);
         orb->setGeometry(container->rect());

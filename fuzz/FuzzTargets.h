@@ -18,7 +18,7 @@ struct Target {
     Entry entry;
 };
 
-void announceWindow(QByteArrayView data);
+void briefingWindowInput(QByteArrayView data);
 void feedDate(QByteArrayView data);
 void feedParser(QByteArrayView data);
 void feedText(QByteArrayView data);
@@ -27,9 +27,12 @@ void speechText(QByteArrayView data);
 void storedState(QByteArrayView data);
 
 inline constexpr Target targets[] = {
-    {"announce_window", announceWindow}, {"feed_date", feedDate},
-    {"feed_parser", feedParser},         {"feed_text", feedText},
-    {"preference_file", preferenceFile}, {"speech_text", speechText},
+    {"briefing_window", briefingWindowInput},
+    {"feed_date", feedDate},
+    {"feed_parser", feedParser},
+    {"feed_text", feedText},
+    {"preference_file", preferenceFile},
+    {"speech_text", speechText},
     {"stored_state", storedState},
 };
 

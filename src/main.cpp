@@ -1,5 +1,5 @@
 #include "cli/Cli.h"
-#include "linux/X11Window.h"
+#include "linux/desktop/X11Window.h"
 #include "shell/DesktopApp.h"
 
 #include <QCoreApplication>

@@ -1,19 +1,18 @@
 #include "cli/Cli.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/InstanceClient.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
-#include "linux/SpeechDispatcherEngine.h"
-#include "linux/UnixSignalWatcher.h"
+#include "briefing/BriefingServices.h"
+#include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
+#include "linux/session/UnixSignalWatcher.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
 #include "speech/SilentSpeechEngine.h"
-#include "speech/Speaker.h"
 #include "time/Clock.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFutureWatcher>
 
 #include <csignal>
 #include <cstdio>
@@ -30,6 +29,12 @@ void printLine(const QString& text)
     std::fflush(stdout);
 }
 
+// The exit status for a briefing run that ended this way.
+int statusOf(RunOutcome outcome)
+{
+    return outcome == RunOutcome::unreachable ? Unreachable : Success;
+}
+
 // The briefing through this process's own coordinator, while `instance` keeps a desktop
 // started meanwhile from writing the same state.json.
 int briefHere(SingleInstance& instance, bool today, bool speak)
@@ -40,33 +45,30 @@ int briefHere(SingleInstance& instance, bool today, bool speak)
                          {instance::busyKey, true}});
     });
 
+    std::unique_ptr<SpeechEngine> engine;
     if (speak)
-        Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
+        engine = std::make_unique<SpeechDispatcherEngine>();
     else
-        Speaker::setSharedEngine(std::make_unique<SilentSpeechEngine>());
-    Speaker& speaker = Speaker::shared();
-    AppCoordinator& coordinator = AppCoordinator::shared();
+        engine = std::make_unique<SilentSpeechEngine>();
+    BriefingServices services(std::move(engine), Clock::system());
+    AppCoordinator& coordinator = services.coordinator;
 
-    QObject::connect(&coordinator, &AppCoordinator::speaking, printLine);
+    // This process runs one briefing: every text is its own, and its end is the end.
+    QObject::connect(&coordinator, &AppCoordinator::speaking,
+                     [](AppCoordinator::RunId, const QString& text) { printLine(text); });
+    QObject::connect(&coordinator, &AppCoordinator::runEnded,
+                     [](AppCoordinator::RunId, RunOutcome outcome) {
+                         QCoreApplication::exit(statusOf(outcome));
+                     });
+    const AppCoordinator::RunId run = coordinator.announce(
+        AnnounceReason::manual, today ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck);
 
-    // Ctrl+C stops speech at once.
+    // Ctrl+C ends the run at once: speech stops, and a run still gathering records nothing.
     UnixSignalWatcher interrupts({SIGINT, SIGTERM});
-    QObject::connect(&interrupts, &UnixSignalWatcher::received, [&speaker](int signal) {
-        speaker.stop();
+    QObject::connect(&interrupts, &UnixSignalWatcher::received, [&coordinator, run](int signal) {
+        coordinator.stop(run);
         QCoreApplication::exit(128 + signal);
     });
-
-    const auto finishWhenSilent = [&speaker] {
-        if (!speaker.isSpeaking())
-            QCoreApplication::exit(Success);
-    };
-    QObject::connect(&speaker, &Speaker::isSpeakingChanged, finishWhenSilent);
-
-    QFutureWatcher<void> handed;
-    QObject::connect(&handed, &QFutureWatcher<void>::finished, finishWhenSilent);
-    handed.setFuture(coordinator.announce(
-        AnnounceReason::manual,
-        today ? std::optional(startOfLocalDay(Clock::system().now())) : std::nullopt));
     return QCoreApplication::exec();
 }
 
@@ -89,7 +91,8 @@ std::optional<int> briefThere(const QString& folder, bool today)
         if (answer.contains(instance::speakingKey)) {
             printLine(answer.value(instance::speakingKey).toString());
         } else if (answer.value(instance::doneKey).toBool()) {
-            exit(Success);
+            const auto outcome = runOutcomeFromRaw(answer.value(instance::outcomeKey).toString());
+            exit(outcome ? statusOf(*outcome) : Success);
         } else if (answer.contains(instance::errorKey)) {
             std::fprintf(stderr, "vardelle brief: %s\n",
                          qPrintable(answer.value(instance::errorKey).toString()));
@@ -137,7 +140,9 @@ int briefCommand(const QStringList& arguments)
         "exactly as a click on the orb does.\n\nWhile the desktop app runs, it gives the "
         "briefing: this command asks it to and prints what it says; Ctrl+C stops it. Without "
         "the desktop app, this command briefs on its own, and a desktop app started "
-        "meanwhile waits until it has finished."));
+        "meanwhile waits until it has finished.\n\nExit status: 0 when the briefing (or the "
+        "word that nothing is new) has been spoken, 3 when not one feed could be reached, "
+        "1 on other failures."));
     parser.addHelpOption();
     const QCommandLineOption today(QStringLiteral("today"),
                                    QStringLiteral("Everything from today, not only since the "

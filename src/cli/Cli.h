@@ -4,8 +4,9 @@
 
 namespace vardelle::cli {
 
-// Exit statuses of the terminal commands.
-enum ExitStatus : int { Success = 0, Failure = 1, UsageError = 2 };
+// Exit statuses of the terminal commands. `Unreachable`: a briefing that reached no feed at all,
+// so a script can tell being offline from being up to date.
+enum ExitStatus : int { Success = 0, Failure = 1, UsageError = 2, Unreachable = 3 };
 
 // Runs the command named in `arguments` (the whole command line, program name first) and
 // returns the process's exit status.

@@ -1,6 +1,6 @@
 #include "cli/Cli.h"
 
-#include "linux/SpeechDispatcherEngine.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
 #include "speech/Speaker.h"
 
 #include <QCommandLineParser>
@@ -37,8 +37,7 @@ int voicesCommand(const QStringList& arguments)
     parser.addHelpOption();
     parser.process(arguments);
 
-    Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
-    Speaker& speaker = Speaker::shared();
+    Speaker speaker(std::make_unique<SpeechDispatcherEngine>());
 
     const auto print = [&speaker] {
         QByteArray out;

@@ -1,5 +1,6 @@
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
+#include "briefing/BriefingRun.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
 #include "support/TestData.h"
 
 #include <QDateTime>
@@ -228,6 +229,20 @@ private slots:
                             "date.\n"));
     }
 
+    // Not one feed answered: the message, and a status a script can tell from "up to date".
+    void briefReachingNoFeed()
+    {
+        const QString feeds = m_dir.filePath(u"empty-mirror"_qs);
+        QDir().mkpath(feeds);
+        QProcessEnvironment environment = this->environment();
+        environment.insert(u"VARDELLE_FEED_MIRROR"_qs,
+                           QString::fromUtf8(QUrl::fromLocalFile(feeds).toEncoded()));
+        const Run result = run({u"brief"_qs, u"--no-speech"_qs}, {}, environment);
+        QCOMPARE(result.status, 3);
+        QCOMPARE(result.out, QByteArray("None of the news feeds could be reached. Check the "
+                                        "network connection and try again.\n"));
+    }
+
     // With an instance running, `brief` asks it for the briefing and prints what it says.
     void briefThroughRunningInstance_data()
     {
@@ -239,6 +254,16 @@ private slots:
         const QByteArray spokenLine = "Story \xE2\x80\x98one\xE2\x80\x99 & more\n";
         QTest::newRow("spoken") << QList<QJsonObject>{spoken, {{instance::doneKey, true}}} << 0
                                 << spokenLine << QByteArray();
+        QTest::newRow("no feed reached")
+            << QList<QJsonObject>{spoken,
+                                  {{instance::doneKey, true},
+                                   {instance::outcomeKey, rawValue(RunOutcome::unreachable)}}}
+            << 3 << spokenLine << QByteArray();
+        QTest::newRow("up to date")
+            << QList<QJsonObject>{spoken,
+                                  {{instance::doneKey, true},
+                                   {instance::outcomeKey, rawValue(RunOutcome::upToDate)}}}
+            << 0 << spokenLine << QByteArray();
         QTest::newRow("refused") << QList<QJsonObject>{instance::errorAnswer(u"not now"_qs)} << 1
                                  << QByteArray() << QByteArray("vardelle brief: not now\n");
         QTest::newRow("a terminal briefing holds it")

@@ -1,4 +1,4 @@
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 #include "support/TestData.h"
 
 #include <QDir>
@@ -80,7 +80,7 @@ private slots:
         const QString program = makeProgram(dir.filePath(u"bin/"_qs + name));
         AutostartEntry entry(dir.filePath(u"config"_qs), program);
 
-        QCOMPARE(entry.status(), LoginItemStatus::notRegistered);
+        QCOMPARE(entry.status(), LoginItemStatus::disabled);
         QCOMPARE(entry.setEnabled(true), std::nullopt);
 
         const QByteArray text =
@@ -123,18 +123,19 @@ private slots:
             << entry("Exec=sh -c true") << LoginItemStatus::enabled << false;
         QTest::newRow("switched off in the desktop's settings")
             << entry("Exec=\"<program>\"\nX-GNOME-Autostart-enabled=false")
-            << LoginItemStatus::notRegistered << false;
+            << LoginItemStatus::disabled << false;
         QTest::newRow("hidden") << entry("Exec=\"<program>\"\nHidden=true")
-                                << LoginItemStatus::notRegistered << false;
+                                << LoginItemStatus::disabled << false;
         QTest::newRow("program moved away") << entry("Exec=\"/nonexistent/old place/vardelle\"")
-                                            << LoginItemStatus::notFound << false;
+                                            << LoginItemStatus::programMissing << false;
         QTest::newRow("program name not on the PATH")
-            << entry("Exec=vardelle-not-installed-anywhere") << LoginItemStatus::notFound << false;
-        QTest::newRow("no Exec key")
-            << entry("Icon=vardelle") << LoginItemStatus::notFound << false;
-        QTest::newRow("keys of another group only")
-            << QByteArray("[Desktop Action x]\nExec=\"<program>\"\n") << LoginItemStatus::notFound
+            << entry("Exec=vardelle-not-installed-anywhere") << LoginItemStatus::programMissing
             << false;
+        QTest::newRow("no Exec key")
+            << entry("Icon=vardelle") << LoginItemStatus::programMissing << false;
+        QTest::newRow("keys of another group only")
+            << QByteArray("[Desktop Action x]\nExec=\"<program>\"\n")
+            << LoginItemStatus::programMissing << false;
     }
     void status()
     {
@@ -163,7 +164,7 @@ private slots:
         QCOMPARE(entry.setEnabled(true), std::nullopt);
         QCOMPARE(entry.setEnabled(false), std::nullopt);
         QVERIFY(!QFile::exists(entry.filePath()));
-        QCOMPARE(entry.status(), LoginItemStatus::notRegistered);
+        QCOMPARE(entry.status(), LoginItemStatus::disabled);
         // Nothing there: still done.
         QCOMPARE(entry.setEnabled(false), std::nullopt);
     }
@@ -181,7 +182,7 @@ private slots:
                  qPrintable(*error));
         QVERIFY2(error->contains(u"Not a directory"), qPrintable(*error));
         QCOMPARE(test::readFile(dir.filePath(u"autostart"_qs)), QByteArray("not a folder"));
-        QCOMPARE(entry.status(), LoginItemStatus::notRegistered);
+        QCOMPARE(entry.status(), LoginItemStatus::disabled);
     }
 
     void removalThatFailsIsReported()
@@ -205,10 +206,8 @@ private slots:
         QTest::newRow("0") << 0 << u"Not enabled"_qs;
         QTest::newRow("1") << 1 << u"Enabled"_qs;
         QTest::newRow("2") << 2
-                           << u"Waiting for approval in System Settings → General → Login Items"_qs;
-        QTest::newRow("3") << 3
                            << u"Not found — the program has moved; switch this off and on again"_qs;
-        QTest::newRow("other") << 7 << u"Unknown"_qs;
+        QTest::newRow("other") << 3 << u"Unknown"_qs;
         QTest::newRow("negative") << -1 << u"Unknown"_qs;
     }
     void statusText()

@@ -1,4 +1,4 @@
-#include "linux/LogindEventSource.h"
+#include "linux/session/LogindEventSource.h"
 #include "support/TestData.h"
 #include "system/SystemEventMonitor.h"
 

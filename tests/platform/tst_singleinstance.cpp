@@ -1,7 +1,7 @@
-#include "linux/DesktopStart.h"
-#include "linux/InstanceClient.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
+#include "linux/instance/DesktopStart.h"
+#include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
 #include "support/TestData.h"
 
 #include <QLocalServer>

@@ -1,5 +1,5 @@
-#include "linux/SpeechDispatcherEngine.h"
-#include "linux/SpeechDispatcherVoices.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
+#include "linux/speech/SpeechDispatcherVoices.h"
 #include "speech/Speaker.h"
 
 #include "support/TestData.h"

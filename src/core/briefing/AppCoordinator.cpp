@@ -1,7 +1,7 @@
 #include "briefing/AppCoordinator.h"
 
-#include "briefing/AnnounceWindow.h"
 #include "briefing/BriefingText.h"
+#include "briefing/BriefingWindow.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
-#include <QPromise>
 
 #include <algorithm>
 #include <limits>
@@ -46,20 +45,7 @@ AppCoordinator::AppCoordinator(AppSettings& settings, HeadlineStore& store, News
     , m_lastBriefing(store.lastBriefing())
 {
     qRegisterMetaType<AnnouncerState>();
-}
-
-AppCoordinator& AppCoordinator::shared()
-{
-    // Never destroyed: it lives until the process ends, like the services it uses.
-    static AppCoordinator* const coordinator = [] {
-        auto* created =
-            new AppCoordinator(AppSettings::shared(), HeadlineStore::shared(),
-                               NewsService::shared(), Speaker::shared(), Clock::system());
-        if (const QCoreApplication* app = QCoreApplication::instance())
-            created->moveToThread(app->thread());
-        return created;
-    }();
-    return *coordinator;
+    qRegisterMetaType<RunOutcome>();
 }
 
 void AppCoordinator::setState(const AnnouncerState& state)
@@ -88,7 +74,7 @@ void AppCoordinator::setLastError(const std::optional<QString>& error)
 
 bool AppCoordinator::passesGuards(AnnounceReason reason) const
 {
-    if (m_running)
+    if (m_gathering != 0)
         return false;
     switch (reason) {
     case AnnounceReason::manual:
@@ -108,112 +94,192 @@ bool AppCoordinator::passesGuards(AnnounceReason reason) const
                                 m_settings.quietMinutes());
 }
 
-QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Instant> since)
+// Today: since local midnight. Since the last check: the last gather, else the look-back.
+BriefingWindow AppCoordinator::windowStart(AnnounceWindow window) const
+{
+    const Instant now = m_clock.now();
+    const std::optional<Instant> midnight =
+        window == AnnounceWindow::today ? std::optional(startOfLocalDay(now)) : std::nullopt;
+    return briefingWindow(now, midnight, m_store.lastGather(), m_settings.lookbackHours());
+}
+
+AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window)
 {
     if (!passesGuards(reason))
-        return QtFuture::makeReadyFuture();
+        return 0;
 
-    m_running = true;
+    m_failure.reset();
     setLastError(std::nullopt);
-    setState(AnnouncerState::gathering());
-
-    auto handed = std::make_shared<QPromise<void>>();
-    handed->start();
-    const QFuture<void> result = handed->future();
+    const RunId run = startRun(Phase::gathering);
 
     const QList<FeedSource> sources = m_settings.activeSources();
     if (sources.isEmpty()) {
-        setState(AnnouncerState::idle());
         setLastError(noCategoriesError);
-        speak(noCategoriesMessage);
-        m_running = false;
-        handed->finish();
-        return result;
+        speak(run, noCategoriesMessage, RunOutcome::noCategories);
+        return run;
     }
 
-    const AnnounceWindow window =
-        announceWindow(m_clock.now(), since, m_store.lastGather(), m_settings.lookbackHours());
-    const Instant windowStart = window.since;
-
+    m_gathering = run;
+    const BriefingWindow gatherWindow = windowStart(window);
+    const Instant since = gatherWindow.since;
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
     auto* watcher = new QFutureWatcher<GatherResult>(this);
     connect(watcher, &QFutureWatcher<GatherResult>::finished, this,
-            [this, watcher, handed, reason, windowStart, feeds = sources.size()] {
+            [this, watcher, run, reason, since, feeds = sources.size()] {
                 watcher->deleteLater();
-                if (watcher->isCanceled() || watcher->future().resultCount() == 0) {
-                    // The gathering service went away: nothing was gathered, nothing recorded.
-                    setState(AnnouncerState::idle());
-                    m_running = false;
-                    handed->finish();
-                    return;
-                }
-                const GatherResult& gathered = watcher->result();
-                if (gathered.items.isEmpty() && gathered.failedSources.size() >= feeds) {
-                    // Not one feed answered (offline, or the network not up yet at login).
-                    // That is no gather: the window stays where it was, so the stories
-                    // published meanwhile are still told once the feeds can be reached, and
-                    // a click hears why there is nothing rather than "up to date".
-                    setState(AnnouncerState::idle());
-                    setLastError(unreachableError);
-                    if (reason == AnnounceReason::manual)
-                        speak(unreachableMessage);
-                    m_running = false;
-                    handed->finish();
-                    return;
-                }
-                const QList<NewsItem> items = gathered.items;
-                setLastItems(items);
-                if (items.isEmpty()) {
-                    m_store.record({}, {}, false, gathered.leftOut);
-                    setState(AnnouncerState::idle());
-                    if (reason == AnnounceReason::manual)
-                        speak(upToDateMessage);
-                } else {
-                    const QString text = composeBriefing(items, windowStart, m_clock);
-                    setLastBriefing(text);
-                    m_store.record(items, text, true, gathered.leftOut);
-                    speak(text);
-                }
-                m_running = false;
-                handed->finish();
+                std::optional<GatherResult> result;
+                if (!watcher->isCanceled() && watcher->future().resultCount() > 0)
+                    result = watcher->result();
+                gathered(run, reason, since, result, feeds);
             });
-    watcher->setFuture(m_news.gather(sources, window.gatherFrom, limit, window.sinceLastCheck));
-    return result;
+    watcher->setFuture(
+        m_news.gather(sources, gatherWindow.gatherFrom, limit, gatherWindow.sinceLastCheck));
+    return run;
 }
 
-void AppCoordinator::replayLastBriefing()
+void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
+                              const std::optional<GatherResult>& result, qsizetype feeds)
 {
-    const QString stored = m_store.lastBriefing();
-    speak(stored.isEmpty() ? nothingToReplayMessage : stored);
+    if (m_gathering == run)
+        m_gathering = 0;
+    if (!m_runs.contains(run))
+        return; // stopped while it gathered: nothing is spoken or recorded
+
+    if (!result) {
+        // The gathering service went away: nothing was gathered, nothing recorded.
+        endRun(run, RunOutcome::stopped);
+        return;
+    }
+    if (result->items.isEmpty() && result->failedSources.size() >= feeds) {
+        // Not one feed answered (offline, or the network not up yet at login). That is no
+        // gather: the window stays where it was, so the stories published meanwhile are still
+        // told once the feeds can be reached, and a click hears why there is nothing rather
+        // than "up to date". The failure shows until the next run or a Stop.
+        m_failure = unreachableError;
+        setLastError(unreachableError);
+        if (reason == AnnounceReason::manual)
+            speak(run, unreachableMessage, RunOutcome::unreachable);
+        else
+            endRun(run, RunOutcome::unreachable);
+        return;
+    }
+    if (result->items.isEmpty()) {
+        // The last briefing stays what was last spoken; only the window moves on.
+        m_store.recordGather(result->leftOut);
+        if (reason == AnnounceReason::manual)
+            speak(run, upToDateMessage, RunOutcome::upToDate);
+        else
+            endRun(run, RunOutcome::upToDate);
+        return;
+    }
+    const QString text = composeBriefing(result->items, since, m_clock);
+    m_store.record(result->items, text, true, result->leftOut);
+    setLastItems(result->items);
+    setLastBriefing(text);
+    speak(run, text, RunOutcome::briefed);
 }
 
-void AppCoordinator::previewVoice(const QString& text)
+AppCoordinator::RunId AppCoordinator::replayLastBriefing()
 {
-    m_speaker.speak(text, m_settings.voiceIdentifier(), m_settings.speechRate());
+    const RunId run = startRun(Phase::speaking);
+    speak(run, m_lastBriefing.isEmpty() ? nothingToReplayMessage : m_lastBriefing,
+          RunOutcome::replayed);
+    return run;
 }
 
-void AppCoordinator::stopSpeaking()
+AppCoordinator::RunId AppCoordinator::previewVoice(const QString& text)
 {
+    const RunId run = startRun(Phase::speaking);
+    speak(run, text, RunOutcome::replayed);
+    return run;
+}
+
+void AppCoordinator::stop()
+{
+    m_failure.reset();
     m_speaker.stop();
-    setState(AnnouncerState::idle());
+    // Every live run ends now, the one that gathers included: its result will be dropped.
+    const QList<RunId> live = m_runs.keys();
+    for (RunId run : live)
+        endRun(run, RunOutcome::stopped);
+    showState();
 }
 
-void AppCoordinator::speak(const QString& text)
+void AppCoordinator::stop(RunId run)
 {
-    setState(AnnouncerState::speaking());
-    emit speaking(text);
-    const quint64 utterance = ++m_utterance;
-    m_speaker.speak(text, m_settings.voiceIdentifier(), m_settings.speechRate(), this,
-                    [this, utterance] {
-                        QMetaObject::invokeMethod(
-                            this,
-                            [this, utterance] {
-                                if (utterance == m_utterance)
-                                    setState(AnnouncerState::idle());
-                            },
-                            Qt::QueuedConnection);
-                    });
+    if (!m_runs.contains(run))
+        return;
+    if (run == m_speechOwner)
+        m_speaker.stop();
+    endRun(run, RunOutcome::stopped);
+}
+
+void AppCoordinator::forgetHistory()
+{
+    m_store.forgetHistory();
+    setLastItems({});
+    setLastBriefing({});
+}
+
+AppCoordinator::RunId AppCoordinator::startRun(Phase phase)
+{
+    const RunId run = ++m_lastRun;
+    m_runs.insert(run, Run{phase, RunOutcome::briefed});
+    showState();
+    return run;
+}
+
+void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
+{
+    auto it = m_runs.find(run);
+    if (it == m_runs.end())
+        return;
+    it->phase = Phase::speaking;
+    it->outcome = outcome;
+    // The speech this cuts off ends its run as interrupted, not as spoken to the end.
+    if (m_speechOwner != 0 && m_speechOwner != run) {
+        if (auto earlier = m_runs.find(m_speechOwner); earlier != m_runs.end())
+            earlier->outcome = RunOutcome::interrupted;
+    }
+    showState();
+    emit speaking(run, text);
+    m_speechOwner = run;
+    m_speaker.speak(text, m_settings.voiceIdentifier(), m_settings.speechRate(), this, [this, run] {
+        if (m_speechOwner == run)
+            m_speechOwner = 0;
+        // The speaker may run this inside stop() or speak(); the run ends from the event loop,
+        // after the caller has finished.
+        QMetaObject::invokeMethod(
+            this,
+            [this, run] {
+                if (auto ended = m_runs.find(run); ended != m_runs.end())
+                    endRun(run, ended->outcome);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppCoordinator::endRun(RunId run, RunOutcome outcome)
+{
+    if (!m_runs.remove(run))
+        return;
+    if (m_gathering == run)
+        m_gathering = 0;
+    showState();
+    emit runEnded(run, outcome);
+}
+
+void AppCoordinator::showState()
+{
+    AnnouncerState next = AnnouncerState::idle();
+    if (!m_runs.isEmpty())
+        next = m_runs.last().phase == Phase::gathering ? AnnouncerState::gathering()
+                                                       : AnnouncerState::speaking();
+    else if (m_failure)
+        next = AnnouncerState::failed(*m_failure);
+    if (next != m_state)
+        setState(next);
 }
 
 } // namespace vardelle

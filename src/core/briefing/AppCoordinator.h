@@ -2,11 +2,14 @@
 
 #include "briefing/AnnounceReason.h"
 #include "briefing/AnnouncerState.h"
+#include "briefing/BriefingRun.h"
+#include "briefing/BriefingWindow.h"
+#include "news/GatherResult.h"
 #include "news/NewsItem.h"
 #include "time/Instant.h"
 
-#include <QFuture>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -20,23 +23,24 @@ class HeadlineStore;
 class NewsService;
 class Speaker;
 
-// The one place where briefings start. Decides whether a request runs (a run in progress, the
+// The one owner of a briefing's life. Decides whether a request runs (a run in progress, the
 // automatic-briefing settings, the minimum interval between automatic briefings), picks the time
-// window, gathers, composes, records the briefing in the store and hands it to the speaker; also
-// speaks the short fixed messages, replays the last briefing and previews the voice.
+// window, gathers, composes, records the briefing in the store and has it spoken; speaks the
+// short fixed messages, replays the last briefing, previews the voice, stops, and forgets the
+// history. Callers never stop the speaker, set the state or compute a window themselves.
 //
-// Its state is published: each property has a signal emitted on every assignment, also of an
-// equal value. Main thread only.
+// Every briefing, replay and voice sample is a run with its own id. The state follows the
+// newest run that has not ended (gathering or speaking); with none, it is failed while the last
+// briefing run could reach no feed, else idle. So an older run's end never changes what a newer
+// one shows. Each property has a signal emitted on every assignment. Main thread only.
 class AppCoordinator : public QObject {
     Q_OBJECT
 
 public:
+    using RunId = quint64;
+
     AppCoordinator(AppSettings& settings, HeadlineStore& store, NewsService& news, Speaker& speaker,
                    const Clock& clock, QObject* parent = nullptr);
-
-    // The process-wide coordinator, over the shared settings, store, gathering service and
-    // speaker; created on first use, lives until the process ends.
-    static AppCoordinator& shared();
 
     // The spoken messages.
     static const QString noCategoriesMessage;
@@ -47,39 +51,65 @@ public:
     static const QString unreachableError;
 
     AnnouncerState state() const { return m_state; }
-    // Also written from outside: the shell sets idle after stopping the speaker.
-    void setState(const AnnouncerState& state);
+    // The items and text of the last briefing that was spoken; always the store's.
     QList<NewsItem> lastItems() const { return m_lastItems; }
     QString lastBriefing() const { return m_lastBriefing; }
     std::optional<QString> lastError() const { return m_lastError; }
+    // True while a briefing run gathers; a request made meanwhile is dropped.
+    bool isGathering() const { return m_gathering != 0; }
 
-    // One briefing run. The future finishes once the briefing or message has been handed to the
-    // speaker, or at once when the request is dropped; it never waits for speech to end.
-    // `since` is the start of the window; none means since the last gather.
-    QFuture<void> announce(AnnounceReason reason, std::optional<Instant> since = std::nullopt);
+    // Starts a briefing run and returns its id, or 0 when the request is dropped (a run is
+    // gathering, the reason's setting is off, or an automatic briefing came too soon after the
+    // last one). The run gathers, then speaks; runEnded() tells how it ended.
+    RunId announce(AnnounceReason reason, AnnounceWindow window = AnnounceWindow::sinceLastCheck);
 
-    // Speaks the stored last briefing again, or says there is none.
-    void replayLastBriefing();
-    // Speaks `text` with the current voice and speed; the state does not change.
-    void previewVoice(const QString& text);
-    // What every Stop command does: speech ends at once and the state shows idle. A run that is
-    // gathering goes on and speaks its result when the gather returns.
-    void stopSpeaking();
+    // Speaks the last briefing again, or says there is none. A run of its own.
+    RunId replayLastBriefing();
+    // Speaks `text` with the current voice and speed, showing speaking while it does.
+    RunId previewVoice(const QString& text);
+    // What every Stop command does: a run that gathers ends with nothing spoken or recorded,
+    // speech ends at once, a shown failure is cleared; the state is idle.
+    void stop();
+    // Ends one run the same way, leaving the others alone; nothing when it has ended.
+    void stop(RunId run);
+    // Forgets which stories were told and the last briefing.
+    void forgetHistory();
 
 signals:
     void stateChanged(const vardelle::AnnouncerState& state);
     void lastItemsChanged(const QList<vardelle::NewsItem>& items);
     void lastBriefingChanged(const QString& briefing);
     void lastErrorChanged(const std::optional<QString>& error);
-    // Every text the coordinator hands to the speaker, as it is spoken.
-    void speaking(const QString& text);
+    // Every text handed to the speaker, with the run it belongs to, as it is spoken.
+    void speaking(vardelle::AppCoordinator::RunId run, const QString& text);
+    // A run has ended; after this nothing of it is spoken or recorded.
+    void runEnded(vardelle::AppCoordinator::RunId run, vardelle::RunOutcome outcome);
+
+protected:
+    // Shows a state as it is; the coordinator's own runs assign it, and tests of the views that
+    // follow it may too.
+    void setState(const AnnouncerState& state);
 
 private:
+    enum class Phase : quint8 { gathering, speaking };
+    struct Run {
+        Phase phase = Phase::gathering;
+        // What the run reports when its speech ends by itself.
+        RunOutcome outcome = RunOutcome::briefed;
+    };
+
     void setLastItems(const QList<NewsItem>& items);
     void setLastBriefing(const QString& briefing);
     void setLastError(const std::optional<QString>& error);
     bool passesGuards(AnnounceReason reason) const;
-    void speak(const QString& text);
+    BriefingWindow windowStart(AnnounceWindow window) const;
+    void gathered(RunId run, AnnounceReason reason, Instant since,
+                  const std::optional<GatherResult>& result, qsizetype feeds);
+    RunId startRun(Phase phase);
+    void speak(RunId run, const QString& text, RunOutcome outcome);
+    void endRun(RunId run, RunOutcome outcome);
+    // The state that the live runs and the last failure call for.
+    void showState();
 
     AppSettings& m_settings;
     HeadlineStore& m_store;
@@ -91,10 +121,16 @@ private:
     QList<NewsItem> m_lastItems;
     QString m_lastBriefing;
     std::optional<QString> m_lastError;
-    bool m_running = false;
-    // Counts the texts handed to the speaker: only the completion of the latest one sets idle,
-    // so the state reads speaking for as long as speech goes on.
-    quint64 m_utterance = 0;
+
+    RunId m_lastRun = 0;
+    // The runs that have not ended, oldest first.
+    QMap<RunId, Run> m_runs;
+    // The briefing run that gathers, if any.
+    RunId m_gathering = 0;
+    // The run whose text the speaker holds, if any.
+    RunId m_speechOwner = 0;
+    // What the last briefing run could not do, shown as failed once no run is live.
+    std::optional<QString> m_failure;
 };
 
 } // namespace vardelle

@@ -35,17 +35,17 @@ using icu::UnicodeString;
 // The regular-expression steps
 
 enum RegexStep : int {
-    Links,           // 1
-    Cve,             // 2
-    MoneyScaleWord,  // 3
-    MoneyTrillion,   // 4
-    MoneyBillion,    // 5
-    MoneyMillion,    // 6
-    MoneyThousand,   // 7
-    MoneyPlain,      // 8
-    WhiteSpaceRuns,  // 17
-    SpaceBeforeMark, // 18
-    DoubledMark,     // 19
+    Links,
+    Cve,
+    MoneyScaleWord,
+    MoneyTrillion,
+    MoneyBillion,
+    MoneyMillion,
+    MoneyThousand,
+    MoneyPlain,
+    WhiteSpaceRuns,
+    SpaceBeforeMark,
+    DoubledMark,
     RegexStepCount
 };
 
@@ -189,14 +189,14 @@ inline bool isAsciiLetter(char16_t c, char lower)
 // change the text; a true one only lets the step try. Taken again after every step that changed
 // the text, since a step can create what a later one needs (a link removed between two commas).
 struct Features {
-    bool scheme = false;          // 1: every match contains "://"
-    bool cve = false;             // 2: "cve" in either case (no other code point folds to
+    bool scheme = false;          // links: every match contains "://"
+    bool cve = false;             // CVE ids: "cve" in either case (no other code point folds to
                                   //    c, v or e in ICU's data) and a hyphen-minus or en dash
-    bool dollar = false;          // 3 to 8 start with "$"
-    bool mapped = false;          // 9 to 16: a character they may replace or drop
-    bool foldableSpace = false;   // 17: white space other than a lone U+0020
-    bool spaceBeforeMark = false; // 18
-    bool doubledMark = false;     // 19
+    bool dollar = false;          // amounts of money start with "$"
+    bool mapped = false;          // a character the punctuation map may replace or drop
+    bool foldableSpace = false;   // white space other than a lone U+0020
+    bool spaceBeforeMark = false; // white space before , . ! or ?
+    bool doubledMark = false;     // the same mark twice in a row
 };
 
 Features scan(const UnicodeString& text, UChar32 firstSymbol)
@@ -271,7 +271,7 @@ Features scan(const UnicodeString& text, UChar32 firstSymbol)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Steps 9 to 16: code point replacements
+// The punctuation map: code point replacements
 
 inline bool isDroppedSymbol(UChar32 c, UChar32 firstSymbol)
 {
@@ -282,8 +282,8 @@ inline bool isDroppedSymbol(UChar32 c, UChar32 firstSymbol)
            (c >= 0x2190 && c <= 0x2BFF) || (c >= 0xFE00 && c <= 0xFE0F);
 }
 
-// What steps 9 to 16 make of one code point. Their outputs (" ", " and ", ", ", ".") contain
-// nothing that a later one of them replaces, and the symbol filter neither drops nor produces
+// What the punctuation map makes of one code point. Its outputs (" ", " and ", ", ", ".") contain
+// nothing that a later replacement touches, and the symbol filter neither drops nor produces
 // any character the others touch, so applying them one after another equals this single map.
 // Returns nullptr for "keep as it is".
 inline const char16_t* punctuationReplacement(UChar32 c, UChar32 firstSymbol)
@@ -293,21 +293,21 @@ inline const char16_t* punctuationReplacement(UChar32 c, UChar32 firstSymbol)
     case u'_':
     case u'`':
     case u'#':
-    case u'|': // 9
+    case u'|': // markup marks
         return u" ";
-    case u'&': // 11
+    case u'&':
         return u" and ";
-    case u'/': // 12
+    case u'/':
         return u" ";
-    case 0x2014: // 13
-    case 0x2013: // 14
+    case 0x2014: // em dash
+    case 0x2013: // en dash
         return u", ";
-    case 0x2026: // 15
+    case 0x2026: // ellipsis
         return u".";
-    case u'"': // 16
+    case u'"':
         return u"";
     default:
-        return isDroppedSymbol(c, firstSymbol) ? u"" : nullptr; // 10
+        return isDroppedSymbol(c, firstSymbol) ? u"" : nullptr; // emoji and arrows
     }
 }
 
@@ -339,9 +339,9 @@ bool mapCodePoints(const char16_t* p, int32_t n, UnicodeString& out, Replacement
 }
 
 // ---------------------------------------------------------------------------------------------
-// Steps 20 to 23: the ends
+// The ends of the text
 
-// Step 20: Unicode Z* and U+0009..U+000D, U+0085 ("white space and line breaks").
+// The outer trim: Unicode Z* and U+0009..U+000D, U+0085 ("white space and line breaks").
 inline bool isSpaceOrLineBreak(char16_t c)
 {
     if (c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0x85)
@@ -352,13 +352,13 @@ inline bool isSpaceOrLineBreak(char16_t c)
     return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
 }
 
-// Step 23: Zs and U+0009 ("white space").
+// The inner trim: Zs and U+0009 ("white space").
 inline bool isSpace(char16_t c)
 {
     return c == 0x20 || c == 0x09 || (c >= 0x80 && u_charType(c) == U_SPACE_SEPARATOR);
 }
 
-// The marks of steps 21 and 22, as a bit set over ASCII.
+// The trailing marks that are cut, as bit sets over ASCII.
 constexpr uint64_t bitsOf(std::initializer_list<char> marks)
 {
     uint64_t bits = 0;
@@ -366,8 +366,8 @@ constexpr uint64_t bitsOf(std::initializer_list<char> marks)
         bits |= uint64_t(1) << unsigned(c);
     return bits;
 }
-constexpr uint64_t trailingSeparators = bitsOf({',', ';', ':', '-'}); // step 21
-constexpr uint64_t terminalMarks = bitsOf({'.', '!', '?'});           // step 22
+constexpr uint64_t trailingSeparators = bitsOf({',', ';', ':', '-'}); // every one
+constexpr uint64_t terminalMarks = bitsOf({'.', '!', '?'});           // the last one
 
 // Whether the code point is, as a character, one of `marks`. Characters compare by canonical
 // equivalence, so U+037E GREEK QUESTION MARK (canonically U+003B) is a ";".
@@ -451,11 +451,11 @@ QString cleanForSpeech(const QString& text)
     UnicodeString current(false, original, originalLength); // read-only alias, no copy
 
     Features f = scan(current, s.firstSymbol);
-    if (f.scheme && replaceAll(Links, current)) // 1
+    if (f.scheme && replaceAll(Links, current))
         f = scan(current, s.firstSymbol);
-    if (f.cve && replaceAll(Cve, current)) // 2
+    if (f.cve && replaceAll(Cve, current))
         f = scan(current, s.firstSymbol);
-    if (f.dollar) { // 3 to 8; each only removes dollar signs, so the answer stays true
+    if (f.dollar) { // each money pattern only removes dollar signs, so the answer stays true
         bool changed = false;
         for (RegexStep step :
              {MoneyScaleWord, MoneyTrillion, MoneyBillion, MoneyMillion, MoneyThousand, MoneyPlain})
@@ -463,7 +463,7 @@ QString cleanForSpeech(const QString& text)
         if (changed)
             f = scan(current, s.firstSymbol);
     }
-    if (f.mapped) { // 9 to 16
+    if (f.mapped) {
         const UChar32 firstSymbol = s.firstSymbol;
         UnicodeString out;
         if (mapCodePoints(current.getBuffer(), current.length(), out,
@@ -472,26 +472,26 @@ QString cleanForSpeech(const QString& text)
             f = scan(current, s.firstSymbol);
         }
     }
-    if (f.foldableSpace && replaceAll(WhiteSpaceRuns, current)) // 17
+    if (f.foldableSpace && replaceAll(WhiteSpaceRuns, current))
         f = scan(current, s.firstSymbol);
-    if (f.spaceBeforeMark && replaceAll(SpaceBeforeMark, current)) // 18
+    if (f.spaceBeforeMark && replaceAll(SpaceBeforeMark, current))
         f = scan(current, s.firstSymbol);
-    if (f.doubledMark) // 19
+    if (f.doubledMark)
         replaceAll(DoubledMark, current);
 
     const char16_t* p = current.getBuffer();
     int32_t begin = 0;
     int32_t end = current.length();
-    while (begin < end && isSpaceOrLineBreak(p[begin])) // 20
+    while (begin < end && isSpaceOrLineBreak(p[begin])) // the outer trim
         ++begin;
     while (end > begin && isSpaceOrLineBreak(p[end - 1]))
         --end;
     int32_t markStart = 0;
-    while (endsWithMark(p, begin, end, trailingSeparators, markStart)) // 21
+    while (endsWithMark(p, begin, end, trailingSeparators, markStart)) // trailing separators
         end = markStart;
-    if (endsWithMark(p, begin, end, terminalMarks, markStart)) // 22
+    if (endsWithMark(p, begin, end, terminalMarks, markStart)) // one terminal mark
         end = markStart;
-    while (begin < end && isSpace(p[begin])) // 23
+    while (begin < end && isSpace(p[begin])) // the inner trim
         ++begin;
     while (end > begin && isSpace(p[end - 1]))
         --end;

@@ -92,18 +92,6 @@ NewsService::~NewsService()
         merge.waitForFinished();
 }
 
-NewsService& NewsService::shared()
-{
-    // Never destroyed: it lives until the process ends, like the store it uses.
-    static NewsService* const service = [] {
-        auto* created = new NewsService(HeadlineStore::shared(), Clock::system());
-        if (const QCoreApplication* app = QCoreApplication::instance())
-            created->moveToThread(app->thread());
-        return created;
-    }();
-    return *service;
-}
-
 QUrl NewsService::addressOf(const FeedSource& source)
 {
     const QString mirror = qEnvironmentVariable(mirrorVariable);

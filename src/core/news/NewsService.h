@@ -47,8 +47,6 @@ public:
     // their gathers end cancelled.
     ~NewsService() override;
 
-    // The process-wide service, created on first use, using HeadlineStore::shared().
-    static NewsService& shared();
 
     // Downloads every source at once, parses each body on the global thread pool, merges and
     // de-duplicates the stories, keeps those published at or after `since` that the store has not

@@ -73,12 +73,6 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     m_isFirstRun = !m_defaults.boolean(key::isFirstRun).value_or(false);
 }
 
-AppSettings& AppSettings::shared()
-{
-    static AppSettings instance(PreferenceFile::defaultPath());
-    return instance;
-}
-
 // Each setter stores the value, tells its observers, then writes what the property holds by then,
 // so that an observer that assigns again in between leaves its own value in the file. A failed
 // write is not reported; the in-memory value stays the truth for this run.

@@ -73,9 +73,6 @@ public:
     // Reads the preference file at `preferencePath` once; writes nothing.
     explicit AppSettings(const QString& preferencePath, QObject* parent = nullptr);
 
-    // The one instance of the process, made on first use from PreferenceFile::defaultPath().
-    static AppSettings& shared();
-
     // The store behind the preferences; the bubble's controller writes its origin through it.
     PreferenceFile& defaults() { return m_defaults; }
     const PreferenceFile& defaults() const { return m_defaults; }

@@ -1,7 +1,5 @@
 #include "speech/Speaker.h"
 
-#include "speech/SilentSpeechEngine.h"
-
 #include <QStringView>
 
 #include <algorithm>
@@ -10,18 +8,6 @@
 namespace vardelle {
 
 namespace {
-
-std::unique_ptr<SpeechEngine>& installedEngine()
-{
-    static std::unique_ptr<SpeechEngine> engine;
-    return engine;
-}
-
-bool& sharedMade()
-{
-    static bool made = false;
-    return made;
-}
 
 // UTF-16 code units reordered so that comparing them orders strings by code point: surrogates
 // (U+D800..U+DFFF) rise above the rest of the basic plane.
@@ -52,6 +38,8 @@ Speaker::Speaker(std::unique_ptr<SpeechEngine> engine, QObject* parent)
 {
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &Speaker::watchdogExpired);
+    m_voiceListWait.setSingleShot(true);
+    connect(&m_voiceListWait, &QTimer::timeout, this, &Speaker::beginWaiting);
     connect(m_engine.get(), &SpeechEngine::finished, this, &Speaker::engineFinished);
     connect(m_engine.get(), &SpeechEngine::cancelled, this, &Speaker::engineCancelled);
     connect(m_engine.get(), &SpeechEngine::voicesChanged, this, &Speaker::reloadVoices);
@@ -69,27 +57,6 @@ void Speaker::loadVoices()
 }
 
 Speaker::~Speaker() = default;
-
-Speaker& Speaker::shared()
-{
-    static Speaker* const instance = [] {
-        sharedMade() = true;
-        std::unique_ptr<SpeechEngine> engine = std::move(installedEngine());
-        if (!engine)
-            engine = std::make_unique<SilentSpeechEngine>();
-        // Never destroyed: it outlives the application object and the engine's threads.
-        return new Speaker(std::move(engine));
-    }();
-    return *instance;
-}
-
-bool Speaker::setSharedEngine(std::unique_ptr<SpeechEngine> engine)
-{
-    if (sharedMade())
-        return false;
-    installedEngine() = std::move(engine);
-    return true;
-}
 
 float Speaker::utteranceRate(double rate)
 {
@@ -109,16 +76,38 @@ void Speaker::speak(const QString& text, const QString& voiceIdentifier, double 
     }
 
     m_completion = std::move(completion);
-    const QString voice = resolveVoice(voiceIdentifier);
     setSpeaking(true);
-    m_current = m_engine->speak(trimmed, voice, utteranceRate(rate));
-    m_watchdog.start(watchdogTimeout(trimmed.size()));
+    if (m_voicesRequested && !m_engine->voicesLoaded() && !m_fixedDefault) {
+        m_waiting = Waiting{trimmed, voiceIdentifier, rate};
+        m_voiceListWait.start(voiceListWait);
+        return;
+    }
+    begin(trimmed, voiceIdentifier, rate);
+}
+
+void Speaker::begin(const QString& text, const QString& voiceIdentifier, double rate)
+{
+    m_current = m_engine->speak(text, resolveVoice(voiceIdentifier), utteranceRate(rate));
+    m_watchdog.start(watchdogTimeout(text.size()));
+}
+
+void Speaker::beginWaiting()
+{
+    m_voiceListWait.stop();
+    if (!m_waiting)
+        return;
+    if (!m_engine->voicesLoaded())
+        m_fixedDefault = QString();
+    const Waiting waiting = *std::exchange(m_waiting, std::nullopt);
+    begin(waiting.text, waiting.voiceIdentifier, waiting.rate);
 }
 
 void Speaker::stop()
 {
     if (m_current)
         m_engine->stop();
+    m_waiting.reset();
+    m_voiceListWait.stop();
     endCurrent();
 }
 
@@ -201,12 +190,16 @@ void Speaker::reloadVoices()
                      });
     m_englishVoices = english;
     emit voicesChanged();
+    if (m_waiting && m_engine->voicesLoaded())
+        beginWaiting();
 }
 
 // The installed voice the identifier names, else the default voice. Until the engine's list is
 // loaded the identifier goes through as it stands and the engine falls back on its own.
-QString Speaker::resolveVoice(const QString& voiceIdentifier) const
+QString Speaker::resolveVoice(const QString& voiceIdentifier)
 {
+    if (voiceIdentifier.isEmpty() && m_fixedDefault)
+        return *m_fixedDefault;
     if (!m_engine->voicesLoaded())
         return voiceIdentifier;
     if (!voiceIdentifier.isEmpty()) {
@@ -218,6 +211,8 @@ QString Speaker::resolveVoice(const QString& voiceIdentifier) const
         if (found)
             return voiceIdentifier;
     }
+    if (m_fixedDefault)
+        return *m_fixedDefault;
     const std::optional<SpeechVoice> fallback = defaultVoice();
     return fallback ? fallback->identifier : QString();
 }

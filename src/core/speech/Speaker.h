@@ -37,13 +37,6 @@ public:
     explicit Speaker(std::unique_ptr<SpeechEngine> engine, QObject* parent = nullptr);
     ~Speaker() override;
 
-    // The one speaker of the process, made on first use with the engine installed by
-    // setSharedEngine(), or with a silent engine when none was. It lives until the process ends.
-    static Speaker& shared();
-    // Installs the platform's engine for shared(); false, and the engine dropped, once shared()
-    // has been made.
-    static bool setSharedEngine(std::unique_ptr<SpeechEngine> engine);
-
     // Stops what is being spoken (running its completion), then speaks `text` trimmed of white
     // space at both ends. Nothing left: the completion runs at once and nothing is spoken.
     // `voiceIdentifier` is a SpeechVoice::identifier, empty for the default voice; `rate` is the
@@ -73,8 +66,12 @@ public:
     // name in code-point order; the engine's order where both are equal. Empty until the engine's
     // list is loaded (voicesLoaded(), voicesChanged()).
     QList<SpeechVoice> englishVoices() const { return m_englishVoices; }
-    // Asks the engine for its voices, the first time only; voicesChanged() follows.
+    // Asks the engine for its voices, the first time only; voicesChanged() follows. From then
+    // on, a text that arrives before the list waits for it up to voiceListWait, so that the
+    // default voice is the same from the first utterance on; when the list is later than that,
+    // the engine's own default serves as the default voice for the rest of the process.
     void loadVoices();
+    static constexpr std::chrono::milliseconds voiceListWait{300};
     // The voice used when the chosen one is not installed: the first English voice, else the
     // engine's voice for "en-US", else none (the engine then speaks with its own default).
     std::optional<SpeechVoice> defaultVoice() const;
@@ -106,7 +103,11 @@ private:
     // Forgets the current utterance and runs its completion.
     void endCurrent();
     void reloadVoices();
-    QString resolveVoice(const QString& voiceIdentifier) const;
+    // Hands the text to the engine.
+    void begin(const QString& text, const QString& voiceIdentifier, double rate);
+    // Speaks the text that waited for the voice list.
+    void beginWaiting();
+    QString resolveVoice(const QString& voiceIdentifier);
 
     std::unique_ptr<SpeechEngine> m_engine;
     Completion m_completion;
@@ -117,6 +118,16 @@ private:
     std::chrono::milliseconds m_watchdogMargin{15000};
     QList<SpeechVoice> m_englishVoices;
     bool m_voicesRequested = false;
+    struct Waiting {
+        QString text;
+        QString voiceIdentifier;
+        double rate = 0;
+    };
+    std::optional<Waiting> m_waiting;
+    QTimer m_voiceListWait;
+    // Set once a text was spoken before the voice list came: the engine's own default voice
+    // (empty) stays the default voice.
+    std::optional<QString> m_fixedDefault;
 };
 
 } // namespace vardelle

@@ -22,12 +22,6 @@ HeadlineStore::HeadlineStore(QString filePath, const Clock& clock)
     load();
 }
 
-HeadlineStore& HeadlineStore::shared()
-{
-    static HeadlineStore store(defaultFilePath(), Clock::system());
-    return store;
-}
-
 QString HeadlineStore::defaultFilePath()
 {
     // The generic data folder, so the place does not depend on the application's names.
@@ -133,6 +127,15 @@ void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing
     for (const NewsItem& item : items)
         m_state.seenIDs.append(item.id);
     keepNewest(m_state.seenIDs);
+    m_state.leftOutIDs.append(leftOut);
+    keepNewest(m_state.leftOutIDs);
+    save();
+}
+
+void HeadlineStore::recordGather(const QStringList& leftOut)
+{
+    QMutexLocker lock(&m_mutex);
+    m_state.lastGather = m_clock.now();
     m_state.leftOutIDs.append(leftOut);
     keepNewest(m_state.leftOutIDs);
     save();

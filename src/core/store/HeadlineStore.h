@@ -32,9 +32,7 @@ public:
     HeadlineStore(const HeadlineStore&) = delete;
     HeadlineStore& operator=(const HeadlineStore&) = delete;
 
-    // The process-wide store at $XDG_DATA_HOME/Vardelle/state.json, created on first use.
-    static HeadlineStore& shared();
-    // Where shared() keeps its file.
+    // Where the user's store keeps its file: $XDG_DATA_HOME/Vardelle/state.json.
     static QString defaultFilePath();
 
     std::optional<Instant> lastGather() const;
@@ -50,10 +48,13 @@ public:
 
     // Records one finished gather: sets the last-gather time, and the last-announcement time
     // when `announced`; replaces the last items and briefing; appends the items' ids to the
-    // history and `leftOut` to the ids left out (keeping the newest StoredState::seenLimit of
-    // each); saves.
+    // history and `leftOut` to the ids left out for the briefing's length (keeping the newest
+    // StoredState::seenLimit of each); saves.
     void record(const QList<NewsItem>& items, const QString& briefing, bool announced,
                 const QStringList& leftOut = {});
+    // Records a gather that told nothing: sets the last-gather time and appends `leftOut` only,
+    // so the last briefing and its items stay what was last spoken; saves.
+    void recordGather(const QStringList& leftOut = {});
     // Back to an empty state, saved.
     void forgetHistory();
 

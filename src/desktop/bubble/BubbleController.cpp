@@ -2,10 +2,10 @@
 
 #include "briefing/AppCoordinator.h"
 #include "briefing/RelativeTime.h"
-#include "bubble/BubbleContainerView.h"
 #include "bubble/BubblePanel.h"
+#include "bubble/BubbleWidget.h"
 #include "bubble/CategoryIcon.h"
-#include "bubble/OrbView.h"
+#include "orb/OrbView.h"
 #include "settings/AppSettings.h"
 #include "store/HeadlineStore.h"
 #include "time/Clock.h"
@@ -78,12 +78,6 @@ BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& set
     });
 }
 
-BubbleController::BubbleController(QObject* parent)
-    : BubbleController(AppCoordinator::shared(), AppSettings::shared(), HeadlineStore::shared(),
-                       Clock::system(), parent)
-{
-}
-
 BubbleController::~BubbleController()
 {
     delete m_panel;
@@ -131,7 +125,7 @@ void BubbleController::build()
 {
     const int side = BubblePanel::side(m_settings.bubbleCompact());
     m_panel = new BubblePanel(side);
-    m_container = new BubbleContainerView;
+    m_container = new BubbleWidget;
     m_container->setToolTip(toolTip);
     QPointer<BubbleController> self(this);
     m_container->onClick = [self] {
@@ -145,8 +139,7 @@ void BubbleController::build()
     m_container->menuProvider = [self] {
         return self ? self->buildMenu() : std::make_unique<QMenu>();
     };
-    connect(m_container, &BubbleContainerView::bubbleDidMove, this,
-            &BubbleController::savePosition);
+    connect(m_container, &BubbleWidget::moved, this, &BubbleController::savePosition);
     m_panel->setContentView(m_container);
 
     m_orb = new OrbView(m_container);
@@ -215,7 +208,7 @@ void BubbleController::showState(const AnnouncerState& state)
 void BubbleController::click()
 {
     if (m_coordinator.state().kind == AnnouncerState::Kind::speaking)
-        m_coordinator.stopSpeaking();
+        m_coordinator.stop();
     else
         announceLater(false);
 }
@@ -225,9 +218,9 @@ void BubbleController::announceLater(bool fromToday)
     QMetaObject::invokeMethod(
         this,
         [this, fromToday] {
-            m_coordinator.announce(AnnounceReason::manual,
-                                   fromToday ? std::optional(startOfLocalDay(m_clock.now()))
-                                             : std::nullopt);
+            m_coordinator.announce(AnnounceReason::manual, fromToday
+                                                               ? AnnounceWindow::today
+                                                               : AnnounceWindow::sinceLastCheck);
         },
         Qt::QueuedConnection);
 }
@@ -265,7 +258,7 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
     entry(QStringLiteral("Announce Latest Headlines"), [this] { announceLater(false); });
     entry(QStringLiteral("Announce Everything from Today"), [this] { announceLater(true); });
     entry(QStringLiteral("Replay Last Briefing"), [this] { m_coordinator.replayLastBriefing(); });
-    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stopSpeaking(); });
+    entry(QStringLiteral("Stop Speaking"), [this] { m_coordinator.stop(); });
     m.addSeparator();
     addRecentHeadlines(m);
     m.addSeparator();

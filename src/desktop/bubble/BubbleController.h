@@ -20,7 +20,7 @@ namespace vardelle {
 
 class AppCoordinator;
 class AppSettings;
-class BubbleContainerView;
+class BubbleWidget;
 class BubblePanel;
 class Clock;
 class HeadlineStore;
@@ -53,8 +53,6 @@ public:
 
     BubbleController(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
                      const Clock& clock, QObject* parent = nullptr);
-    // Over the shared coordinator, settings and store, and the system clock.
-    explicit BubbleController(QObject* parent = nullptr);
     ~BubbleController() override;
 
     void setOpenSettingsHandler(Action handler) { m_openSettings = std::move(handler); }
@@ -79,7 +77,7 @@ public:
     std::unique_ptr<QMenu> buildMenu();
 
     BubblePanel* panel() const { return m_panel; }
-    BubbleContainerView* container() const { return m_container; }
+    BubbleWidget* container() const { return m_container; }
     OrbView* orb() const { return m_orb; }
 
 private:
@@ -104,8 +102,8 @@ private:
     ScreenAreas m_screenAreas;
 
     QPointer<BubblePanel> m_panel;
-    BubbleContainerView* m_container = nullptr; // owned by the panel
-    OrbView* m_orb = nullptr;                   // owned by the container
+    BubbleWidget* m_container = nullptr; // owned by the panel
+    OrbView* m_orb = nullptr;            // owned by the container
     std::optional<AnnouncerState> m_shownState;
 };
 

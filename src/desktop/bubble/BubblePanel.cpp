@@ -1,6 +1,6 @@
 #include "bubble/BubblePanel.h"
 
-#include "linux/X11Window.h"
+#include "linux/desktop/X11Window.h"
 
 #include <QEvent>
 #include <QRegion>

@@ -1,7 +1,7 @@
 #include "settings/GeneralSettingsTab.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingStepper.h"
 #include "settings/SettingsForm.h"
@@ -148,9 +148,9 @@ void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column)
             this, [this] { m_coordinator.announce(AnnounceReason::manual); }, Qt::QueuedConnection);
     });
     connect(replay, &QPushButton::clicked, this, [this] { m_coordinator.replayLastBriefing(); });
-    connect(stop, &QPushButton::clicked, &m_coordinator, &AppCoordinator::stopSpeaking);
+    connect(stop, &QPushButton::clicked, this, [this] { m_coordinator.stop(); });
     connect(forget, &QPushButton::clicked, this, [this] {
-        m_store.forgetHistory();
+        m_coordinator.forgetHistory();
         refreshLastGather();
     });
 }

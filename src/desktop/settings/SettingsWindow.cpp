@@ -1,7 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/AutostartEntry.h"
+#include "linux/desktop/AutostartEntry.h"
 #include "settings/AppSettings.h"
 #include "settings/GeneralSettingsTab.h"
 #include "settings/HeadlineSettingsTab.h"
@@ -78,12 +78,6 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->addWidget(m_tabs);
-}
-
-SettingsWindow::SettingsWindow(QWidget* parent)
-    : SettingsWindow(AppSettings::shared(), AppCoordinator::shared(), HeadlineStore::shared(),
-                     Speaker::shared(), AutostartEntry::shared(), parent)
-{
 }
 
 void SettingsWindow::present()

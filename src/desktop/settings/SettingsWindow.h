@@ -31,8 +31,6 @@ public:
 
     SettingsWindow(AppSettings& settings, AppCoordinator& coordinator, HeadlineStore& store,
                    Speaker& speaker, AutostartEntry& loginItem, QWidget* parent = nullptr);
-    // Over the shared settings, coordinator, store, speaker and login item.
-    explicit SettingsWindow(QWidget* parent = nullptr);
 
     // Shows the window (restoring it when minimised), brings it to the front and gives it focus.
     void present();

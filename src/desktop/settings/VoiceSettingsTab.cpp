@@ -152,7 +152,7 @@ VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordi
     connect(m_speed, &QSlider::sliderReleased, this, &VoiceSettingsTab::writeSpeed);
     connect(&settings, &AppSettings::speechRateChanged, this, &VoiceSettingsTab::showSpeed);
     connect(test, &QPushButton::clicked, this, [this] { m_coordinator.previewVoice(sampleText); });
-    connect(stop, &QPushButton::clicked, &coordinator, &AppCoordinator::stopSpeaking);
+    connect(stop, &QPushButton::clicked, this, [this] { m_coordinator.stop(); });
     connect(&coordinator, &AppCoordinator::lastBriefingChanged, this,
             &VoiceSettingsTab::showLastBriefing);
 }

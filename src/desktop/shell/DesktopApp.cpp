@@ -1,14 +1,15 @@
 #include "shell/DesktopApp.h"
 
-#include "briefing/AppCoordinator.h"
-#include "linux/DesktopStart.h"
-#include "linux/SingleInstance.h"
-#include "linux/SpeechDispatcherEngine.h"
-#include "linux/UnixSignalWatcher.h"
-#include "shell/AppDelegate.h"
+#include "briefing/BriefingServices.h"
+#include "linux/desktop/AutostartEntry.h"
+#include "linux/instance/DesktopStart.h"
+#include "linux/instance/SingleInstance.h"
+#include "linux/session/UnixSignalWatcher.h"
+#include "linux/speech/SpeechDispatcherEngine.h"
+#include "settings/SettingsWindow.h"
+#include "shell/DesktopShell.h"
 #include "shell/RemoteCommands.h"
 #include "shell/StatusIcon.h"
-#include "speech/Speaker.h"
 #include "time/Clock.h"
 
 #include <QApplication>
@@ -21,12 +22,18 @@ namespace {
 
 int runAccessory(SingleInstance& instance)
 {
-    Speaker::setSharedEngine(std::make_unique<SpeechDispatcherEngine>());
+    // Everything is built here, once, and handed down.
+    const Clock& clock = Clock::system();
+    BriefingServices services(std::make_unique<SpeechDispatcherEngine>(), clock);
+    AutostartEntry loginItem;
 
-    AppDelegate delegate;
+    DesktopShell shell(services.coordinator, services.settings, services.store, clock);
+    shell.setSettingsWindowFactory([&services, &loginItem] {
+        return std::make_unique<SettingsWindow>(services.settings, services.coordinator,
+                                                services.store, services.speaker, loginItem);
+    });
     // A second start and `vardelle brief` in a terminal reach this process.
-    RemoteCommands remote(AppCoordinator::shared(), Speaker::shared(), Clock::system(),
-                          [&delegate] { delegate.reopen(); });
+    RemoteCommands remote(services.coordinator, [&shell] { shell.reopen(); });
     QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);
 
     // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the
@@ -34,7 +41,7 @@ int runAccessory(SingleInstance& instance)
     UnixSignalWatcher interrupts({SIGINT, SIGTERM});
     QObject::connect(&interrupts, &UnixSignalWatcher::received, qApp, &QCoreApplication::quit);
 
-    delegate.launch();
+    shell.launch();
     return QApplication::exec();
 }
 

@@ -1,110 +1,58 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/InstanceRequest.h"
-#include "speech/Speaker.h"
-#include "time/Clock.h"
-
-#include <QFutureWatcher>
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/InstanceRequest.h"
 
 namespace vardelle {
 
 namespace {
 
-// One brief request from the moment it is taken until its speech has ended, also when its
+// One brief request from the moment its run starts until the run has ended, also when its
 // client has gone away before.
 class BriefRun : public QObject {
 public:
-    BriefRun(InstanceRequest* request, AppCoordinator& coordinator, Speaker& speaker,
+    BriefRun(InstanceRequest* request, AppCoordinator& coordinator, AppCoordinator::RunId run,
              QObject* parent)
         : QObject(parent)
         , m_request(request)
         , m_coordinator(coordinator)
-        , m_speaker(speaker)
+        , m_run(run)
     {
-        connect(&coordinator, &AppCoordinator::speaking, this, [this](const QString& text) {
-            if (m_done)
-                return;
-            m_handedText = true;
-            if (m_request)
-                m_request->send({{instance::speakingKey, text}});
+        connect(&coordinator, &AppCoordinator::speaking, this,
+                [this](AppCoordinator::RunId run, const QString& text) {
+                    if (run == m_run && m_request)
+                        m_request->send({{instance::speakingKey, text}});
+                });
+        connect(&coordinator, &AppCoordinator::runEnded, this,
+                [this](AppCoordinator::RunId run, RunOutcome outcome) {
+                    if (run != m_run)
+                        return;
+                    if (m_request)
+                        m_request->finish(
+                            {{instance::doneKey, true}, {instance::outcomeKey, rawValue(outcome)}});
+                    deleteLater();
+                });
+        // The client went away (Ctrl+C): its run ends, as it did in the terminal; a run that
+        // was still gathering records nothing.
+        connect(request, &InstanceRequest::cancelled, this, [this] {
+            m_request = nullptr;
+            m_coordinator.stop(m_run);
         });
-        connect(&speaker, &Speaker::isSpeakingChanged, this, &BriefRun::check);
-        connect(&m_handed, &QFutureWatcher<void>::finished, this, [this] {
-            if (m_abandoned)
-                stopSpeech();
-            else
-                check();
-        });
-        connect(request, &InstanceRequest::cancelled, this, &BriefRun::abandon);
-    }
-
-    void start(std::optional<Instant> since)
-    {
-        const QFuture<void> handed = m_coordinator.announce(AnnounceReason::manual, since);
-        if (handed.isFinished() && !m_handedText) {
-            // Dropped: the coordinator is already gathering for someone else.
-            if (m_request)
-                m_request->finish(instance::errorAnswer(
-                    QStringLiteral("Vardelle is already gathering headlines; try again when it "
-                                   "has finished")));
-            deleteLater();
-            return;
-        }
-        m_handed.setFuture(handed);
     }
 
 private:
-    void check()
-    {
-        if (m_done || m_abandoned || !m_handed.isFinished() || m_speaker.isSpeaking())
-            return;
-        m_done = true;
-        if (m_request)
-            m_request->finish({{instance::doneKey, true}});
-        deleteLater();
-    }
-
-    // The client went away: stop what it started, as Ctrl+C did in the terminal. Speech that
-    // has not begun yet is stopped the moment the briefing is handed over.
-    void abandon()
-    {
-        m_request = nullptr;
-        if (m_done || m_abandoned)
-            return;
-        m_abandoned = true;
-        if (m_handed.isFinished())
-            stopSpeech();
-    }
-
-    void stopSpeech()
-    {
-        if (m_done)
-            return;
-        m_done = true;
-        if (m_handedText && m_speaker.isSpeaking())
-            m_coordinator.stopSpeaking();
-        deleteLater();
-    }
-
     QPointer<InstanceRequest> m_request;
     AppCoordinator& m_coordinator;
-    Speaker& m_speaker;
-    QFutureWatcher<void> m_handed;
-    bool m_handedText = false;
-    bool m_abandoned = false;
-    bool m_done = false;
+    const AppCoordinator::RunId m_run;
 };
 
 } // namespace
 
-RemoteCommands::RemoteCommands(AppCoordinator& coordinator, Speaker& speaker, const Clock& clock,
-                               std::function<void()> showSettings, QObject* parent)
+RemoteCommands::RemoteCommands(AppCoordinator& coordinator, std::function<void()> showSettings,
+                               QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
-    , m_speaker(speaker)
-    , m_clock(clock)
     , m_showSettings(std::move(showSettings))
 {
 }
@@ -134,13 +82,20 @@ void RemoteCommands::brief(InstanceRequest* request)
         request->finish(instance::errorAnswer(QStringLiteral("\"today\" is true or false")));
         return;
     }
-    auto* run = new BriefRun(request, m_coordinator, m_speaker, this);
-    run->start(today.toBool() ? std::optional(startOfLocalDay(m_clock.now())) : std::nullopt);
+    const AppCoordinator::RunId run = m_coordinator.announce(
+        AnnounceReason::manual,
+        today.toBool() ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck);
+    if (run == 0) {
+        request->finish(instance::errorAnswer(QStringLiteral(
+            "Vardelle is already gathering headlines; try again when it has finished")));
+        return;
+    }
+    new BriefRun(request, m_coordinator, run, this);
 }
 
 void RemoteCommands::stop(InstanceRequest* request)
 {
-    m_coordinator.stopSpeaking();
+    m_coordinator.stop();
     request->finish({{instance::okKey, true}});
 }
 

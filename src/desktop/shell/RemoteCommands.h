@@ -8,25 +8,23 @@
 namespace vardelle {
 
 class AppCoordinator;
-class Clock;
 class InstanceRequest;
-class Speaker;
 
 // Serves the requests that other `vardelle` processes send to the running desktop instance
 // (SingleInstance::requested): "show-settings" from a second start, and "brief" and "stop" from
 // `vardelle brief` in a terminal, which then runs through this instance's coordinator, so that
 // only this process ever writes state.json.
 //
-// A brief answers each text the coordinator hands to the speaker as {"speaking":...} and ends
-// with {"done":true} once it has been handed over and speech has ended, exactly as the terminal
-// command did on its own. A client that goes away (Ctrl+C) stops the speech it started. Needs no
-// display. Main thread only.
+// A brief answers each text its run hands to the speaker as {"speaking":...} and ends with
+// {"done":true,"outcome":...} once the run has ended, exactly as the terminal command does on
+// its own. A client that goes away (Ctrl+C) ends the run it started: nothing more of it is
+// spoken or recorded. Needs no display. Main thread only.
 class RemoteCommands : public QObject {
     Q_OBJECT
 
 public:
-    RemoteCommands(AppCoordinator& coordinator, Speaker& speaker, const Clock& clock,
-                   std::function<void()> showSettings, QObject* parent = nullptr);
+    RemoteCommands(AppCoordinator& coordinator, std::function<void()> showSettings,
+                   QObject* parent = nullptr);
 
     void serve(vardelle::InstanceRequest* request);
 
@@ -35,8 +33,6 @@ private:
     void stop(InstanceRequest* request);
 
     AppCoordinator& m_coordinator;
-    Speaker& m_speaker;
-    const Clock& m_clock;
     std::function<void()> m_showSettings;
 };
 

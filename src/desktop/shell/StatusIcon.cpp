@@ -1,7 +1,7 @@
 #include "shell/StatusIcon.h"
 
-#include "bubble/OrbPainter.h"
-#include "bubble/OrbSymbols.h"
+#include "orb/OrbPainter.h"
+#include "orb/OrbSymbols.h"
 
 #include <QPainter>
 #include <QPixmap>

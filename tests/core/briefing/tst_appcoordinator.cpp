@@ -5,9 +5,7 @@
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
-#include "support/FakeSpeechEngine.h"
-#include "support/FeedMirror.h"
-#include "support/ManualClock.h"
+#include "support/CoordinatorRig.h"
 #include "support/TestData.h"
 
 #include <QTemporaryDir>
@@ -22,52 +20,12 @@ namespace {
 const Instant now = utc(2026, 12, 10, 12, 0);
 
 using Story = test::MirrorStory;
+using RunId = AppCoordinator::RunId;
 
-// The coordinator over real settings, store and gathering service in a temporary folder, the
-// feeds served from a file mirror, and a speaker whose engine only records.
-struct Rig {
-    QTemporaryDir dir;
-    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
-    test::ManualClock clock{now};
-    AppSettings settings{dir.filePath(u"preferences.json"_qs)};
-    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
-    NewsService news{store, clock};
-    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
-    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
-    AppCoordinator coordinator{settings, store, news, speaker, clock};
-    QList<AnnouncerState> states;
-
-    Rig()
+struct Rig : test::CoordinatorRig {
+    explicit Rig(Start start = Start::now)
+        : CoordinatorRig(now, start)
     {
-        QObject::connect(&coordinator, &AppCoordinator::stateChanged,
-                         [this](const AnnouncerState& state) { states.append(state); });
-    }
-
-    void serve(const QString& feedId, const QList<Story>& stories)
-    {
-        mirror.serve(feedId, stories);
-    }
-
-    // Runs one request to the moment its text is handed to the speaker.
-    void announce(AnnounceReason reason, std::optional<Instant> since = std::nullopt)
-    {
-        QFuture<void> handed = coordinator.announce(reason, since);
-        QTRY_VERIFY(handed.isFinished());
-    }
-
-    QStringList spoken() const
-    {
-        QStringList texts;
-        for (const auto& utterance : engine->spoken())
-            texts.append(utterance.text);
-        return texts;
-    }
-
-    // The engine reports the end of what it is saying; the state follows on the event loop.
-    void finishSpeaking()
-    {
-        engine->finish(engine->lastId());
-        QCoreApplication::processEvents();
     }
 };
 
@@ -85,25 +43,29 @@ private slots:
 
         rig.announce(AnnounceReason::manual);
 
-        QCOMPARE(rig.coordinator.lastItems().size(), 3);
-        const QString expected = composeBriefing(rig.coordinator.lastItems(), now - 24h, rig.clock);
+        QCOMPARE(rig.coordinator->lastItems().size(), 3);
+        const QString expected =
+            composeBriefing(rig.coordinator->lastItems(), now - 24h, rig.clock);
         QCOMPARE(rig.spoken(), QStringList{expected});
-        QCOMPARE(rig.coordinator.lastBriefing(), expected);
-        QCOMPARE(rig.store.lastBriefing(), expected);
-        QCOMPARE(rig.store.lastAnnouncement(), now);
-        QCOMPARE(rig.store.lastGather(), now);
-        QCOMPARE(rig.coordinator.state(), AnnouncerState::speaking());
+        QCOMPARE(rig.coordinator->lastBriefing(), expected);
+        QCOMPARE(rig.store->lastBriefing(), expected);
+        QCOMPARE(rig.store->lastAnnouncement(), now);
+        QCOMPARE(rig.store->lastGather(), now);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
         QCOMPARE(rig.states,
                  (QList<AnnouncerState>{AnnouncerState::gathering(), AnnouncerState::speaking()}));
 
         rig.finishSpeaking();
-        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.ended, (QList<std::pair<RunId, RunOutcome>>{{1, RunOutcome::briefed}}));
 
-        // The same stories are not announced twice.
+        // The same stories are not announced twice, even from midnight on; what was told stays
+        // the last briefing.
         rig.clock.advance(1h);
-        rig.announce(AnnounceReason::manual, now - 48h);
-        QCOMPARE(rig.coordinator.lastItems(), QList<NewsItem>{});
+        rig.announce(AnnounceReason::manual, AnnounceWindow::today);
         QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
+        QCOMPARE(rig.coordinator->lastItems().size(), 3);
+        QCOMPARE(rig.coordinator->lastBriefing(), expected);
     }
 
     void guards_data()
@@ -137,11 +99,11 @@ private slots:
         QFETCH(bool, runs);
 
         Rig rig;
-        rig.settings.setAnnounceOnLaunch(onLaunch);
-        rig.settings.setAnnounceOnUnlock(onUnlock);
+        rig.settings->setAnnounceOnLaunch(onLaunch);
+        rig.settings->setAnnounceOnUnlock(onUnlock);
         if (minutesSinceLastBriefing != -1) {
             rig.clock.set(now - std::chrono::minutes(minutesSinceLastBriefing));
-            rig.store.record({}, u"earlier"_qs, true);
+            rig.store->record({}, u"earlier"_qs, true);
             rig.clock.set(now);
         }
         rig.serve(u"securelist"_qs, {{u"x"_qs, now - 1min}});
@@ -159,104 +121,149 @@ private slots:
             << AnnounceReason::manual << QStringList{AppCoordinator::upToDateMessage};
         QTest::newRow("automatic is silent") << AnnounceReason::launch << QStringList{};
     }
+    // A check that finds nothing new moves the window on and keeps the last briefing that was
+    // spoken, for Replay and the bubble's headlines.
     void nothingNew()
     {
         QFETCH(AnnounceReason, reason);
         QFETCH(QStringList, spoken);
-        Rig rig;
+        Rig rig(Rig::Start::later);
+        const QList<NewsItem> told{
+            {u"t1"_qs, u"Told before"_qs, {}, u"Talos"_qs, NewsCategory::malware, now - 11h, {}}};
         rig.clock.set(now - 10h);
-        rig.store.record({}, u"an older briefing"_qs, true);
+        rig.start();
+        rig.store->record(told, u"an older briefing"_qs, true);
+        rig.coordinator.reset();
+        rig.start(); // as after a restart
         rig.clock.set(now);
         rig.serve(u"talos"_qs, {{u"old"_qs, now - 72h}}); // outside the window
 
-        rig.announce(reason);
+        const RunId run = rig.announce(reason);
         QCOMPARE(rig.spoken(), spoken);
-        QCOMPARE(rig.store.lastGather(), now);
-        QCOMPARE(rig.store.lastAnnouncement(), now - 10h);
-        QCOMPARE(rig.store.lastBriefing(), QString());
+        QCOMPARE(rig.store->lastGather(), now);
+        QCOMPARE(rig.store->lastAnnouncement(), now - 10h);
+        QCOMPARE(rig.store->lastBriefing(), u"an older briefing"_qs);
+        QCOMPARE(rig.store->lastItems(), told);
+        QCOMPARE(rig.coordinator->lastItems(), told);
+        QCOMPARE(rig.coordinator->lastBriefing(), u"an older briefing"_qs);
         QCOMPARE(rig.states.first(), AnnouncerState::gathering());
-        QCOMPARE(rig.states.at(1), AnnouncerState::idle());
+        if (!spoken.isEmpty())
+            rig.finishSpeaking();
+        QTRY_COMPARE(rig.outcomeOf(run), RunOutcome::upToDate);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
 
-        // With the stored briefing emptied there is nothing to replay.
-        rig.coordinator.replayLastBriefing();
-        QCOMPARE(rig.spoken().last(), AppCoordinator::nothingToReplayMessage);
+        rig.coordinator->replayLastBriefing();
+        QCOMPARE(rig.spoken().last(), u"an older briefing"_qs);
     }
 
     void noFeedAnswers_data() { nothingNew_data(); }
+    // Offline: not one feed could be fetched. That is neither "up to date" nor a gather, so the
+    // next run still covers everything since the last real one, and every view shows the
+    // failure until the next run or a Stop.
     void noFeedAnswers()
     {
-        // Offline: not one feed could be fetched. That is neither "up to date" nor a gather, so
-        // the next run still covers everything since the last real one.
         QFETCH(AnnounceReason, reason);
         Rig rig;
         rig.clock.set(now - 10h);
-        rig.store.record({}, u"an older briefing"_qs, true);
+        rig.store->record({}, u"an older briefing"_qs, true);
         rig.clock.set(now);
 
-        rig.announce(reason);
-        QCOMPARE(rig.spoken(), reason == AnnounceReason::manual
-                                   ? QStringList{AppCoordinator::unreachableMessage}
-                                   : QStringList{});
-        QCOMPARE(rig.store.lastGather(), now - 10h);
-        QCOMPARE(rig.store.lastBriefing(), u"an older briefing"_qs);
-        QCOMPARE(rig.coordinator.lastError(), AppCoordinator::unreachableError);
-        QCOMPARE(rig.states.at(1), AnnouncerState::idle());
+        const RunId run = rig.announce(reason);
+        const AnnouncerState failed = AnnouncerState::failed(AppCoordinator::unreachableError);
+        if (reason == AnnounceReason::manual) {
+            QCOMPARE(rig.spoken(), QStringList{AppCoordinator::unreachableMessage});
+            QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+            rig.finishSpeaking();
+        } else {
+            QCOMPARE(rig.spoken(), QStringList{});
+        }
+        QTRY_COMPARE(rig.coordinator->state(), failed);
+        QCOMPARE(rig.outcomeOf(run), RunOutcome::unreachable);
+        QCOMPARE(rig.store->lastGather(), now - 10h);
+        QCOMPARE(rig.store->lastBriefing(), u"an older briefing"_qs);
+        QCOMPARE(rig.coordinator->lastError(), AppCoordinator::unreachableError);
 
-        // Back online: the stories of the gap are told.
+        // A Stop clears what is shown.
+        rig.coordinator->stop();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+
+        // Back online: the stories of the gap are told, and the next failure shows again
+        // until a run succeeds.
         rig.clock.set(now + 1h);
+        rig.announce(AnnounceReason::launch);
+        QCOMPARE(rig.coordinator->state(), failed);
         rig.serve(u"talos"_qs, {{u"during the outage"_qs, now - 5h}});
         rig.announce(AnnounceReason::manual);
         QVERIFY(rig.spoken().last().contains(u"during the outage"_qs));
-        QCOMPARE(rig.coordinator.lastError(), std::nullopt);
+        QCOMPARE(rig.coordinator->lastError(), std::nullopt);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+        rig.finishSpeaking();
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
     }
 
     void noCategoriesEnabled()
     {
         Rig rig;
-        rig.settings.setEnabledCategories({});
-        rig.announce(AnnounceReason::launch);
+        rig.settings->setEnabledCategories({});
+        const RunId run = rig.announce(AnnounceReason::launch);
         QCOMPARE(rig.spoken(), QStringList{AppCoordinator::noCategoriesMessage});
-        QCOMPARE(rig.coordinator.lastError(), AppCoordinator::noCategoriesError);
-        QCOMPARE(rig.store.lastGather(), std::nullopt);
+        QCOMPARE(rig.coordinator->lastError(), AppCoordinator::noCategoriesError);
+        QCOMPARE(rig.store->lastGather(), std::nullopt);
         QCOMPARE(rig.states,
-                 (QList<AnnouncerState>{AnnouncerState::gathering(), AnnouncerState::idle(),
-                                        AnnouncerState::speaking()}));
+                 (QList<AnnouncerState>{AnnouncerState::gathering(), AnnouncerState::speaking()}));
+        rig.finishSpeaking();
+        QTRY_COMPARE(rig.outcomeOf(run), RunOutcome::noCategories);
     }
 
     void windowStart_data()
     {
-        QTest::addColumn<std::optional<Instant>>("since");
+        QTest::addColumn<AnnounceWindow>("window");
         QTest::addColumn<std::optional<Instant>>("lastGather");
-        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<Instant>("start"); // where the window should start
         const auto none = std::optional<Instant>();
-        QTest::newRow("first run: the look-back")
-            << none << none << QStringList{u"3h"_qs, u"20h"_qs};
-        // Not one of them was told at the last gather: those dated before it arrived late.
-        QTest::newRow("since the last gather, and up to 48 hours before it")
-            << none << std::optional<Instant>(now - 5h)
-            << QStringList{u"3h"_qs, u"20h"_qs, u"30h"_qs};
-        QTest::newRow("the caller's start wins")
-            << std::optional<Instant>(now - 40h) << std::optional<Instant>(now - 5h)
-            << QStringList{u"3h"_qs, u"20h"_qs, u"30h"_qs};
+        const auto sinceLastCheck = AnnounceWindow::sinceLastCheck;
+        QTest::newRow("first run: the look-back") << sinceLastCheck << none << now - 24h;
+        // None was told at the last gather: those dated up to 48 hours before it came late.
+        QTest::newRow("since the last gather, and 48 hours before it")
+            << sinceLastCheck << std::optional<Instant>(now - 5h) << now - 53h;
+        QTest::newRow("a last gather in the future counts as none")
+            << sinceLastCheck << std::optional<Instant>(now + 5h) << now - 24h;
+        QTest::newRow("today: from midnight, whatever the last gather")
+            << AnnounceWindow::today << std::optional<Instant>(now - 1h) << startOfLocalDay(now);
     }
     void windowStart()
     {
-        QFETCH(std::optional<Instant>, since);
+        QFETCH(AnnounceWindow, window);
         QFETCH(std::optional<Instant>, lastGather);
-        QFETCH(QStringList, ids);
+        QFETCH(Instant, start);
         Rig rig;
         if (lastGather) {
             rig.clock.set(*lastGather);
-            rig.store.record({}, {}, false);
+            rig.store->recordGather();
             rig.clock.set(now);
         }
-        rig.serve(u"talos"_qs,
-                  {{u"3h"_qs, now - 3h}, {u"20h"_qs, now - 20h}, {u"30h"_qs, now - 30h}});
-        rig.announce(AnnounceReason::manual, since);
-        QStringList got;
-        for (const NewsItem& item : rig.coordinator.lastItems())
+        const Instant midnight = startOfLocalDay(now);
+        const QList<Story> stories{{u"3h"_qs, now - 3h},
+                                   {u"after midnight"_qs, midnight + 1min},
+                                   {u"before midnight"_qs, midnight - 1min},
+                                   {u"20h"_qs, now - 20h},
+                                   {u"30h"_qs, now - 30h}};
+        rig.serve(u"talos"_qs, stories);
+        rig.announce(AnnounceReason::manual, window);
+
+        QList<Story> inside;
+        for (const Story& story : stories) {
+            if (story.published >= start)
+                inside.append(story);
+        }
+        std::stable_sort(inside.begin(), inside.end(),
+                         [](const Story& a, const Story& b) { return a.published > b.published; });
+        QStringList expected, got;
+        for (const Story& story : inside)
+            expected.append(story.id);
+        for (const NewsItem& item : rig.coordinator->lastItems())
             got.append(item.id);
-        QCOMPARE(got, ids);
+        QCOMPARE(got, expected);
     }
 
     // A story can reach its feed after a check although it is dated before it (caches,
@@ -267,81 +274,179 @@ private slots:
         Rig rig;
         rig.serve(u"talos"_qs, {{u"first"_qs, now - 1h}});
         rig.announce(AnnounceReason::manual);
-        QCOMPARE(rig.coordinator.lastItems().size(), 1);
+        QCOMPARE(rig.coordinator->lastItems().size(), 1);
 
         rig.clock.advance(2h);
         rig.serve(u"talos"_qs,
                   {{u"first"_qs, now - 1h}, {u"late"_qs, now - 10h}, {u"too late"_qs, now - 49h}});
         rig.announce(AnnounceReason::manual);
-        QCOMPARE(rig.coordinator.lastItems().size(), 1);
-        QCOMPARE(rig.coordinator.lastItems()[0].id, u"late"_qs);
+        QCOMPARE(rig.coordinator->lastItems().size(), 1);
+        QCOMPARE(rig.coordinator->lastItems()[0].id, u"late"_qs);
         // The opening still names the last check.
         QVERIFY(rig.spoken().last().contains(u" since 2 hours ago."_qs));
 
-        rig.settings.setMaxHeadlines(1);
+        rig.settings->setMaxHeadlines(1);
         rig.clock.advance(1h);
         rig.serve(u"talos"_qs, {{u"kept"_qs, now + 2h}, {u"cut"_qs, now + 1h}});
         rig.announce(AnnounceReason::manual);
-        QCOMPARE(rig.coordinator.lastItems().size(), 1);
-        QCOMPARE(rig.coordinator.lastItems()[0].id, u"kept"_qs);
+        QCOMPARE(rig.coordinator->lastItems().size(), 1);
+        QCOMPARE(rig.coordinator->lastItems()[0].id, u"kept"_qs);
 
         rig.clock.advance(1h);
         rig.announce(AnnounceReason::manual);
         QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
         // Everything from today still offers it again.
-        rig.announce(AnnounceReason::manual, now - 12h);
-        QCOMPARE(rig.coordinator.lastItems().size(), 1);
-        QCOMPARE(rig.coordinator.lastItems()[0].id, u"cut"_qs);
+        rig.announce(AnnounceReason::manual, AnnounceWindow::today);
+        QCOMPARE(rig.coordinator->lastItems().size(), 1);
+        QCOMPARE(rig.coordinator->lastItems()[0].id, u"cut"_qs);
     }
 
     void secondRequestWhileGatheringIsDropped()
     {
         Rig rig;
         rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
-        QFuture<void> first = rig.coordinator.announce(AnnounceReason::manual);
-        QFuture<void> second = rig.coordinator.announce(AnnounceReason::manual);
-        QVERIFY(second.isFinished());
-        QTRY_VERIFY(first.isFinished());
+        const RunId first = rig.coordinator->announce(AnnounceReason::manual);
+        QCOMPARE(rig.coordinator->announce(AnnounceReason::manual), RunId(0));
+        QCOMPARE(rig.coordinator->announce(AnnounceReason::manual, AnnounceWindow::today),
+                 RunId(0));
+        QVERIFY(first != 0);
+        QTRY_VERIFY(!rig.coordinator->isGathering());
         QCOMPARE(rig.spoken().size(), 1);
         QCOMPARE(rig.states.count(AnnouncerState::gathering()), 1);
     }
 
     // Speech cut off by newer speech does not end the speaking state; only the end of the
-    // newest does.
+    // newest does. The cut-off run ends as interrupted.
     void stateStaysSpeakingWhileSpeechGoesOn()
     {
         Rig rig;
         rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
-        rig.announce(AnnounceReason::manual);
-        rig.coordinator.replayLastBriefing(); // cuts the briefing off
+        const RunId briefing = rig.announce(AnnounceReason::manual);
+        const RunId replay = rig.coordinator->replayLastBriefing(); // cuts the briefing off
         QCoreApplication::processEvents();
-        QCOMPARE(rig.coordinator.state(), AnnouncerState::speaking());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
         QCOMPARE(rig.spoken().size(), 2);
+        QCOMPARE(rig.outcomeOf(briefing), RunOutcome::interrupted);
         rig.finishSpeaking();
-        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.outcomeOf(replay), RunOutcome::replayed);
     }
 
-    void voicePreviewCutsOffTheBriefing()
-    {
-        Rig rig;
-        rig.settings.setVoiceIdentifier(u"espeak-ng/en-gb"_qs);
-        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
-        rig.announce(AnnounceReason::manual);
-        rig.coordinator.previewVoice(u"Sample"_qs);
-        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
-        QCOMPARE(rig.spoken().last(), u"Sample"_qs);
-    }
-
-    void stopFromOutside()
+    // A request made while an older briefing is still spoken shows gathering until its own
+    // result is spoken; the older speech's end changes nothing of it.
+    void olderSpeechEndingLeavesTheNewerRunShown()
     {
         Rig rig;
         rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        const RunId older = rig.announce(AnnounceReason::manual);
+        rig.clock.advance(1h);
+        rig.serve(u"talos"_qs, {{u"b"_qs, now + 30min}, {u"a"_qs, now - 1h}});
+        rig.states.clear();
+
+        const RunId newer = rig.coordinator->announce(AnnounceReason::manual);
+        rig.finishSpeaking(); // the older briefing ends while the newer one gathers
+        QTRY_COMPARE(rig.outcomeOf(older), RunOutcome::briefed);
+        QTRY_VERIFY(!rig.coordinator->isGathering());
+        QCOMPARE(rig.states,
+                 (QList<AnnouncerState>{AnnouncerState::gathering(), AnnouncerState::speaking()}));
+        QCOMPARE(rig.outcomeOf(newer), std::nullopt);
+        QVERIFY(rig.spoken().last().contains(u"Story b"_qs));
+    }
+
+    // A Stop while gathering ends the run: nothing is spoken or recorded when the gather
+    // returns, so the same stories are told next time.
+    void stopWhileGathering()
+    {
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        const RunId run = rig.coordinator->announce(AnnounceReason::manual);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::gathering());
+        rig.coordinator->stop();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.outcomeOf(run), RunOutcome::stopped);
+
+        QTest::qWait(300); // the gather's result comes and is dropped
+        QCOMPARE(rig.spoken(), QStringList{});
+        QCOMPARE(rig.store->lastGather(), std::nullopt);
+        QCOMPARE(rig.store->state().seenIDs, QStringList{});
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.ended.size(), 1);
+
         rig.announce(AnnounceReason::manual);
-        QVERIFY(rig.speaker.isSpeaking());
-        rig.coordinator.stopSpeaking();
-        QCoreApplication::processEvents();
+        QVERIFY(rig.spoken().last().contains(u"Story a"_qs));
+    }
+
+    // Stopping one run leaves the others; stopping all ends speech and every run.
+    void stopOneRun()
+    {
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        const RunId gathering = rig.coordinator->announce(AnnounceReason::manual);
+        const RunId replay = rig.coordinator->replayLastBriefing();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+
+        rig.coordinator->stop(replay);
+        QCOMPARE(rig.outcomeOf(replay), RunOutcome::stopped);
         QVERIFY(!rig.speaker.isSpeaking());
-        QCOMPARE(rig.coordinator.state(), AnnouncerState::idle());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::gathering());
+        QTRY_VERIFY(!rig.coordinator->isGathering());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+
+        rig.coordinator->stop();
+        QCOMPARE(rig.outcomeOf(gathering), RunOutcome::stopped);
+        QVERIFY(!rig.speaker.isSpeaking());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        rig.coordinator->stop(gathering); // ended already: nothing
+        QCOMPARE(rig.ended.size(), 2);
+    }
+
+    // A voice sample shows speaking while it talks, and cuts a briefing off.
+    void voicePreview()
+    {
+        Rig rig;
+        rig.settings->setVoiceIdentifier(u"espeak-ng/en-gb"_qs);
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        const RunId briefing = rig.announce(AnnounceReason::manual);
+        const RunId sample = rig.coordinator->previewVoice(u"Sample"_qs);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+        QCOMPARE(rig.spoken().last(), u"Sample"_qs);
+        QCOMPARE(rig.engine->spoken().last().voiceIdentifier, u"espeak-ng/en-gb"_qs);
+        QCOMPARE(rig.outcomeOf(briefing), RunOutcome::interrupted);
+        rig.finishSpeaking();
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.outcomeOf(sample), RunOutcome::replayed);
+    }
+
+    void stopWhileSpeaking()
+    {
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        const RunId run = rig.announce(AnnounceReason::manual);
+        QVERIFY(rig.speaker.isSpeaking());
+        rig.coordinator->stop();
+        QVERIFY(!rig.speaker.isSpeaking());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.outcomeOf(run), RunOutcome::stopped);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.ended.size(), 1);
+    }
+
+    // The cached last briefing is always the store's.
+    void forgetHistory()
+    {
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        rig.announce(AnnounceReason::manual);
+        rig.finishSpeaking();
+        QSignalSpy items(rig.coordinator.get(), &AppCoordinator::lastItemsChanged);
+        rig.coordinator->forgetHistory();
+        QCOMPARE(items.count(), 1);
+        QCOMPARE(rig.coordinator->lastItems(), QList<NewsItem>{});
+        QCOMPARE(rig.coordinator->lastBriefing(), QString());
+        QCOMPARE(rig.store->lastBriefing(), QString());
+        rig.coordinator->replayLastBriefing();
+        QCOMPARE(rig.spoken().last(), AppCoordinator::nothingToReplayMessage);
     }
 };
 

@@ -470,13 +470,12 @@ private slots:
         QVERIFY(!QFileInfo::exists(path()));
     }
 
-    void sharedInstanceUsesTheConfigFolder()
+    void userPreferencesLiveInTheConfigFolder()
     {
-        AppSettings& shared = AppSettings::shared();
-        QCOMPARE(&AppSettings::shared(), &shared);
         const QString expected = m_config.filePath(u"config/Vardelle/preferences.json"_qs);
-        QCOMPARE(shared.defaults().path(), expected);
-        shared.setLookbackHours(48);
+        QCOMPARE(PreferenceFile::defaultPath(), expected);
+        AppSettings user(PreferenceFile::defaultPath());
+        user.setLookbackHours(48);
         QCOMPARE(AppSettings(expected).lookbackHours(), 48);
     }
 };

@@ -3,7 +3,9 @@
 
 #include "support/FakeSpeechEngine.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -361,15 +363,63 @@ private slots:
         QVERIFY(!speaker.defaultVoice());
     }
 
-    void sharedSpeakerUsesTheInstalledEngine()
+    // Once the voice list has been asked for, the default voice is the same from the first
+    // utterance on: a text waits for the list (briefly), or the engine's own default serves
+    // for the rest of the process.
+    void defaultVoiceIsTheSameFromTheFirstUtterance_data()
     {
-        auto engine = std::make_unique<FakeSpeechEngine>();
-        SpeechEngine* installed = engine.get();
-        QVERIFY(Speaker::setSharedEngine(std::move(engine)));
-        QCOMPARE(&Speaker::shared().engine(), installed);
-        QCOMPARE(&Speaker::shared(), &Speaker::shared());
-        QVERIFY(!Speaker::setSharedEngine(std::make_unique<FakeSpeechEngine>()));
-        QCOMPARE(&Speaker::shared().engine(), installed);
+        QTest::addColumn<int>("listAfterMs"); // -1: never
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("later");
+        QTest::newRow("list in time: the best English voice throughout") << 100 << "p"
+                                                                         << "p";
+        QTest::newRow("list too late: the engine's default throughout") << 600 << ""
+                                                                        << "";
+        QTest::newRow("no list: the engine's default") << -1 << ""
+                                                       << "";
+    }
+    void defaultVoiceIsTheSameFromTheFirstUtterance()
+    {
+        QFETCH(int, listAfterMs);
+        QFETCH(QString, first);
+        QFETCH(QString, later);
+        Fixture f;
+        f.speaker.loadVoices();
+        QCOMPARE(f.engine->voiceLoads(), 1);
+        if (listAfterMs >= 0) {
+            QTimer::singleShot(listAfterMs, f.engine, [&f] {
+                f.engine->install({voice("b", "Bella", "en-GB"),
+                                   voice("p", "Pat", "en-US", SpeechVoiceQuality::Premium)});
+            });
+        }
+        QElapsedTimer waited;
+        waited.start();
+        f.speak(QStringLiteral("First."), QStringLiteral("first"));
+        QVERIFY(f.speaker.isSpeaking());
+        QTRY_COMPARE(f.engine->spoken().size(), 1);
+        QVERIFY(waited.elapsed() < 1000);
+        QCOMPARE(f.engine->spoken().last().text, u"First."_qs);
+        QCOMPARE(f.engine->spoken().last().voiceIdentifier, first);
+
+        QTest::qWait(std::max(0, listAfterMs - int(waited.elapsed())) + 50);
+        f.speak(QStringLiteral("Later."), QStringLiteral("later"));
+        QCOMPARE(f.engine->spoken().size(), 2);
+        QCOMPARE(f.engine->spoken().last().voiceIdentifier, later);
+        QCOMPARE(f.runs.value(u"first"_qs), 1); // cut off by the later text
+    }
+
+    // A Stop while the text waits for the voice list: nothing reaches the engine.
+    void stopWhileWaitingForTheVoiceList()
+    {
+        Fixture f;
+        f.speaker.loadVoices();
+        f.speak(QStringLiteral("Held."), QStringLiteral("held"));
+        f.speaker.stop();
+        QCOMPARE(f.runs.value(u"held"_qs), 1);
+        QVERIFY(!f.speaker.isSpeaking());
+        QTest::qWait(int(Speaker::voiceListWait.count()) + 100);
+        QCOMPARE(f.engine->spoken().size(), 0);
+        QCOMPARE(f.runs.value(u"held"_qs), 1);
     }
 };
 

@@ -64,11 +64,11 @@ private slots:
         m_clock.set(utc(2024, 6, 4, 12, 0, 0, 250001));
     }
 
-    void sharedStoreLivesInTheDataFolder()
+    void userStoreLivesInTheDataFolder()
     {
         const QString expected = m_home.filePath(u"data/Vardelle/state.json"_qs);
         QCOMPARE(HeadlineStore::defaultFilePath(), expected);
-        QCOMPARE(HeadlineStore::shared().filePath(), expected);
+        HeadlineStore user(HeadlineStore::defaultFilePath(), m_clock);
         QVERIFY(QFileInfo(expected).absoluteDir().exists());
         QVERIFY(!QFile::exists(expected)); // nothing is written at creation
     }

@@ -1,19 +1,12 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/InstanceClient.h"
-#include "linux/InstanceProtocol.h"
-#include "linux/SingleInstance.h"
-#include "news/NewsService.h"
-#include "settings/AppSettings.h"
-#include "speech/Speaker.h"
-#include "store/HeadlineStore.h"
-#include "support/FakeSpeechEngine.h"
-#include "support/FeedMirror.h"
-#include "support/ManualClock.h"
+#include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceProtocol.h"
+#include "linux/instance/SingleInstance.h"
+#include "support/CoordinatorRig.h"
 #include "support/TestData.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vardelle;
@@ -26,18 +19,9 @@ const Instant now = utc(2026, 12, 10, 12, 0);
 
 // A running instance over a real coordinator whose feeds come from a file mirror and whose
 // speech engine only records; a client talks to it over the socket as `vardelle brief` does.
-struct Rig {
-    QTemporaryDir dir;
-    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
-    test::ManualClock clock{now};
-    AppSettings settings{dir.filePath(u"preferences.json"_qs)};
-    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
-    NewsService news{store, clock};
-    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
-    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
-    AppCoordinator coordinator{settings, store, news, speaker, clock};
+struct Rig : test::CoordinatorRig {
     int settingsShown = 0;
-    RemoteCommands commands{coordinator, speaker, clock, [this] { ++settingsShown; }};
+    RemoteCommands commands{start(), [this] { ++settingsShown; }};
     SingleInstance instance{dir.path()};
 
     InstanceClient client{dir.path()};
@@ -45,6 +29,7 @@ struct Rig {
     std::optional<InstanceClient::Outcome> outcome;
 
     Rig()
+        : CoordinatorRig(now)
     {
         QObject::connect(&instance, &SingleInstance::requested, &commands, &RemoteCommands::serve);
         QObject::connect(&client, &InstanceClient::line,
@@ -66,7 +51,11 @@ struct Rig {
     }
 };
 
-const QJsonObject done{{instance::doneKey, true}};
+QJsonObject done(RunOutcome outcome)
+{
+    return {{instance::doneKey, true}, {instance::outcomeKey, rawValue(outcome)}};
+}
+
 const QJsonObject ok{{instance::okKey, true}};
 
 } // namespace
@@ -91,17 +80,18 @@ private slots:
         rig.engine->finish(rig.engine->lastId());
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(*rig.outcome, InstanceClient::Outcome::answered);
-        QCOMPARE(rig.lines.last(), done);
-        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
-        QCOMPARE(rig.store.lastBriefing(), briefing);
+        QCOMPARE(rig.lines.last(), done(RunOutcome::briefed));
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.store->lastBriefing(), briefing);
 
         // Nothing new now: the up-to-date message, as the terminal command says it.
         rig.send({{instance::commandKey, instance::briefCommand}});
         QTRY_COMPARE(rig.engine->spoken().size(), 2);
         rig.engine->finish(rig.engine->lastId());
         QTRY_VERIFY(rig.outcome);
-        QCOMPARE(rig.lines, (QList<QJsonObject>{
-                                {{instance::speakingKey, AppCoordinator::upToDateMessage}}, done}));
+        QCOMPARE(rig.lines,
+                 (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::upToDateMessage}},
+                                     done(RunOutcome::upToDate)}));
     }
 
     // "today" sets the window's start to local midnight: a story from this morning that an
@@ -112,17 +102,18 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         rig.serve(u"talos"_qs, u"morning"_qs, now - 3h);
-        rig.store.record({}, {}, false); // the last gather was just now
+        rig.store->recordGather(); // the last gather was just now
 
         rig.send({{instance::commandKey, instance::briefCommand}, {instance::todayKey, true}});
         QTRY_COMPARE(rig.engine->spoken().size(), 1);
         QVERIFY(rig.engine->spoken().first().text.contains(u"Story morning"_qs));
         rig.engine->finish(rig.engine->lastId());
         QTRY_VERIFY(rig.outcome);
-        QCOMPARE(rig.lines.last(), done);
+        QCOMPARE(rig.lines.last(), done(RunOutcome::briefed));
     }
 
-    // Ctrl+C in the terminal: the connection drops and the briefing it asked for stops.
+    // Ctrl+C in the terminal: the connection drops and the briefing it asked for ends; one
+    // that was gathering speaks and records nothing.
     void clientGoingAwayStopsItsSpeech_data()
     {
         QTest::addColumn<bool>("whileGathering");
@@ -138,15 +129,38 @@ private slots:
 
         rig.send({{instance::commandKey, instance::briefCommand}});
         if (whileGathering)
-            QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::gathering());
+            QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::gathering());
         else
             QTRY_COMPARE(rig.lines.size(), 1);
         const int stops = rig.engine->stops();
         rig.client.close();
 
-        QTRY_VERIFY(rig.engine->stops() > stops);
+        if (whileGathering) {
+            QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+            QTest::qWait(300); // the gather's result comes and is dropped
+            QCOMPARE(rig.engine->spoken().size(), 0);
+            QCOMPARE(rig.store->lastGather(), std::nullopt);
+        } else {
+            QTRY_VERIFY(rig.engine->stops() > stops);
+        }
         QVERIFY(!rig.speaker.isSpeaking());
-        QTRY_COMPARE(rig.coordinator.state(), AnnouncerState::idle());
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        QCOMPARE(rig.ended.size(), 1);
+        QCOMPARE(rig.ended.first().second, RunOutcome::stopped);
+    }
+
+    // A briefing that reaches no feed at all tells the terminal so.
+    void unreachable()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines,
+                 (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::unreachableMessage}},
+                                     done(RunOutcome::unreachable)}));
     }
 
     // A briefing of the desktop's own is not stopped by a client that has finished.
@@ -159,7 +173,7 @@ private slots:
         rig.engine->finish(rig.engine->lastId());
         QTRY_VERIFY(rig.outcome);
 
-        rig.coordinator.replayLastBriefing();
+        rig.coordinator->replayLastBriefing();
         QVERIFY(rig.speaker.isSpeaking());
         QTest::qWait(50);
         QVERIFY(rig.speaker.isSpeaking());
@@ -170,12 +184,12 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
-        QFuture<void> running = rig.coordinator.announce(AnnounceReason::manual);
+        QVERIFY(rig.coordinator->announce(AnnounceReason::manual) != 0);
         rig.send({{instance::commandKey, instance::briefCommand}});
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines.size(), 1);
         QVERIFY(rig.lines.first().value(instance::errorKey).toString().contains(u"already"_qs));
-        QTRY_VERIFY(running.isFinished());
+        QTRY_VERIFY(!rig.coordinator->isGathering());
         QCOMPARE(rig.engine->spoken().size(), 1); // only the desktop's own briefing
     }
 
@@ -206,8 +220,7 @@ private slots:
         QFETCH(bool, stopsSpeech);
         Rig rig;
         QVERIFY(rig.instance.claim());
-        rig.coordinator.replayLastBriefing();
-        rig.coordinator.setState(AnnouncerState::speaking());
+        rig.coordinator->replayLastBriefing();
 
         rig.send(request);
         QTRY_VERIFY(rig.outcome);
@@ -215,7 +228,7 @@ private slots:
         QCOMPARE(rig.lines, QList<QJsonObject>{answer});
         QCOMPARE(rig.settingsShown, settingsShown);
         QCOMPARE(rig.speaker.isSpeaking(), !stopsSpeech);
-        QCOMPARE(rig.coordinator.state(),
+        QCOMPARE(rig.coordinator->state(),
                  stopsSpeech ? AnnouncerState::idle() : AnnouncerState::speaking());
         QVERIFY(rig.engine->spoken().size() == 1); // nothing was briefed
     }

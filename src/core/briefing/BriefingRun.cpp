@@ -1,0 +1,40 @@
+#include "briefing/BriefingRun.h"
+
+#include <array>
+#include <utility>
+
+namespace vardelle {
+
+namespace {
+
+constexpr std::array<std::pair<RunOutcome, const char16_t*>, 7> outcomeNames{{
+    {RunOutcome::briefed, u"briefed"},
+    {RunOutcome::upToDate, u"upToDate"},
+    {RunOutcome::unreachable, u"unreachable"},
+    {RunOutcome::noCategories, u"noCategories"},
+    {RunOutcome::replayed, u"replayed"},
+    {RunOutcome::stopped, u"stopped"},
+    {RunOutcome::interrupted, u"interrupted"},
+}};
+
+} // namespace
+
+QString rawValue(RunOutcome outcome)
+{
+    for (const auto& [value, name] : outcomeNames) {
+        if (value == outcome)
+            return QString::fromUtf16(name);
+    }
+    return {};
+}
+
+std::optional<RunOutcome> runOutcomeFromRaw(const QString& raw)
+{
+    for (const auto& [value, name] : outcomeNames) {
+        if (raw == QStringView(name))
+            return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace vardelle

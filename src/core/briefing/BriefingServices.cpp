@@ -1,0 +1,18 @@
+#include "briefing/BriefingServices.h"
+
+#include "settings/PreferenceFile.h"
+#include "speech/SpeechEngine.h"
+
+namespace vardelle {
+
+BriefingServices::BriefingServices(std::unique_ptr<SpeechEngine> engine, const Clock& clock)
+    : settings(PreferenceFile::defaultPath())
+    , store(HeadlineStore::defaultFilePath(), clock)
+    , news(store, clock)
+    , speaker(std::move(engine))
+    , coordinator(settings, store, news, speaker, clock)
+{
+    speaker.loadVoices();
+}
+
+} // namespace vardelle

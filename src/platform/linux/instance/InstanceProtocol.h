@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// The conversation between a `vardelle` started in a terminal (or a second desktop start) and the
+// instance that already runs for this user: newline-delimited JSON objects over a local socket,
+// one request per connection.
+//
+//   client: {"command":"show-settings"} | {"command":"brief","today":true} | {"command":"stop"}
+//   server: {"ok":true}            the request is done
+//           {"speaking":"<text>"}  a text handed to the speech service, as it starts
+//           {"done":true,"outcome":"<how>"}
+//                                  the briefing's run has ended: "briefed", "upToDate",
+//                                  "unreachable", "noCategories", "stopped", "interrupted"
+//           {"error":"<message>"}  the request was refused; "busy":true as well when the
+//                                  instance is a terminal briefing that serves no requests
+//           {"alive":true}         keep-alive while a request is open; clients skip it
+//
+// The server closes the connection after its last line.
+namespace vardelle::instance {
+
+inline const QString commandKey = QStringLiteral("command");
+inline const QString todayKey = QStringLiteral("today");
+inline const QString showSettingsCommand = QStringLiteral("show-settings");
+inline const QString briefCommand = QStringLiteral("brief");
+inline const QString stopCommand = QStringLiteral("stop");
+
+inline const QString okKey = QStringLiteral("ok");
+inline const QString speakingKey = QStringLiteral("speaking");
+inline const QString doneKey = QStringLiteral("done");
+inline const QString outcomeKey = QStringLiteral("outcome");
+inline const QString errorKey = QStringLiteral("error");
+inline const QString busyKey = QStringLiteral("busy");
+inline const QString aliveKey = QStringLiteral("alive");
+
+// One line: compact JSON (which never holds a raw newline) and '\n'.
+QByteArray encodeLine(const QJsonObject& message);
+// A line without its '\n'; no value unless it is one JSON object.
+std::optional<QJsonObject> decodeLine(const QByteArray& line);
+
+QJsonObject errorAnswer(const QString& message);
+
+} // namespace vardelle::instance

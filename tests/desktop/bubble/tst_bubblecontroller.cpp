@@ -1,0 +1,568 @@
+#include "bubble/BubbleController.h"
+
+#include "briefing/AppCoordinator.h"
+#include "bubble/BubblePanel.h"
+#include "bubble/BubbleWidget.h"
+#include "news/FeedSource.h"
+#include "news/NewsService.h"
+#include "orb/OrbView.h"
+#include "settings/AppSettings.h"
+#include "speech/Speaker.h"
+#include "store/HeadlineStore.h"
+#include "support/CoordinatorRig.h"
+#include "support/FakeSpeechEngine.h"
+#include "support/FeedMirror.h"
+#include "support/ManualClock.h"
+#include "support/TestData.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QtTest>
+
+#include <ctime>
+#include <memory>
+#include <optional>
+
+using namespace vardelle;
+using namespace std::chrono_literals;
+using test::utc;
+
+namespace {
+
+const Instant now = utc(2026, 12, 10, 12, 0);
+constexpr int normal = 182;
+constexpr int compact = 84;
+
+NewsItem headline(int n, NewsCategory category = NewsCategory::cybersecurity,
+                  QString link = QString())
+{
+    NewsItem item;
+    item.id = QString::number(n);
+    item.title = u"Headline "_qs + QString::number(n);
+    item.link = link.isNull() ? u"https://example.org/"_qs + QString::number(n) : link;
+    item.source = u"Source"_qs;
+    item.category = category;
+    item.published = now - 1h;
+    item.summary = u"Summary"_qs;
+    return item;
+}
+
+// The controller over real settings, store and coordinator in a temporary folder, a speaker
+// whose engine only records, screens the test chooses and a URL opener that only records. No
+// automatic briefing passes the coordinator's guards, so every request it sees is a manual one.
+struct Rig {
+    QTemporaryDir dir;
+    test::ManualClock clock{now};
+    AppSettings settings{dir.filePath(u"preferences.json"_qs)};
+    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
+    NewsService news{store, clock};
+    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
+    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
+    std::unique_ptr<test::StateCoordinator> coordinator;
+    std::unique_ptr<BubbleController> controller;
+    QList<QRect> screens{QRect(0, 24, 1280, 752)};
+    QList<QUrl> opened;
+    int settingsOpened = 0;
+    int quits = 0;
+
+    // `lastItems` are the stories of the last briefing, as the coordinator finds them at start.
+    explicit Rig(const QList<NewsItem>& lastItems = {})
+    {
+        settings.setAnnounceOnLaunch(false);
+        settings.setAnnounceOnUnlock(false);
+        if (!lastItems.isEmpty())
+            store.record(lastItems, u"Earlier briefing."_qs, true);
+        coordinator =
+            std::make_unique<test::StateCoordinator>(settings, store, news, speaker, clock);
+        controller = std::make_unique<BubbleController>(*coordinator, settings, store, clock);
+        controller->setScreenAreas([this] { return screens; });
+        controller->setUrlOpener([this](const QUrl& url) { opened.append(url); });
+        controller->setOpenSettingsHandler([this] { ++settingsOpened; });
+        controller->setQuitHandler([this] { ++quits; });
+    }
+
+    void store_(QPoint origin)
+    {
+        settings.defaults().setNumberPair(preferenceKeys::bubbleFrameX, origin.x(),
+                                          preferenceKeys::bubbleFrameY, origin.y());
+    }
+    std::optional<QPoint> stored() const
+    {
+        const auto origin = settings.savedBubbleOrigin();
+        return origin ? std::optional<QPoint>(origin->toPoint()) : std::nullopt;
+    }
+    QRect frame() const { return controller->panel()->geometry(); }
+
+    QAction* entry(QMenu& menu, const QString& title)
+    {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == title)
+                return action;
+        }
+        return nullptr;
+    }
+    void trigger(const QString& title)
+    {
+        std::unique_ptr<QMenu> menu = controller->buildMenu();
+        QAction* action = entry(*menu, title);
+        QVERIFY2(action, qPrintable(title));
+        action->trigger();
+    }
+};
+
+// The titles of a menu, "-" for a separator, "(off) " before a disabled entry, "> " before one
+// with a submenu.
+QStringList titles(const QMenu& menu)
+{
+    QStringList list;
+    for (const QAction* action : menu.actions()) {
+        if (action->isSeparator()) {
+            list.append(u"-"_qs);
+            continue;
+        }
+        QString title = action->text();
+        if (action->menu())
+            title.prepend(u"> "_qs);
+        if (!action->isEnabled())
+            title.prepend(u"(off) "_qs);
+        list.append(title);
+    }
+    return list;
+}
+
+QPoint corner(QRect area, int side)
+{
+    return {area.x() + area.width() - side - 24, area.y() + area.height() - side - 48};
+}
+
+} // namespace
+
+class BubbleControllerTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        test::useUserFolders(m_home.path());
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QList<QRect>>("screens"); // available areas, the main screen first
+        QTest::addColumn<std::optional<QPoint>>("stored");
+        QTest::addColumn<bool>("compact");
+        QTest::addColumn<QPoint>("expected");
+
+        const QRect laptop(0, 24, 1280, 752);
+        const QRect right(1280, 0, 1920, 1040);
+        const std::optional<QPoint> none;
+        QTest::newRow("first show: default corner")
+            << QList<QRect>{laptop} << none << false << corner(laptop, normal);
+        QTest::newRow("first show, compact")
+            << QList<QRect>{laptop} << none << true << corner(laptop, compact);
+        QTest::newRow("default corner of the main screen, which is not leftmost")
+            << QList<QRect>{right, laptop} << none << false << corner(right, normal);
+        QTest::newRow("stored, on screen")
+            << QList<QRect>{laptop} << std::optional<QPoint>({100, 300}) << false
+            << QPoint(100, 300);
+        QTest::newRow("stored, partly on screen")
+            << QList<QRect>{laptop} << std::optional<QPoint>({1270, -150}) << false
+            << QPoint(1270, -150);
+        QTest::newRow("stored, on the second screen")
+            << QList<QRect>{laptop, right} << std::optional<QPoint>({2400, 500}) << false
+            << QPoint(2400, 500);
+        QTest::newRow("stored, on a screen no longer there")
+            << QList<QRect>{laptop} << std::optional<QPoint>({2400, 500}) << false
+            << corner(laptop, normal);
+        QTest::newRow("stored, touching the screen's edge only")
+            << QList<QRect>{laptop} << std::optional<QPoint>({1280, 300}) << false
+            << corner(laptop, normal);
+        QTest::newRow("stored, above the available area")
+            << QList<QRect>{laptop} << std::optional<QPoint>({100, 24 - normal}) << false
+            << corner(laptop, normal);
+    }
+    void placement()
+    {
+        QFETCH(QList<QRect>, screens);
+        QFETCH(std::optional<QPoint>, stored);
+        QFETCH(bool, compact);
+        QFETCH(QPoint, expected);
+
+        Rig rig;
+        rig.screens = screens;
+        rig.settings.setBubbleCompact(compact);
+        if (stored)
+            rig.store_(*stored);
+        rig.controller->show();
+
+        QVERIFY(rig.controller->isVisible());
+        QCOMPARE(rig.frame().topLeft(), expected);
+        QCOMPARE(rig.frame().size(), QSize(BubblePanel::side(compact), BubblePanel::side(compact)));
+        QCOMPARE(rig.stored(), expected); // written at once when the default corner was taken
+        QCOMPARE(rig.settings.bubbleHidden(), false);
+    }
+
+    void noScreenLeavesThePanelAndWritesNothing()
+    {
+        Rig rig;
+        rig.screens.clear();
+        rig.controller->show();
+        QVERIFY(rig.controller->panel());
+        QCOMPARE(rig.stored(), std::nullopt);
+    }
+
+    // Showing again places again: a bubble left on a screen that has gone comes back.
+    void screenDisappearsWhileHidden()
+    {
+        Rig rig;
+        const QRect laptop = rig.screens.first();
+        rig.screens.append(QRect(1280, 0, 1920, 1040));
+        rig.store_({2400, 500});
+        rig.controller->show();
+        QCOMPARE(rig.frame().topLeft(), QPoint(2400, 500));
+
+        rig.controller->hide();
+        QVERIFY(!rig.controller->isVisible());
+        QCOMPARE(rig.settings.bubbleHidden(), true);
+        rig.screens.removeLast();
+        rig.controller->show();
+        QCOMPARE(rig.frame().topLeft(), corner(laptop, normal));
+        QCOMPARE(rig.stored(), corner(laptop, normal));
+    }
+
+    void dragStoresThePosition()
+    {
+        Rig rig;
+        rig.controller->show();
+        const QPoint before = rig.frame().topLeft();
+        BubbleWidget* view = rig.controller->container();
+        const QPointF local(normal / 2.0, normal / 2.0);
+        auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton button,
+                        Qt::MouseButtons buttons) {
+            QMouseEvent event(type, local, local, global, button, buttons, Qt::NoModifier);
+            QApplication::sendEvent(view, &event);
+        };
+        const QPointF start = view->mapToGlobal(local);
+        send(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, start + QPointF(-200, -100), Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, start + QPointF(-200, -100), Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(rig.frame().topLeft(), before + QPoint(-200, -100));
+        QCOMPARE(rig.stored(), before + QPoint(-200, -100));
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle()); // no click
+    }
+
+    // The lower-left corner stays put both ways, the orb is redrawn at the new diameter and the
+    // stored top-left follows, so the next start puts the bubble in the same place.
+    void compactResizeKeepsLowerLeft()
+    {
+        Rig rig;
+        rig.store_({300, 400});
+        rig.controller->show();
+        QCOMPARE(rig.frame(), QRect(300, 400, normal, normal));
+
+        rig.trigger(u"Minimise Bubble"_qs);
+        QVERIFY(rig.settings.bubbleCompact());
+        QTRY_COMPARE(rig.frame(), QRect(300, 400 + normal - compact, compact, compact));
+        QCOMPARE(rig.stored(), QPoint(300, 400 + normal - compact));
+        QCOMPARE(rig.controller->container()->geometry(), QRect(0, 0, compact, compact));
+        QCOMPARE(rig.controller->orb()->geometry(), QRect(0, 0, compact, compact));
+        QCOMPARE(qRound(rig.controller->orb()->diameter()), 44);
+
+        rig.trigger(u"Expand Bubble"_qs);
+        QTRY_COMPARE(rig.frame(), QRect(300, 400, normal, normal));
+        QCOMPARE(rig.stored(), QPoint(300, 400));
+        QCOMPARE(rig.controller->orb()->geometry(), QRect(0, 0, normal, normal));
+        QCOMPARE(qRound(rig.controller->orb()->diameter()), 96);
+    }
+
+    void compactBeforeTheFirstShow()
+    {
+        Rig rig;
+        rig.settings.setBubbleCompact(true);
+        QCoreApplication::processEvents();
+        QVERIFY(!rig.controller->panel());
+        rig.controller->show();
+        QCOMPARE(rig.frame().size(), QSize(compact, compact));
+    }
+
+    void orbFollowsTheState()
+    {
+        Rig rig;
+        rig.coordinator->setState(AnnouncerState::gathering());
+        rig.controller->show();
+        OrbView* orb = rig.controller->orb();
+        QCOMPARE(orb->state(), AnnouncerState::gathering());
+        for (const AnnouncerState& state :
+             {AnnouncerState::speaking(), AnnouncerState::failed(u"offline"_qs),
+              AnnouncerState::idle()}) {
+            rig.coordinator->setState(state);
+            QTRY_COMPARE(orb->state(), state);
+            QCOMPARE(rig.controller->container()->toolTip(),
+                     u"Vardelle — click for a briefing, right-click for options"_qs);
+        }
+        QVERIFY(orb->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    // A click stops speech at once; in every other state it asks for a manual briefing (with no
+    // category enabled, the coordinator answers with its spoken message).
+    void clickByState_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::addColumn<bool>("announces");
+
+        QTest::newRow("idle") << AnnouncerState::idle() << true;
+        QTest::newRow("gathering") << AnnouncerState::gathering() << true;
+        QTest::newRow("failed") << AnnouncerState::failed(u"offline"_qs) << true;
+        QTest::newRow("speaking") << AnnouncerState::speaking() << false;
+    }
+    void clickByState()
+    {
+        QFETCH(AnnouncerState, state);
+        QFETCH(bool, announces);
+
+        Rig rig;
+        rig.settings.setEnabledCategories({});
+        rig.controller->show();
+        rig.speaker.speak(u"An earlier briefing."_qs, {}, 0.5);
+        rig.coordinator->setState(state);
+        QSignalSpy spoken(rig.coordinator.get(), &AppCoordinator::speaking);
+
+        rig.controller->container()->onClick();
+        if (announces) {
+            QTRY_COMPARE(spoken.count(), 1);
+            QCOMPARE(spoken.first().at(1).toString(), AppCoordinator::noCategoriesMessage);
+        } else {
+            QVERIFY(!rig.speaker.isSpeaking());
+            QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+            QCoreApplication::processEvents();
+            QCOMPARE(spoken.count(), 0);
+        }
+    }
+
+    void doubleClickOpensSettings()
+    {
+        Rig rig;
+        rig.controller->show();
+        rig.controller->container()->onDoubleClick();
+        QCOMPARE(rig.settingsOpened, 1);
+    }
+
+    void menuByState_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::addColumn<std::optional<Instant>>("lastGather");
+        QTest::addColumn<bool>("compact");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("sizeEntry");
+
+        const std::optional<Instant> none;
+        QTest::newRow("idle, never gathered")
+            << AnnouncerState::idle() << none << false << u"Ready"_qs << u"Minimise Bubble"_qs;
+        QTest::newRow("idle, gathered 5 minutes ago")
+            << AnnouncerState::idle() << std::optional<Instant>(now - 5min - 20s) << false
+            << u"Last gather 5 min. ago"_qs << u"Minimise Bubble"_qs;
+        QTest::newRow("idle, gathered 3 hours ago, compact")
+            << AnnouncerState::idle() << std::optional<Instant>(now - 3h) << true
+            << u"Last gather 3 hr. ago"_qs << u"Expand Bubble"_qs;
+        QTest::newRow("gathering")
+            << AnnouncerState::gathering() << std::optional<Instant>(now - 3h) << false
+            << u"Gathering headlines…"_qs << u"Minimise Bubble"_qs;
+        QTest::newRow("speaking") << AnnouncerState::speaking() << none << true
+                                  << u"Speaking — click the orb to stop"_qs << u"Expand Bubble"_qs;
+        // An ampersand in the message is shown, not taken as a mnemonic.
+        QTest::newRow("failed") << AnnouncerState::failed(u"Feeds & DNS down"_qs) << none << false
+                                << u"Problem: Feeds && DNS down"_qs << u"Minimise Bubble"_qs;
+    }
+    void menuByState()
+    {
+        QFETCH(AnnouncerState, state);
+        QFETCH(std::optional<Instant>, lastGather);
+        QFETCH(bool, compact);
+        QFETCH(QString, status);
+        QFETCH(QString, sizeEntry);
+
+        Rig rig;
+        if (lastGather) {
+            rig.clock.set(*lastGather);
+            rig.store.record({}, {}, false);
+            rig.clock.set(now);
+        }
+        rig.settings.setBubbleCompact(compact);
+        rig.coordinator->setState(state);
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QStringList expected{u"(off) "_qs + status,
+                                   u"-"_qs,
+                                   u"Announce Latest Headlines"_qs,
+                                   u"Announce Everything from Today"_qs,
+                                   u"Replay Last Briefing"_qs,
+                                   u"Stop Speaking"_qs,
+                                   u"-"_qs,
+                                   u"(off) No headlines yet"_qs,
+                                   u"-"_qs,
+                                   sizeEntry,
+                                   u"Hide Bubble"_qs,
+                                   u"Reset Bubble Position"_qs,
+                                   u"-"_qs,
+                                   u"Settings…"_qs,
+                                   u"Quit Vardelle"_qs};
+        QCOMPARE(titles(*menu), expected);
+        for (const QAction* action : menu->actions())
+            QVERIFY(action->shortcut().isEmpty());
+    }
+
+    // Up to eight of the last stories, in order, as plain text, with the category's icon; only
+    // web links open, through the opener.
+    void recentHeadlines()
+    {
+        QList<NewsItem> items;
+        for (int n = 1; n <= 10; ++n)
+            items.append(headline(n, allNewsCategories[n % 3]));
+        items[0].title = u"Q&A: <b>patch</b>\tnow"_qs;
+        items[0].summary = u"<i>Fix</i> & reboot"_qs;
+        items[1].link = QString();
+        items[2].link = u"javascript:alert(1)"_qs;
+        items[3].link = u"file:///etc/passwd"_qs;
+        items[4].link = u"not a link at all"_qs;
+        items[5].link = u"HTTP://Example.org/upper"_qs;
+        Rig rig(items);
+        rig.coordinator->setState(AnnouncerState::speaking());
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
+        QVERIFY(recent && recent->menu() && recent->isEnabled());
+        const QList<QAction*> entries = recent->menu()->actions();
+        QCOMPARE(entries.size(), 8);
+
+        QCOMPARE(entries[0]->text(), u"Q&&A: <b>patch</b> now"_qs);
+        QTextDocument tip;
+        tip.setHtml(entries[0]->toolTip());
+        QCOMPARE(tip.toPlainText(), u"Source — <i>Fix</i> & reboot"_qs);
+        for (int n = 1; n < 8; ++n)
+            QCOMPARE(entries[n]->text(), items[n].title);
+
+        const QList<bool> enabled{true, false, false, false, false, true, true, true};
+        for (int n = 0; n < 8; ++n)
+            QCOMPARE(entries[n]->isEnabled(), enabled[n]);
+
+        for (QAction* entry : entries) {
+            if (entry->isEnabled())
+                entry->trigger();
+        }
+        QCOMPARE(
+            rig.opened,
+            (QList<QUrl>{QUrl(u"https://example.org/1"_qs), QUrl(u"http://example.org/upper"_qs),
+                         QUrl(u"https://example.org/7"_qs), QUrl(u"https://example.org/8"_qs)}));
+
+        // Each category has its own icon.
+        const QImage first = entries[0]->icon().pixmap(32).toImage();
+        const QImage second = entries[1]->icon().pixmap(32).toImage();
+        const QImage third = entries[2]->icon().pixmap(32).toImage();
+        QVERIFY(!first.isNull());
+        QVERIFY(first != second && second != third && first != third);
+        QCOMPARE(entries[3]->icon().pixmap(32).toImage(), first);
+    }
+
+    // "Announce Everything from Today" gathers from local midnight, "Announce Latest Headlines"
+    // from the last gather: a story of this morning is new only to the first.
+    void announceEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("hearsTheMorningStory");
+
+        QTest::newRow("latest") << u"Announce Latest Headlines"_qs << false;
+        QTest::newRow("today") << u"Announce Everything from Today"_qs << true;
+    }
+    void announceEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(bool, hearsTheMorningStory);
+
+        Rig rig;
+        const FeedSource feed = FeedSource::catalog().first();
+        const test::FeedMirror mirror(rig.dir.filePath(u"feeds"_qs));
+        mirror.serve(feed.id, {{u"m1"_qs, utc(2026, 12, 10, 6, 0), u"Morning story"_qs}});
+        rig.clock.set(utc(2026, 12, 10, 11, 0));
+        rig.store.record({}, {}, false);
+        rig.clock.set(now);
+
+        QSignalSpy spoken(rig.coordinator.get(), &AppCoordinator::speaking);
+        rig.trigger(entry);
+        QTRY_COMPARE_WITH_TIMEOUT(spoken.count(), 1, 20000);
+        const QString text = spoken.first().at(1).toString();
+        QCOMPARE(text.contains(u"Morning story"_qs), hearsTheMorningStory);
+        if (!hearsTheMorningStory)
+            QCOMPARE(text, AppCoordinator::upToDateMessage);
+    }
+
+    void shellEntries()
+    {
+        Rig rig;
+        rig.controller->show();
+
+        QSignalSpy spoken(rig.coordinator.get(), &AppCoordinator::speaking);
+        rig.trigger(u"Replay Last Briefing"_qs);
+        QCOMPARE(spoken.count(), 1);
+        QCOMPARE(spoken.first().at(1).toString(), AppCoordinator::nothingToReplayMessage);
+
+        QVERIFY(rig.speaker.isSpeaking());
+        rig.trigger(u"Stop Speaking"_qs);
+        QVERIFY(!rig.speaker.isSpeaking());
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+
+        rig.trigger(u"Settings…"_qs);
+        QCOMPARE(rig.settingsOpened, 1);
+        rig.trigger(u"Quit Vardelle"_qs);
+        QCOMPARE(rig.quits, 1);
+
+        rig.trigger(u"Hide Bubble"_qs);
+        QVERIFY(!rig.controller->isVisible());
+        QCOMPARE(rig.settings.bubbleHidden(), true);
+        rig.controller->show();
+        QVERIFY(rig.controller->isVisible());
+        QCOMPARE(rig.settings.bubbleHidden(), false);
+    }
+
+    // Reset returns the bubble to the default corner even from a stored place on screen.
+    void resetPosition()
+    {
+        Rig rig;
+        const QRect laptop = rig.screens.first();
+        rig.store_({100, 300});
+        rig.controller->show();
+        QCOMPARE(rig.frame().topLeft(), QPoint(100, 300));
+
+        rig.trigger(u"Reset Bubble Position"_qs);
+        QCOMPARE(rig.frame().topLeft(), corner(laptop, normal));
+        QCOMPARE(rig.stored(), corner(laptop, normal));
+    }
+
+    void menuProviderOutlivesTheController()
+    {
+        Rig rig;
+        rig.controller->show();
+        BubblePanel* panel = rig.controller->panel();
+        auto provider = rig.controller->container()->menuProvider;
+        auto click = rig.controller->container()->onClick;
+        QPointer<BubblePanel> guard(panel);
+        rig.controller.reset();
+        QVERIFY(!guard); // the panel goes with the controller
+        QVERIFY(provider()->actions().isEmpty());
+        click(); // nothing happens
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
+    }
+};
+
+QTEST_MAIN(BubbleControllerTest)
+#include "tst_bubblecontroller.moc"

@@ -1,0 +1,68 @@
+#include "support/CoordinatorRig.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+namespace vardelle::test {
+
+CoordinatorRig::CoordinatorRig(Instant now, Start start)
+    : clock(now)
+{
+    if (start == Start::now)
+        this->start();
+}
+
+CoordinatorRig::~CoordinatorRig() = default;
+
+AppCoordinator& CoordinatorRig::start()
+{
+    if (!settings)
+        settings = std::make_unique<AppSettings>(preferencePath());
+    if (!store)
+        store = std::make_unique<HeadlineStore>(statePath(), clock);
+    if (!news)
+        news = std::make_unique<NewsService>(*store, clock);
+    if (!coordinator) {
+        coordinator = std::make_unique<StateCoordinator>(*settings, *store, *news, speaker, clock);
+        QObject::connect(coordinator.get(), &AppCoordinator::stateChanged,
+                         [this](const AnnouncerState& state) { states.append(state); });
+        QObject::connect(coordinator.get(), &AppCoordinator::runEnded,
+                         [this](RunId run, RunOutcome outcome) {
+                             ended.append({run, outcome});
+                         });
+    }
+    return *coordinator;
+}
+
+CoordinatorRig::RunId CoordinatorRig::announce(AnnounceReason reason, AnnounceWindow window)
+{
+    const RunId run = start().announce(reason, window);
+    if (run != 0 && !QTest::qWaitFor([this] { return !coordinator->isGathering(); }, 10000))
+        qWarning("the gather did not finish");
+    return run;
+}
+
+QStringList CoordinatorRig::spoken() const
+{
+    QStringList texts;
+    for (const auto& utterance : engine->spoken())
+        texts.append(utterance.text);
+    return texts;
+}
+
+void CoordinatorRig::finishSpeaking()
+{
+    engine->finish(engine->lastId());
+    QCoreApplication::processEvents();
+}
+
+std::optional<RunOutcome> CoordinatorRig::outcomeOf(RunId run) const
+{
+    for (const auto& [id, outcome] : ended) {
+        if (id == run)
+            return outcome;
+    }
+    return std::nullopt;
+}
+
+} // namespace vardelle::test
