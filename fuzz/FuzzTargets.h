@@ -22,6 +22,7 @@ void briefingWindowInput(QByteArrayView data);
 void feedDate(QByteArrayView data);
 void feedParser(QByteArrayView data);
 void feedText(QByteArrayView data);
+void instanceProtocol(QByteArrayView data);
 void preferenceFile(QByteArrayView data);
 void speechText(QByteArrayView data);
 void storedState(QByteArrayView data);
@@ -31,6 +32,7 @@ inline constexpr Target targets[] = {
     {"feed_date", feedDate},
     {"feed_parser", feedParser},
     {"feed_text", feedText},
+    {"instance_protocol", instanceProtocol},
     {"preference_file", preferenceFile},
     {"speech_text", speechText},
     {"stored_state", storedState},
