@@ -1,5 +1,5 @@
 #include "briefing/BriefingRun.h"
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 #include "support/TestData.h"
 

@@ -1,6 +1,7 @@
 #include "briefing/AppCoordinator.h"
 
 #include "briefing/BriefingText.h"
+#include "briefing/BriefingWindow.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
@@ -89,26 +90,17 @@ bool AppCoordinator::passesGuards(AnnounceReason reason) const
             return false;
         break;
     }
-    if (const auto last = m_store.lastAnnouncement()) {
-        const auto elapsed = m_clock.now() - *last;
-        // A last briefing stamped in the future (the clock was set back) holds nothing back.
-        if (elapsed >= microseconds::zero() && elapsed < minutes(m_settings.quietMinutes()))
-            return false;
-    }
-    return true;
+    return !withinQuietInterval(m_clock.now(), m_store.lastAnnouncement(),
+                                m_settings.quietMinutes());
 }
 
-// Today: since local midnight. Since the last check: the last gather, else the look-back. A
-// last gather stamped in the future (the clock was set back) would hide every story until
-// then: it counts as none.
-Instant AppCoordinator::windowStart(AnnounceWindow window) const
+// Today: since local midnight. Since the last check: the last gather, else the look-back.
+BriefingWindow AppCoordinator::windowStart(AnnounceWindow window) const
 {
     const Instant now = m_clock.now();
-    if (window == AnnounceWindow::today)
-        return startOfLocalDay(now);
-    if (const auto lastGather = m_store.lastGather(); lastGather && *lastGather <= now)
-        return *lastGather;
-    return now - hours(m_settings.lookbackHours());
+    const std::optional<Instant> midnight =
+        window == AnnounceWindow::today ? std::optional(startOfLocalDay(now)) : std::nullopt;
+    return briefingWindow(now, midnight, m_store.lastGather(), m_settings.lookbackHours());
 }
 
 AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window)
@@ -128,7 +120,8 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     }
 
     m_gathering = run;
-    const Instant since = windowStart(window);
+    const BriefingWindow gatherWindow = windowStart(window);
+    const Instant since = gatherWindow.since;
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
     auto* watcher = new QFutureWatcher<GatherResult>(this);
@@ -140,7 +133,8 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
                     result = watcher->result();
                 gathered(run, reason, since, result, feeds);
             });
-    watcher->setFuture(m_news.gather(sources, since, limit));
+    watcher->setFuture(
+        m_news.gather(sources, gatherWindow.gatherFrom, limit, gatherWindow.sinceLastCheck));
     return run;
 }
 
@@ -174,7 +168,7 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
     m_beforeRecord = m_store.state();
     if (result->items.isEmpty()) {
         // The last briefing stays what was last spoken; only the window moves on.
-        m_store.recordGather();
+        m_store.recordGather(result->leftOut);
         if (reason == AnnounceReason::manual)
             speak(run, upToDateMessage, RunOutcome::upToDate);
         else
@@ -182,7 +176,7 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
         return;
     }
     const QString text = composeBriefing(result->items, since, m_clock);
-    m_store.record(result->items, text, true);
+    m_store.record(result->items, text, true, result->leftOut);
     setLastItems(result->items);
     setLastBriefing(text);
     speak(run, text, RunOutcome::briefed);

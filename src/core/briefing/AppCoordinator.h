@@ -3,6 +3,7 @@
 #include "briefing/AnnounceReason.h"
 #include "briefing/AnnouncerState.h"
 #include "briefing/BriefingRun.h"
+#include "briefing/BriefingWindow.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
 #include "store/StoredState.h"
@@ -107,7 +108,7 @@ private:
     void setLastBriefing(const QString& briefing);
     void setLastError(const std::optional<QString>& error);
     bool passesGuards(AnnounceReason reason) const;
-    Instant windowStart(AnnounceWindow window) const;
+    BriefingWindow windowStart(AnnounceWindow window) const;
     void gathered(RunId run, AnnounceReason reason, Instant since,
                   const std::optional<GatherResult>& result, qsizetype feeds);
     RunId startRun(Phase phase);

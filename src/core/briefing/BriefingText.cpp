@@ -7,8 +7,7 @@
 
 #include <QStringList>
 
-// Only the relative phrase of the opening follows the user's locale; every other word is
-// English.
+// The briefing is English, the relative phrase of the opening included, whatever the locale.
 
 namespace vardelle {
 
@@ -25,7 +24,7 @@ QString briefingOpening(qsizetype count, Instant since, const Clock& clock)
 {
     return u"Here is your security briefing. "_qs + QString::number(count) + u" new "_qs +
            storiesWord(count) + u" since "_qs +
-           relativeTimePhrase(since, clock.now(), RelativeStyle::full) + u'.';
+           englishRelativeTimePhrase(since, clock.now(), RelativeStyle::full) + u'.';
 }
 
 QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock& clock)

@@ -163,13 +163,10 @@ QString englishPhrase(double offset, RelativeAmount amount)
     return std::signbit(offset) ? counted + QStringLiteral(" ago") : u"in "_qs + counted;
 }
 
-} // namespace
-
 // An instant up to a second back (and `then` equal to now) reads as zero seconds ago: ICU
 // formats -0.0 in the past form and +0.0 as "in 0 seconds".
-QString relativeTimePhrase(Instant since, Instant now, RelativeStyle style)
+QString phraseIn(const LocaleFormatter& locale, Instant since, Instant now)
 {
-    const LocaleFormatter& locale = formatterFor(localeFromEnvironment("LC_MESSAGES"), style);
     const bool future = since > now;
     const RelativeAmount amount = future ? relativeAmount(locale.locale, now, since)
                                          : relativeAmount(locale.locale, since, now);
@@ -182,6 +179,18 @@ QString relativeTimePhrase(Instant since, Instant now, RelativeStyle style)
             return QString(reinterpret_cast<const QChar*>(phrase.getBuffer()), phrase.length());
     }
     return englishPhrase(offset, amount);
+}
+
+} // namespace
+
+QString relativeTimePhrase(Instant since, Instant now, RelativeStyle style)
+{
+    return phraseIn(formatterFor(localeFromEnvironment("LC_MESSAGES"), style), since, now);
+}
+
+QString englishRelativeTimePhrase(Instant since, Instant now, RelativeStyle style)
+{
+    return phraseIn(formatterFor("en", style), since, now);
 }
 
 } // namespace vardelle

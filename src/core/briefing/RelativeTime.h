@@ -17,4 +17,7 @@ enum class RelativeStyle {
 // calendar months and years. Safe on any thread.
 QString relativeTimePhrase(Instant then, Instant now, RelativeStyle style);
 
+// The same phrase in English whatever the locale, for text spoken inside an English sentence.
+QString englishRelativeTimePhrase(Instant then, Instant now, RelativeStyle style);
+
 } // namespace vardelle

@@ -5,6 +5,8 @@
 #include "news/XmlEncoding.h"
 #include "time/Clock.h"
 
+#include <QStringDecoder>
+
 #include <expat.h>
 
 #include <cstring>
@@ -29,8 +31,31 @@ bool isNamespaceDeclaration(const char* name)
     return std::strncmp(name, "xmlns", 5) == 0 && (name[5] == '\0' || name[5] == ':');
 }
 
-// A summary keeps its first 400 characters, and an ellipsis when there were more.
+// A summary keeps its first 400 characters, and an ellipsis when there were more; a title its
+// first 1,000 (longer than any real title, short enough that no document makes a briefing of
+// megabytes through entities).
 constexpr qsizetype summaryLength = 400;
+constexpr qsizetype titleLength = 1000;
+
+// The text cut after its first `length` characters, with an ellipsis, when it has more.
+QString limited(QString text, qsizetype length)
+{
+    if (graphemeCount(text, length + 1) > length) {
+        text.truncate(graphemePrefixLength(text, length));
+        text += u'\u2026';
+    }
+    return text;
+}
+
+// UTF-8 to UTF-16 keeping a leading U+FEFF, which is text of the element (QString::fromUtf8
+// takes it for a byte-order mark and drops it).
+QString decodeUtf8(const char* data, qsizetype size)
+{
+    if (size < 3 || std::memcmp(data, "\xEF\xBB\xBF", 3) != 0)
+        return QString::fromUtf8(data, size);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(data, size));
+}
 
 } // namespace
 
@@ -197,7 +222,7 @@ void FeedParser::linkAttributes(const char** attributes)
         return;
     if (rel && std::strcmp(rel, "alternate") != 0)
         return; // an enclosure, the feed itself, comments and the like
-    m_currentLink = QString::fromUtf8(href);
+    m_currentLink = decodeUtf8(href, qsizetype(std::strlen(href)));
 }
 
 bool FeedParser::wants(Element element) const
@@ -235,19 +260,20 @@ void FeedParser::endElement(Element element)
 
     if (!wants(element))
         return;
-    const QString decoded = QString::fromUtf8(m_text.data(), qsizetype(m_text.size()));
+    const QString decoded = decodeUtf8(m_text.data(), qsizetype(m_text.size()));
     const QStringView text = trimmed(decoded);
     switch (element) {
     case Element::title:
         if (!m_currentTitle)
-            m_currentTitle = cleanText(stripMarkup(text));
+            m_currentTitle = cleanMarkupPrefix(text, titleLength + 1);
         break;
     case Element::link:
         if (!m_currentLink && !text.isEmpty())
             m_currentLink = text.toString();
         break;
     case Element::id:
-        if (!m_currentID)
+        // An empty id is no id: it would make every such story one story.
+        if (!m_currentID && !text.isEmpty())
             m_currentID = text.toString();
         break;
     case Element::date:
@@ -267,7 +293,7 @@ void FeedParser::finishItem()
 {
     if (!m_currentTitle)
         return;
-    const QString title = cleanText(*m_currentTitle);
+    const QString title = limited(cleanText(*m_currentTitle), titleLength);
     if (title.isEmpty())
         return;
 
@@ -281,12 +307,8 @@ void FeedParser::finishItem()
     else
         item.id = m_source.id + u'|' + title;
 
-    QString summary = m_currentSummary ? cleanText(*m_currentSummary) : QString();
-    if (graphemeCount(summary, summaryLength + 1) > summaryLength) {
-        summary.truncate(graphemePrefixLength(summary, summaryLength));
-        summary += u'\u2026';
-    }
-    item.summary = std::move(summary);
+    item.summary =
+        limited(m_currentSummary ? cleanText(*m_currentSummary) : QString(), summaryLength);
     item.published = m_currentDate ? *m_currentDate : m_clock->now();
     item.source = m_source.name;
     item.category = m_source.category;

@@ -127,10 +127,13 @@ qsizetype walkClusters(QStringView text, qsizetype count, qsizetype& found)
     return found == count ? position : -1;
 }
 
+// The longest entity of the table, "&hellip;".
+constexpr qsizetype longestEntity = 8;
+
 // Where a prefix of `text` no longer than `length` can end so that cleaning the prefix gives a
-// prefix of what cleaning the whole text gives, up to its last character or two. An entity or
-// white space cut at the end only changes the end; a tag still open at the cut would show its
-// text from where it starts, so the prefix stops before it.
+// prefix of what cleaning the whole text gives, up to its last character or two. White space
+// cut at the end only changes the end. A tag still open at the cut would show its text from
+// where it starts, and an entity cut in two would stay raw, so the prefix stops before either.
 qsizetype safeCut(QStringView text, qsizetype length)
 {
     qsizetype cut = length;
@@ -138,7 +141,12 @@ qsizetype safeCut(QStringView text, qsizetype length)
         --cut;
     const qsizetype gt = text.first(cut).lastIndexOf(u'>');
     const qsizetype lt = text.first(cut).indexOf(u'<', gt + 1);
-    return lt >= 0 ? lt : cut;
+    if (lt >= 0)
+        cut = lt;
+    const qsizetype amp = text.first(cut).lastIndexOf(u'&');
+    if (amp >= 0 && cut - amp < longestEntity && !text.sliced(amp, cut - amp).contains(u';'))
+        cut = amp;
+    return cut;
 }
 
 } // namespace

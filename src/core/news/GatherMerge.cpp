@@ -90,4 +90,17 @@ QList<NewsItem> balance(const QList<NewsItem>& items, int limit)
     return result;
 }
 
+QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& picked)
+{
+    QSet<QString> pickedIDs;
+    for (const NewsItem& item : picked)
+        pickedIDs.insert(item.id);
+    QStringList ids;
+    for (const NewsItem& item : offered) {
+        if (!pickedIDs.contains(item.id))
+            ids.append(item.id);
+    }
+    return ids;
+}
+
 } // namespace vardelle

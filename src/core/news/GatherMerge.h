@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace vardelle {
 
@@ -34,5 +35,8 @@ QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since);
 // order: the newest of each, then the second newest of each, and so on. Input order within a
 // category is kept; the result is not re-sorted. Empty when `limit` is less than 1.
 QList<NewsItem> balance(const QList<NewsItem>& items, int limit);
+
+// The ids of `offered` that `picked` does not hold, in their given order.
+QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& picked);
 
 } // namespace vardelle

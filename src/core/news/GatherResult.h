@@ -13,6 +13,7 @@ struct GatherResult {
     QList<NewsItem> items;     // the new stories, interleaved across categories, at most `limit`
     QStringList failedSources; // the name of every feed whose download failed, in order of failure
     Instant since{};           // the start of the time window, as passed in
+    QStringList leftOut;       // ids of the new stories beyond `limit`, left out of `items`
 
     bool operator==(const GatherResult&) const = default;
 };

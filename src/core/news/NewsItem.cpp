@@ -49,7 +49,7 @@ std::optional<NewsItem> newsItemFromJson(const QJsonValue& value)
     const QJsonValue published = object.value(u"published");
     if (!published.isDouble())
         return std::nullopt;
-    const auto instant = instantFromReferenceSeconds(published.toDouble());
+    const auto instant = nearestInstantFromReferenceSeconds(published.toDouble());
     if (!instant)
         return std::nullopt;
     item.published = *instant;

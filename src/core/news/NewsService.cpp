@@ -62,6 +62,7 @@ struct NewsService::Run {
     QList<FeedSource> sources;
     Instant since{};
     int limit = 0;
+    bool skipLeftOut = false;
     qsizetype pending = 0;
     QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
     QStringList failed;
@@ -107,15 +108,16 @@ QUrl NewsService::addressOf(const FeedSource& source)
 }
 
 QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Instant since,
-                                          int limit)
+                                          int limit, bool skipLeftOut)
 {
     if (sources.isEmpty())
-        return QtFuture::makeReadyFuture(GatherResult{{}, {}, since});
+        return QtFuture::makeReadyFuture(GatherResult{{}, {}, since, {}});
 
     auto run = std::make_shared<Run>();
     run->sources = sources;
     run->since = since;
     run->limit = limit;
+    run->skipLeftOut = skipLeftOut;
     run->pending = sources.size();
     run->promise.start();
     QFuture<GatherResult> future = run->promise.future();
@@ -207,8 +209,11 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run)
     // a write in progress.
     HeadlineStore* store = &m_store;
     m_merges.append(QtConcurrent::run(QThreadPool::globalInstance(), [run, store] {
-        const QList<NewsItem> fresh = store->unseen(mergeGathered(run->combined, run->since));
-        run->promise.addResult(GatherResult{balance(fresh, run->limit), run->failed, run->since});
+        const QList<NewsItem> fresh =
+            store->unseen(mergeGathered(run->combined, run->since), run->skipLeftOut);
+        QList<NewsItem> picked = balance(fresh, run->limit);
+        run->promise.addResult(
+            GatherResult{std::move(picked), run->failed, run->since, leftOutOf(fresh, picked)});
         run->promise.finish();
     }));
 }

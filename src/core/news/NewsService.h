@@ -50,10 +50,12 @@ public:
 
     // Downloads every source at once, parses each body on the global thread pool, merges and
     // de-duplicates the stories, keeps those published at or after `since` that the store has not
-    // seen, and picks at most `limit` of them round-robin across the categories. Never fails as a
-    // whole: a feed that fails is named in the result's failedSources. May be called from any
-    // thread; the main thread never waits on the network or on parsing.
-    QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit);
+    // seen (with `skipLeftOut`, nor left out of a briefing before), and picks at most `limit` of
+    // them round-robin across the categories. Never fails as a whole: a feed that fails is named
+    // in the result's failedSources. May be called from any thread; the main thread never waits
+    // on the network or on parsing.
+    QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
+                                 bool skipLeftOut = false);
 
     // Where `source` is fetched from: its own address, or the mirror's when one is set.
     static QUrl addressOf(const FeedSource& source);

@@ -20,6 +20,22 @@ PreferenceFile::PreferenceFile(QString path)
     load();
 }
 
+std::optional<QJsonObject> PreferenceFile::decode(const QByteArray& bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+std::unique_ptr<PreferenceFile> PreferenceFile::fromBytes(const QByteArray& bytes)
+{
+    auto file = std::make_unique<PreferenceFile>(QString());
+    file->m_object = decode(bytes).value_or(QJsonObject());
+    return file;
+}
+
 QString PreferenceFile::defaultPath()
 {
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
@@ -40,14 +56,12 @@ void PreferenceFile::load()
         return;
     }
     const QByteArray bytes = file.readAll();
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (file.error() != QFileDevice::NoError || error.error != QJsonParseError::NoError ||
-        !document.isObject()) {
+    std::optional<QJsonObject> object = decode(bytes);
+    if (file.error() != QFileDevice::NoError || !object) {
         m_keepAside = true;
         return;
     }
-    m_object = document.object();
+    m_object = std::move(*object);
 }
 
 bool PreferenceFile::save()

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <memory>
 #include <optional>
 
 namespace vardelle {
@@ -33,6 +35,12 @@ public:
     explicit PreferenceFile(QString path);
     PreferenceFile(const PreferenceFile&) = delete;
     PreferenceFile& operator=(const PreferenceFile&) = delete;
+
+    // The object that a preference file's bytes hold; no value unless they are one JSON object.
+    static std::optional<QJsonObject> decode(const QByteArray& bytes);
+    // A preference file with no path holding what `bytes` decode to (an empty object when they
+    // decode to nothing), for reading preferences without a file; its writes save nothing.
+    static std::unique_ptr<PreferenceFile> fromBytes(const QByteArray& bytes);
 
     // $XDG_CONFIG_HOME/Vardelle/preferences.json (~/.config by default), independent of the
     // application's own names; empty when no configuration folder can be found.

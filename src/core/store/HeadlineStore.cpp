@@ -88,10 +88,12 @@ StoredState HeadlineStore::state() const
     return m_state;
 }
 
-QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const
+QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items, bool skipLeftOut) const
 {
     QMutexLocker lock(&m_mutex);
-    const QSet<QString> seen(m_state.seenIDs.cbegin(), m_state.seenIDs.cend());
+    QSet<QString> seen(m_state.seenIDs.cbegin(), m_state.seenIDs.cend());
+    if (skipLeftOut)
+        seen.unite(QSet<QString>(m_state.leftOutIDs.cbegin(), m_state.leftOutIDs.cend()));
     QList<NewsItem> result;
     result.reserve(items.size());
     for (const NewsItem& item : items) {
@@ -101,7 +103,20 @@ QList<NewsItem> HeadlineStore::unseen(const QList<NewsItem>& items) const
     return result;
 }
 
-void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced)
+namespace {
+
+// Keeps the newest StoredState::seenLimit ids.
+void keepNewest(QStringList& ids)
+{
+    const qsizetype excess = ids.size() - StoredState::seenLimit;
+    if (excess > 0)
+        ids.remove(0, excess);
+}
+
+} // namespace
+
+void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced,
+                           const QStringList& leftOut)
 {
     QMutexLocker lock(&m_mutex);
     m_state.lastGather = m_clock.now();
@@ -111,16 +126,18 @@ void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing
     m_state.lastBriefing = briefing;
     for (const NewsItem& item : items)
         m_state.seenIDs.append(item.id);
-    const qsizetype excess = m_state.seenIDs.size() - StoredState::seenLimit;
-    if (excess > 0)
-        m_state.seenIDs.remove(0, excess);
+    keepNewest(m_state.seenIDs);
+    m_state.leftOutIDs.append(leftOut);
+    keepNewest(m_state.leftOutIDs);
     save();
 }
 
-void HeadlineStore::recordGather()
+void HeadlineStore::recordGather(const QStringList& leftOut)
 {
     QMutexLocker lock(&m_mutex);
     m_state.lastGather = m_clock.now();
+    m_state.leftOutIDs.append(leftOut);
+    keepNewest(m_state.leftOutIDs);
     save();
 }
 

@@ -42,16 +42,19 @@ public:
     // A copy of everything at once.
     StoredState state() const;
 
-    // The given items whose id is not in the history, in their given order.
-    QList<NewsItem> unseen(const QList<NewsItem>& items) const;
+    // The given items whose id is not in the history, in their given order; with
+    // `skipLeftOut`, also without those a briefing left out for its length.
+    QList<NewsItem> unseen(const QList<NewsItem>& items, bool skipLeftOut = false) const;
 
     // Records one finished gather: sets the last-gather time, and the last-announcement time
     // when `announced`; replaces the last items and briefing; appends the items' ids to the
-    // history (keeping the newest StoredState::seenLimit); saves.
-    void record(const QList<NewsItem>& items, const QString& briefing, bool announced);
-    // Records a gather that found nothing new: sets the last-gather time only, so the last
-    // briefing and its items stay what was last spoken; saves.
-    void recordGather();
+    // history and `leftOut` to the ids left out for the briefing's length (keeping the newest
+    // StoredState::seenLimit of each); saves.
+    void record(const QList<NewsItem>& items, const QString& briefing, bool announced,
+                const QStringList& leftOut = {});
+    // Records a gather that told nothing: sets the last-gather time and appends `leftOut` only,
+    // so the last briefing and its items stay what was last spoken; saves.
+    void recordGather(const QStringList& leftOut = {});
     // Back to an empty state, saved.
     void forgetHistory();
     // Back to `state`, as state() gave it earlier, saved.

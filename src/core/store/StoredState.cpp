@@ -4,11 +4,14 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <algorithm>
+
 namespace vardelle {
 
 namespace {
 
-// Absent and null both mean "no date"; anything but a number in range spoils the document.
+// Absent and null both mean "no date"; anything but a number spoils the document. A number
+// beyond the dates an Instant holds reads as the nearest one it holds.
 bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<Instant>& out)
 {
     const QJsonValue value = object.value(key);
@@ -16,7 +19,7 @@ bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<
         return true;
     if (!value.isDouble())
         return false;
-    out = instantFromReferenceSeconds(value.toDouble());
+    out = nearestInstantFromReferenceSeconds(value.toDouble());
     return out.has_value();
 }
 
@@ -40,6 +43,8 @@ QJsonObject toJson(const StoredState& state)
         object.insert(u"lastGather"_qs, toReferenceSeconds(*state.lastGather));
     if (state.lastAnnouncement)
         object.insert(u"lastAnnouncement"_qs, toReferenceSeconds(*state.lastAnnouncement));
+    if (!state.leftOutIDs.isEmpty())
+        object.insert(u"leftOutIDs"_qs, QJsonArray::fromStringList(state.leftOutIDs));
     return object;
 }
 
@@ -85,6 +90,14 @@ std::optional<StoredState> storedStateFromJson(const QJsonValue& value)
     }
 
     state.lastBriefing = briefing.toString();
+
+    // Written by later versions than the other keys: a history without it is whole.
+    const QJsonArray leftOut = object.value(u"leftOutIDs").toArray();
+    if (std::all_of(leftOut.begin(), leftOut.end(),
+                    [](const QJsonValue& id) { return id.isString(); })) {
+        for (const QJsonValue& id : leftOut)
+            state.leftOutIDs.append(id.toString());
+    }
     return state;
 }
 

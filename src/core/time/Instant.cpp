@@ -1,5 +1,6 @@
 #include "time/Instant.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vardelle {
@@ -25,6 +26,15 @@ std::optional<Instant> instantFromReferenceSeconds(double seconds)
     if (!std::isfinite(micros) || std::fabs(micros) > maxAbsMicros - double(referenceEpochMicros))
         return std::nullopt;
     return Instant{microseconds{qint64(micros) + referenceEpochMicros}};
+}
+
+std::optional<Instant> nearestInstantFromReferenceSeconds(double seconds)
+{
+    if (std::isnan(seconds))
+        return std::nullopt;
+    // A second inside the range, so that rounding cannot carry the product past it.
+    const double limit = (maxAbsMicros - double(referenceEpochMicros)) / 1e6 - 1.0;
+    return instantFromReferenceSeconds(std::clamp(seconds, -limit, limit));
 }
 
 Instant instantFromUDate(double milliseconds)

@@ -17,6 +17,9 @@ double toReferenceSeconds(Instant instant);
 // Rounds to the nearest microsecond; no value for NaN, infinities or numbers beyond the
 // range of an Instant.
 std::optional<Instant> instantFromReferenceSeconds(double seconds);
+// The same, but numbers beyond that range (infinities too) give the nearest instant it holds;
+// no value only for NaN. For stored dates, where one odd number must not spoil the rest.
+std::optional<Instant> nearestInstantFromReferenceSeconds(double seconds);
 
 // ICU's UDate: milliseconds since 1970, as a double.
 Instant instantFromUDate(double milliseconds);

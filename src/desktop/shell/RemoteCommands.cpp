@@ -1,7 +1,7 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/InstanceRequest.h"
 
 namespace vardelle {

@@ -1,4 +1,5 @@
 #include "briefing/BriefingText.h"
+#include "briefing/RelativeTime.h"
 #include "news/NewsItem.h"
 
 #include "support/ManualClock.h"
@@ -241,12 +242,14 @@ private slots:
         setLocaleEnvironment(lcAll.isNull() ? nullptr : lcAll.constData(),
                              lcMessages.isNull() ? nullptr : lcMessages.constData(),
                              lang.isNull() ? nullptr : lang.constData());
+        // The phrase shown on screen follows the locale; the spoken opening never does.
+        QCOMPARE(relativeTimePhrase(fixedNow - 2h, fixedNow, RelativeStyle::full), phrase);
         const ManualClock clock(fixedNow);
         QCOMPARE(briefingOpening(3, fixedNow - 2h, clock),
-                 u"Here is your security briefing. 3 new stories since "_qs + phrase + u'.');
+                 u"Here is your security briefing. 3 new stories since 2 hours ago."_qs);
     }
 
-    void germanChangesOnlyThePhrase()
+    void germanLocaleKeepsTheBriefingEnglish()
     {
         const ManualClock clock(fixedNow);
         const QList<NewsItem> items{
@@ -260,8 +263,7 @@ private slots:
         const QString german = composeBriefing(items, since, clock);
 
         QVERIFY(english.contains(u" since 3 days ago. "_qs));
-        QVERIFY(german.contains(u" since vor 3 Tagen. "_qs));
-        QCOMPARE(german, QString(english).replace(u"3 days ago"_qs, u"vor 3 Tagen"_qs));
+        QCOMPARE(german, english);
         QVERIFY(german.endsWith(
             u"In cyber security, 1 story. From The Record. 3.5 billion dollars fine. "
             "In malware, 1 story. From Securelist. Loader and stealer, analysis. "

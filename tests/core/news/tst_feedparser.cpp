@@ -94,9 +94,15 @@ private slots:
                                            << u"https://x/1"_qs << u"https://x/1"_qs;
         QTest::newRow("feed and title when neither")
             << QByteArray("<title> A  title </title>") << u"securityweek|A title"_qs << QString();
-        QTest::newRow("empty guid stays empty")
-            << QByteArray("<title>T</title><link>https://x/1</link><guid></guid>") << QString()
-            << u"https://x/1"_qs;
+        // An empty id would make every such story of every feed one story.
+        QTest::newRow("empty guid is no guid")
+            << QByteArray("<title>T</title><link>https://x/1</link><guid></guid>")
+            << u"https://x/1"_qs << u"https://x/1"_qs;
+        QTest::newRow("blank guid is no guid, a later one counts")
+            << QByteArray("<title>T</title><guid> \n </guid><guid>g2</guid>") << u"g2"_qs
+            << QString();
+        QTest::newRow("empty atom id is no id")
+            << QByteArray("<title>T</title><id/>") << u"securityweek|T"_qs << QString();
         QTest::newRow("first guid wins")
             << QByteArray("<title>T</title><guid>one</guid><guid>two</guid>") << u"one"_qs
             << QString();
@@ -180,6 +186,13 @@ private slots:
         QTest::newRow("unicode spaces") << QByteArray("<title>\xC2\xA0 A\xE2\x80\x83\xE2\x80\x83"
                                                       "B \xE2\x80\xA8</title>")
                                         << QStringList{u"A B"_qs};
+        QTest::newRow("a leading U+FEFF is text") << QByteArray("<title>\xEF\xBB\xBF"
+                                                                "A</title>")
+                                                  << QStringList{u"\uFEFFA"_qs};
+        QTest::newRow("1000 characters stay whole")
+            << "<title>" + QByteArray(1000, 'a') + "</title>" << QStringList{QString(1000, u'a')};
+        QTest::newRow("1001 characters are cut") << "<title>" + QByteArray(1001, 'a') + "</title>"
+                                                 << QStringList{QString(1000, u'a') + u'\u2026'};
     }
     void titles()
     {
@@ -239,6 +252,9 @@ private slots:
                    u" tail"_qs.repeated(500);
         QTest::newRow("an unclosed tag") << u"lead "_qs + u"<never closed "_qs.repeated(5000);
         QTest::newRow("entities at every offset") << u"&amp;hellip;x"_qs.repeated(9000);
+        // Tags that vanish, then 399 characters and an entity that the first slice cuts in two.
+        QTest::newRow("an entity at the first cut")
+            << u"<br>"_qs + u"<i>"_qs.repeated(1230) + QString(399, u'a') + u"&hellip; and more"_qs;
         QTest::newRow("mostly white space")
             << u" \n\t "_qs.repeated(20000) + u"a "_qs.repeated(600);
         QTest::newRow("combining marks") << u"e\u0301\u0302 "_qs.repeated(3000);
@@ -476,6 +492,22 @@ private slots:
                                  "<rss><channel><item><title>First</title></item>"
                                  "<item><title>&a19;</title></item></channel></rss>");
         QVERIFY(items.size() <= 1);
+    }
+
+    // Internal entities let a small document spell a long text (expat allows this much); a title
+    // keeps its first 1,000 characters however long it is, as a summary keeps 400.
+    void entityTitleIsCut()
+    {
+        QByteArray dtd = "<!DOCTYPE rss [<!ENTITY a0 \"abcdefghij\">";
+        for (int i = 1; i <= 5; ++i) {
+            dtd += "<!ENTITY a" + QByteArray::number(i) + " \"" +
+                   QByteArray("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+        }
+        dtd += "]>";
+        const auto items = parse("<?xml version=\"1.0\"?>" + dtd +
+                                 "<rss><channel><item><title>&a5;</title></item></channel></rss>");
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0].title, u"abcdefghij"_qs.repeated(100) + u'\u2026');
     }
 
     void fixtureDocuments_data()

@@ -310,7 +310,7 @@ private slots:
         NewsService service(*m_store, m_clock);
         QFuture<GatherResult> future = service.gather({}, base + 5min, 10);
         QVERIFY(future.isFinished());
-        QCOMPARE(future.result(), (GatherResult{{}, {}, base + 5min}));
+        QCOMPARE(future.result(), (GatherResult{{}, {}, base + 5min, {}}));
         QCOMPARE(m_server.requests().size(), before);
     }
 

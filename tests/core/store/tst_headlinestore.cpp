@@ -249,6 +249,10 @@ private slots:
             << QByteArray(R"({"lastGather": 739197000.250001, "lastAnnouncement": 739197000,)"
                           R"( "seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})")
             << true;
+        QTest::newRow("left-out ids of the wrong kind")
+            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
+                          R"( "leftOutIDs": [1]})")
+            << false;
     }
     void readableLayouts()
     {
@@ -265,6 +269,48 @@ private slots:
             QCOMPARE(store.lastAnnouncement(), utc(2024, 6, 4, 12, 30));
         }
         QVERIFY(!QFile::exists(m_path + u".corrupt"_qs));
+    }
+
+    // One date beyond what the time type holds must not set the whole history aside: every
+    // story would be told again. It reads as the nearest date the type holds.
+    void outOfRangeDatesKeepTheHistory_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QJsonObject far = toJson(item(u"a"_qs));
+        far.insert(u"published"_qs, 1e300);
+        const QByteArray farItem = QJsonDocument(far).toJson(QJsonDocument::Compact);
+        QTest::newRow("a story's date") << QByteArray(
+            R"({"seenIDs": ["a"], "lastBriefing": "B", "lastItems": [)" + farItem + "]}");
+        QTest::newRow("the last gather") << QByteArray(
+            R"({"seenIDs": ["a"], "lastBriefing": "B", "lastItems": [], "lastGather": -1e300})");
+    }
+    void outOfRangeDatesKeepTheHistory()
+    {
+        QFETCH(QByteArray, content);
+        writeFile(m_path, content);
+        HeadlineStore store(m_path, m_clock);
+        QCOMPARE(store.state().seenIDs, QStringList{u"a"_qs});
+        QVERIFY(!QFile::exists(m_path + u".corrupt"_qs));
+        for (const NewsItem& kept : store.lastItems())
+            QVERIFY(kept.published > utc(9999, 1, 1));
+        if (store.lastGather())
+            QVERIFY(*store.lastGather() < utc(1, 1, 1));
+        // What it writes back reads again.
+        store.record({}, {}, false);
+        QCOMPARE(HeadlineStore(m_path, m_clock).state().seenIDs, QStringList{u"a"_qs});
+    }
+
+    void leftOutStoriesAreKeptApart()
+    {
+        HeadlineStore store(m_path, m_clock);
+        store.record(items({u"told"_qs}), u"One."_qs, true, {u"cut"_qs});
+        const QList<NewsItem> offered = items({u"told"_qs, u"cut"_qs, u"new"_qs});
+        QCOMPARE(store.unseen(offered), items({u"cut"_qs, u"new"_qs}));
+        QCOMPARE(store.unseen(offered, true), items({u"new"_qs}));
+
+        const HeadlineStore again(m_path, m_clock);
+        QCOMPARE(again.state().leftOutIDs, QStringList{u"cut"_qs});
+        QCOMPARE(again.state().seenIDs, QStringList{u"told"_qs});
     }
 
     void forgetHistoryLeavesAnEmptyFile()

@@ -2,7 +2,7 @@
 
 #include "briefing/AppCoordinator.h"
 #include "linux/instance/InstanceClient.h"
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 #include "support/CoordinatorRig.h"
 #include "support/TestData.h"

@@ -1,6 +1,6 @@
 #include "linux/instance/DesktopStart.h"
 
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "linux/instance/InstanceRequest.h"
 
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 
 #include <QLocalSocket>
 

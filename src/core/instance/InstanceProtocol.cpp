@@ -1,4 +1,4 @@
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 
 #include <QJsonDocument>
 
