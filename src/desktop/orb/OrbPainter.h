@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OrbReferenceScene.h"
 #include "OrbScene.h"
 #include "briefing/AnnouncerState.h"
 
@@ -17,10 +18,21 @@ namespace vardelle {
 // expanding ripples. A frame depends only on the state, the diameter and the time, so tests can
 // draw any moment. What does not move is rasterised once per state, diameter, device pixel ratio
 // and panel size (an OrbScene, a few of them kept); a frame is composed from it in one image that
-// is then drawn with a single unscaled blit.
+// then replaces the square's pixels with a single unscaled copy.
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
+
+    // How frames are composed: `fast` computes the soft layers at half resolution (OrbScene);
+    // `reference` composes every layer at full resolution (OrbReferenceScene) and blends the
+    // frame over what the square held, as the orb did before. The two look the same to within
+    // about one level in 255; the reference is kept to check that, and as the benchmark's
+    // baseline.
+    enum class Renderer { fast, reference };
+
+    explicit OrbPainter(Renderer renderer = Renderer::fast);
+    Renderer renderer() const { return m_renderer; }
+    void setRenderer(Renderer renderer);
 
     // The panel's side over the orb's diameter: room for the glow and the ripples.
     static constexpr double kPanelRatio = 1.9;
@@ -46,13 +58,14 @@ public:
     void clearCaches();
 
 private:
-    OrbScene& scene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
     // Renders `kind` into `frame` for the panel `square` of the painter's device.
     void render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
                 double diameter, double seconds);
-    static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
+    void blit(QPainter& painter, const QRectF& square, const QImage& frame) const;
 
+    Renderer m_renderer;
     std::list<OrbScene> m_scenes; // most recently used first
+    std::list<OrbReferenceScene> m_referenceScenes;
     QImage m_frame;
     QImage m_fadeTo;
 };
