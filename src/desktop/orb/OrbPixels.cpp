@@ -136,7 +136,7 @@ RadialTables radialTables(AnnouncerState::Kind kind, double d, qreal dpr)
     return t;
 }
 
-Runs findRuns(const std::vector<float>& layer, int side, int channels)
+Runs findRuns(const std::vector<float>& layer, int side, int channels, float floor)
 {
     Runs runs;
     if (layer.empty()) {
@@ -151,7 +151,7 @@ Runs findRuns(const std::vector<float>& layer, int side, int channels)
             bool visible = false;
             if (x < side) {
                 const float* p = &layer[(size_t(y) * size_t(side) + size_t(x)) * size_t(channels)];
-                visible = std::any_of(p, p + channels, [](float v) { return v > 0; });
+                visible = std::any_of(p, p + channels, [floor](float v) { return v > floor; });
             }
             if (visible && start < 0) {
                 start = x;

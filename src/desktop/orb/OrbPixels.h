@@ -132,13 +132,13 @@ RadialTables radialTables(AnnouncerState::Kind kind, double d, qreal dpr);
 // A layer image as premultiplied floats, four a pixel.
 std::vector<float> toFloats(const QImage& image);
 
-// Half-open spans of pixels per row where a layer of `channels` floats a pixel is not
-// transparent.
+// Half-open spans of pixels per row where a layer of `channels` floats a pixel has a channel
+// above `floor`.
 struct Runs {
     std::vector<int> rowStart;
     std::vector<std::pair<int, int>> spans;
 };
-Runs findRuns(const std::vector<float>& layer, int side, int channels = 4);
+Runs findRuns(const std::vector<float>& layer, int side, int channels = 4, float floor = 0);
 
 // The animation at a moment: the breathing scale, the glow's own scale and the symbol's opacity.
 struct Motion {

@@ -80,14 +80,21 @@ std::pair<int, int> chord(double c, double dy, double radius, int n)
     return {from, to};
 }
 
-Px bilinear(const float* values, int side, int x0, int y0, float fx, float fy, int channels)
+// A layer of `Channels` floats a pixel sampled between its pixels (x0, y0) and (x0 + 1, y0 + 1).
+template <int Channels>
+inline __attribute__((always_inline)) Px bilinear(const float* values, int side, int x0, int y0,
+                                                  float fx, float fy)
 {
-    auto at = [&](int x, int y) {
-        const float* p = values + (size_t(y) * size_t(side) + size_t(x)) * size_t(channels);
-        return channels == 4 ? load(p) : splat(*p);
+    const float* p = values + (size_t(y0) * size_t(side) + size_t(x0)) * Channels;
+    const float* q = p + size_t(side) * Channels;
+    auto at = [](const float* v) {
+        if constexpr (Channels == 4)
+            return load(v);
+        else
+            return splat(*v);
     };
-    const Px top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
-    const Px bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+    const Px top = at(p) + (at(p + Channels) - at(p)) * fx;
+    const Px bottom = at(q) + (at(q + Channels) - at(q)) * fx;
     return top + (bottom - top) * fy;
 }
 
@@ -127,7 +134,8 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_rim.values = layer([&](QImage& c) { orblayers::paintRim(c, mid, colors, d); });
     if (d >= OrbPainter::kSymbolMinDiameter)
         m_symbol.values = layer([&](QImage& c) { orblayers::paintSymbol(c, mid, kind, d); });
-    m_highlight.runs = findRuns(m_highlight.values, m_discSide, 1);
+    // The highlight's faintest tail brightens by under two levels in 255: left out.
+    m_highlight.runs = findRuns(m_highlight.values, m_discSide, 1, 1.5f / 255);
     m_rim.runs = findRuns(m_rim.values, m_discSide);
     m_symbol.runs = findRuns(m_symbol.values, m_discSide);
 
@@ -164,19 +172,9 @@ void OrbScene::render(QImage& frame, double seconds)
         m_columns[size_t(x)] = {x0, float(std::clamp(u - x0, 0.0, 1.0))};
     }
     renderGrid(m);
-    renderSoft(frame, m.breathing);
-
-    const double s = m.breathing;
-    composeLayer(frame, m_highlight, 1, s,
-                 [](Px under, Px light) { return light + under * (1 - light); });
-    composeLayer(frame, m_rim, 4, s, [](Px under, Px rim) { return minOne(under + rim); });
-    const float opacity = m.symbolOpacity;
-    composeLayer(frame, m_symbol, 4, s, [opacity](Px under, Px symbol) {
-        symbol *= opacity;
-        return symbol + under * (1 - symbol[3]);
-    });
+    renderRows(frame, m);
     if (m_kind == Kind::speaking)
-        drawRipples(frame, m_centre, m_diameter, m_dpr, m_tables.ringColor, m.phase, s);
+        drawRipples(frame, m_centre, m_diameter, m_dpr, m_tables.ringColor, m.phase, m.breathing);
 }
 
 // The half-resolution grid: the glow everywhere, and near and inside the disc also the body over
@@ -221,8 +219,8 @@ void OrbScene::renderGrid(const Motion& motion)
             const float ex = dx * inverse;
             const float u = ex + float(m_discCentre) - 0.5f;
             const int x0 = std::clamp(int(std::floor(u)), 0, last);
-            const Px body = bilinear(m_body.data(), m_discSide, x0, y0,
-                                     std::clamp(u - float(x0), 0.0f, 1.0f), fy, 4);
+            const Px body = bilinear<4>(m_body.data(), m_discSide, x0, y0,
+                                        std::clamp(u - float(x0), 0.0f, 1.0f), fy);
             Px blobs = splat(0);
             for (int b = 0; b < 3; ++b) {
                 const float bx = ex - blobX[b], by = ey - blobY[b];
@@ -235,11 +233,13 @@ void OrbScene::renderGrid(const Motion& motion)
     }
 }
 
-// Every frame pixel from the grid, scaled up by two: the glow outside the disc, the
+// Every frame pixel, row by row. From the grid, scaled up by two: the glow outside the disc, the
 // inner look inside it, and across its edge the two mixed by the disc's coverage, drawn once at
 // rest size and sampled at the breathing scale like the layers that have edges.
-void OrbScene::renderSoft(QImage& frame, double breathing)
+void OrbScene::renderRows(QImage& frame, const Motion& motion)
 {
+    const double breathing = motion.breathing;
+    const float opacity = motion.symbolOpacity;
     const int n = m_frameSide;
     const int m = m_gridSide;
     const double c = m_centre;
@@ -268,7 +268,7 @@ void OrbScene::renderSoft(QImage& frame, double breathing)
                 return;
             for (int x = from; x < to; ++x) {
                 const auto [x0, fx] = m_columns[size_t(x)];
-                const float cover = bilinear(m_clip.data(), m_discSide, x0, y0, fx, fy, 1)[0];
+                const float cover = bilinear<1>(m_clip.data(), m_discSide, x0, y0, fx, fy)[0];
                 line[x] =
                     mix(upsampled(x, glowA, glowB), line[x], quint32(std::lround(cover * 256)));
             }
@@ -279,48 +279,52 @@ void OrbScene::renderSoft(QImage& frame, double breathing)
             edge(outer0, inner0);
             edge(inner1, outer1);
         }
+
+        // The layers with edges, while the row is at hand.
+        composeRow<1>(line, y, m_highlight, breathing,
+                      [](Px under, Px light) { return light + under * (1 - light); });
+        composeRow<4>(line, y, m_rim, breathing,
+                      [](Px under, Px rim) { return minOne(under + rim); });
+        composeRow<4>(line, y, m_symbol, breathing, [opacity](Px under, Px symbol) {
+            symbol *= opacity;
+            return symbol + under * (1 - symbol[3]);
+        });
     }
 }
 
-// Lays a rest-size layer over the frame at the breathing scale, sampled bilinearly, only where it
-// reaches: `compose(under, layer)` gives each pixel's new colour.
-void OrbScene::composeLayer(QImage& frame, const Layer& layer, int channels, double breathing,
-                            const auto& compose)
+// Lays row `y` of a rest-size layer over the frame's row `line` at the breathing scale, sampled
+// bilinearly, only where it reaches: `compose(under, layer)` gives each pixel's new colour.
+template <int Channels>
+void OrbScene::composeRow(quint32* line, int y, const Layer& layer, double breathing,
+                          const auto& compose)
 {
     if (layer.values.empty())
         return;
     const int n = m_frameSide;
-    const double c = m_centre;
-    const int last = m_discSide - 2;
-    auto toFrame = [&](double u) { return (u - m_discCentre + 0.5) * breathing + c - 0.5; };
-    for (int y = 0; y < n; ++y) {
-        const double v = (y + 0.5 - c) / breathing + m_discCentre - 0.5;
-        if (v < -1 || v > m_discSide)
-            continue;
-        const int y0 = std::clamp(int(std::floor(v)), 0, last);
-        const auto fy = float(std::clamp(v - y0, 0.0, 1.0));
-        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
-        // Where either source row holds the layer, widened by the filter's reach, each pixel
-        // once.
-        m_spans.clear();
-        for (const int row : {y0, y0 + 1}) {
-            for (int s = layer.runs.rowStart[row]; s < layer.runs.rowStart[row + 1]; ++s) {
-                const auto [a0, a1] = layer.runs.spans[size_t(s)];
-                const int from = std::clamp(int(std::floor(toFrame(a0 - 1))), 0, n);
-                m_spans.emplace_back(from, std::clamp(int(std::ceil(toFrame(a1))) + 1, from, n));
-            }
+    const double v = (y + 0.5 - m_centre) / breathing + m_discCentre - 0.5;
+    if (v < -1 || v > m_discSide)
+        return;
+    const int y0 = std::clamp(int(std::floor(v)), 0, m_discSide - 2);
+    const auto fy = float(std::clamp(v - y0, 0.0, 1.0));
+    auto toFrame = [&](double u) { return (u - m_discCentre + 0.5) * breathing + m_centre - 0.5; };
+    // Where either source row holds the layer, widened by the filter's reach, each pixel once.
+    m_spans.clear();
+    for (const int row : {y0, y0 + 1}) {
+        for (int s = layer.runs.rowStart[row]; s < layer.runs.rowStart[row + 1]; ++s) {
+            const auto [a0, a1] = layer.runs.spans[size_t(s)];
+            const int from = std::clamp(int(std::floor(toFrame(a0 - 1))), 0, n);
+            m_spans.emplace_back(from, std::clamp(int(std::ceil(toFrame(a1))) + 1, from, n));
         }
-        std::sort(m_spans.begin(), m_spans.end());
-        int done = 0;
-        for (const auto& [from, to] : m_spans) {
-            for (int x = std::max(from, done); x < to; ++x) {
-                const auto [x0, fx] = m_columns[size_t(x)];
-                const Px value =
-                    bilinear(layer.values.data(), m_discSide, x0, y0, fx, fy, channels);
-                line[x] = pack(compose(unpack(line[x]), value));
-            }
-            done = std::max(done, to);
+    }
+    std::sort(m_spans.begin(), m_spans.end());
+    int done = 0;
+    for (const auto& [from, to] : m_spans) {
+        for (int x = std::max(from, done); x < to; ++x) {
+            const auto [x0, fx] = m_columns[size_t(x)];
+            const Px value = bilinear<Channels>(layer.values.data(), m_discSide, x0, y0, fx, fy);
+            line[x] = pack(compose(unpack(line[x]), value));
         }
+        done = std::max(done, to);
     }
 }
 

@@ -47,9 +47,10 @@ private:
     };
 
     void renderGrid(const orbpixels::Motion& motion);
-    void renderSoft(QImage& frame, double breathing);
-    void composeLayer(QImage& frame, const Layer& layer, int channels, double breathing,
-                      const auto& compose);
+    void renderRows(QImage& frame, const orbpixels::Motion& motion);
+    template <int Channels>
+    void composeRow(quint32* line, int y, const Layer& layer, double breathing,
+                    const auto& compose);
 
     Kind m_kind;
     double m_diameter;
