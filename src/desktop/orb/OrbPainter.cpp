@@ -119,8 +119,9 @@ void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& fra
     // whole square needs no clip, which keeps the blit on QPainter's plain copying path.
     const bool clip = size.width() > square.width() || size.height() > square.height();
     // Every pixel of the frame is the orb's, transparent ones included: copying instead of
-    // blending saves a read and a multiply per pixel of what lay under it.
-    const bool copy = m_renderer == Renderer::fast;
+    // blending saves a read and a multiply per pixel of what lay under it. A clipped copy takes
+    // QPainter's slower general path, so a clipped frame is blended as before.
+    const bool copy = m_renderer == Renderer::fast && !clip;
     if (clip || copy)
         painter.save();
     if (clip)

@@ -19,9 +19,9 @@ constexpr double kGridMargin = 4;
 // pixel of antialiasing, widened by the filter at the breathing scale.
 constexpr double kEdgeReach = 1.5;
 // The blobs' blur over d, and the blur in device pixels from which the grid's resolution is
-// enough.
+// enough and pays: the normal orb at every pixel ratio, the compact one from about 2.2.
 constexpr double kBlobBlur = 0.085;
-constexpr double kHalfResolutionBlur = 7;
+constexpr double kHalfResolutionBlur = 8;
 
 // The mean of two premultiplied pixels, each byte rounded up.
 quint32 average(quint32 a, quint32 b)

@@ -29,8 +29,8 @@ public:
     OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
 
     // Whether the orb's blurs are wide enough at this size for the half-resolution grid to
-    // match the reference (the compact orb at pixel ratios below about 1.9 is not); smaller orbs
-    // cost little composed at full resolution.
+    // match the reference and to pay (the compact orb below a pixel ratio of about 2.2 is not);
+    // smaller orbs cost little composed at full resolution.
     static bool suits(double diameter, qreal dpr);
 
     bool matches(Kind kind, double diameter, qreal dpr, int frameSide, double centre) const;
