@@ -112,24 +112,18 @@ void OrbPainter::render(QImage& frame, const QPainter& painter, const QRectF& sq
         sceneIn(m_scenes, kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
 }
 
-void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame) const
+void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame)
 {
     const QSizeF size = frame.deviceIndependentSize();
     // A frame a fraction of a pixel larger than a fractional square is clipped to it; the usual
     // whole square needs no clip, which keeps the blit on QPainter's plain copying path.
     const bool clip = size.width() > square.width() || size.height() > square.height();
-    // Every pixel of the frame is the orb's, transparent ones included: copying instead of
-    // blending saves a read and a multiply per pixel of what lay under it. A clipped copy takes
-    // QPainter's slower general path, so a clipped frame is blended as before.
-    const bool copy = m_renderer == Renderer::fast && !clip;
-    if (clip || copy)
+    if (clip) {
         painter.save();
-    if (clip)
         painter.setClipRect(square, Qt::IntersectClip);
-    if (copy)
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
+    }
     painter.drawImage(square.topLeft(), frame);
-    if (clip || copy)
+    if (clip)
         painter.restore();
 }
 

@@ -18,16 +18,15 @@ namespace vardelle {
 // expanding ripples. A frame depends only on the state, the diameter and the time, so tests can
 // draw any moment. What does not move is rasterised once per state, diameter, device pixel ratio
 // and panel size (an OrbScene, a few of them kept); a frame is composed from it in one image that
-// then replaces the square's pixels with a single unscaled copy.
+// is then drawn with a single unscaled blit.
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
 
     // How frames are composed: `fast` computes the soft layers at half resolution (OrbScene);
-    // `reference` composes every layer at full resolution (OrbReferenceScene) and blends the
-    // frame over what the square held, as the orb did before. The two look the same to within
-    // about one level in 255; the reference is kept to check that, and as the benchmark's
-    // baseline.
+    // `reference` composes every layer at full resolution (OrbReferenceScene), as the orb did
+    // before. The two look the same to within about one level in 255; the reference is kept to
+    // check that, and as the benchmark's baseline.
     enum class Renderer { fast, reference };
 
     explicit OrbPainter(Renderer renderer = Renderer::fast);
@@ -61,7 +60,7 @@ private:
     // Renders `kind` into `frame` for the panel `square` of the painter's device.
     void render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
                 double diameter, double seconds);
-    void blit(QPainter& painter, const QRectF& square, const QImage& frame) const;
+    static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
 
     Renderer m_renderer;
     std::list<OrbScene> m_scenes; // most recently used first

@@ -69,6 +69,15 @@ std::array<float, 4> opaque(const QColor& color)
 
 } // namespace
 
+void prepareFrame(QImage& frame, int side, qreal dpr)
+{
+    if (frame.width() != side || frame.height() != side ||
+        frame.format() != QImage::Format_ARGB32_Premultiplied) {
+        frame = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    }
+    frame.setDevicePixelRatio(dpr);
+}
+
 void mixInto(QImage& into, const QImage& other, double weight)
 {
     const auto w = quint32(std::clamp(int(std::lround(weight * 256)), 0, 256));

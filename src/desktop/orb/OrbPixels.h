@@ -100,6 +100,10 @@ inline quint32 mix(quint32 a, quint32 b, quint32 w)
     return rb | ag;
 }
 
+// Makes `frame` a premultiplied ARGB image of `side` × `side` pixels with the pixel ratio `dpr`,
+// reallocating it only when its size or format differ.
+void prepareFrame(QImage& frame, int side, qreal dpr);
+
 // Mixes two premultiplied images of one size in place: `into` becomes
 // into × (1 − w) + other × w, w in 256ths, so the mix is as opaque as either side.
 void mixInto(QImage& into, const QImage& other, double weight);

@@ -84,11 +84,7 @@ bool OrbReferenceScene::matches(Kind kind, double diameter, qreal dpr, int frame
 
 void OrbReferenceScene::render(QImage& frame, double seconds)
 {
-    if (frame.width() != m_frameSide || frame.height() != m_frameSide ||
-        frame.format() != QImage::Format_ARGB32_Premultiplied) {
-        frame = QImage(m_frameSide, m_frameSide, QImage::Format_ARGB32_Premultiplied);
-    }
-    frame.setDevicePixelRatio(m_dpr);
+    prepareFrame(frame, m_frameSide, m_dpr);
     const Motion m = motion(m_kind, seconds);
     renderDisc(m.phase, m.glowScale, m.symbolOpacity);
     renderFrame(frame, m.breathing, m.glowScale);

@@ -159,11 +159,7 @@ bool OrbScene::matches(Kind kind, double diameter, qreal dpr, int frameSide, dou
 
 void OrbScene::render(QImage& frame, double seconds)
 {
-    if (frame.width() != m_frameSide || frame.height() != m_frameSide ||
-        frame.format() != QImage::Format_ARGB32_Premultiplied) {
-        frame = QImage(m_frameSide, m_frameSide, QImage::Format_ARGB32_Premultiplied);
-    }
-    frame.setDevicePixelRatio(m_dpr);
+    prepareFrame(frame, m_frameSide, m_dpr);
     const Motion m = motion(m_kind, seconds);
     const int last = m_discSide - 2;
     for (int x = 0; x < m_frameSide; ++x) {
