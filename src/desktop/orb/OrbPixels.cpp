@@ -120,6 +120,22 @@ std::vector<float> toFloats(const QImage& image)
     return out;
 }
 
+DiscSquare::DiscSquare(double d, qreal dpr, double frameCentre)
+    : dpr(dpr)
+{
+    const int half = int(std::ceil(kHighlightReach * d * dpr)) + 2;
+    origin = int(std::floor(frameCentre)) - half;
+    side = 2 * half + 1;
+    centre = frameCentre - origin;
+}
+
+std::vector<float> DiscSquare::layer(const std::function<void(QImage&, QPointF)>& paint) const
+{
+    QImage image = orblayers::canvas(QSize(side, side), dpr);
+    paint(image, QPointF(centre / dpr, centre / dpr));
+    return toFloats(image);
+}
+
 RadialTables radialTables(AnnouncerState::Kind kind, double d, qreal dpr)
 {
     const auto colors = OrbPainter::palette(kind);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -135,6 +136,21 @@ RadialTables radialTables(AnnouncerState::Kind kind, double d, qreal dpr);
 
 // A layer image as premultiplied floats, four a pixel.
 std::vector<float> toFloats(const QImage& image);
+
+// The square that holds the orb's rest-size layers: `side` pixels from `origin` (in frame pixels,
+// both axes), with the orb's centre at `centre` in it; for an orb of diameter `d` points centred
+// at `frameCentre` device pixels.
+struct DiscSquare {
+    DiscSquare(double d, qreal dpr, double frameCentre);
+    // A layer that `paint(canvas, centre)` draws on a transparent canvas of the square (`centre`
+    // in the canvas's logical coordinates), as premultiplied floats.
+    std::vector<float> layer(const std::function<void(QImage&, QPointF)>& paint) const;
+
+    qreal dpr;
+    int side;
+    int origin;
+    double centre;
+};
 
 // Half-open spans of pixels per row where a layer of `channels` floats a pixel has a channel
 // above `floor`.

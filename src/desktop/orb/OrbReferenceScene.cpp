@@ -29,26 +29,22 @@ OrbReferenceScene::OrbReferenceScene(Kind kind, double diameter, qreal dpr, int 
     const double d = diameter;
     m_tables = radialTables(kind, d, dpr);
 
-    const int half = int(std::ceil(kHighlightReach * d * dpr)) + 2;
-    m_discOrigin = int(std::floor(centre)) - half;
-    m_discSide = 2 * half + 1;
-    m_discCentre = centre - m_discOrigin;
-    const QSize size(m_discSide, m_discSide);
-    const QPointF mid(m_discCentre / dpr, m_discCentre / dpr);
-    auto layer = [&](auto paint) {
-        QImage image = orblayers::canvas(size, dpr);
-        paint(image);
-        return toFloats(image);
-    };
-    m_body = layer([&](QImage& c) { orblayers::paintBody(c, mid, d); });
-    const std::vector<float> disc = layer([&](QImage& c) { orblayers::paintDisc(c, mid, d); });
+    const DiscSquare square(d, dpr, centre);
+    m_discOrigin = square.origin;
+    m_discSide = square.side;
+    m_discCentre = square.centre;
+    m_body = square.layer([&](QImage& c, QPointF mid) { orblayers::paintBody(c, mid, d); });
+    const std::vector<float> disc =
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintDisc(c, mid, d); });
     m_clip.resize(disc.size() / 4);
     for (size_t i = 0; i < m_clip.size(); ++i)
         m_clip[i] = disc[i * 4 + 3];
-    m_highlight = layer([&](QImage& c) { orblayers::paintHighlight(c, mid, d); });
-    m_rim = layer([&](QImage& c) { orblayers::paintRim(c, mid, colors, d); });
+    m_highlight =
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintHighlight(c, mid, d); });
+    m_rim = square.layer([&](QImage& c, QPointF mid) { orblayers::paintRim(c, mid, colors, d); });
     if (d >= OrbPainter::kSymbolMinDiameter)
-        m_symbol = layer([&](QImage& c) { orblayers::paintSymbol(c, mid, kind, d); });
+        m_symbol =
+            square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
 
     // The body and the clip are the same disc, so the body's spans are the blobs' too.
     m_bodyRuns = findRuns(m_body, m_discSide);

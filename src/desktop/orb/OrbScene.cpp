@@ -110,30 +110,26 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
 {
     const auto colors = OrbPainter::palette(kind);
     const double d = diameter;
-    const int half = int(std::ceil(kHighlightReach * d * dpr)) + 2;
-    m_discOrigin = int(std::floor(centre)) - half;
-    m_discSide = 2 * half + 1;
-    m_discCentre = centre - m_discOrigin;
-    const QSize size(m_discSide, m_discSide);
-    const QPointF mid(m_discCentre / dpr, m_discCentre / dpr);
-    auto layer = [&](auto paint) {
-        QImage image = orblayers::canvas(size, dpr);
-        paint(image);
-        return toFloats(image);
-    };
-    m_body = layer([&](QImage& c) { orblayers::paintBody(c, mid, d, false); });
-    const std::vector<float> disc = layer([&](QImage& c) { orblayers::paintDisc(c, mid, d); });
+    const DiscSquare square(d, dpr, centre);
+    m_discOrigin = square.origin;
+    m_discSide = square.side;
+    m_discCentre = square.centre;
+    m_body = square.layer([&](QImage& c, QPointF mid) { orblayers::paintBody(c, mid, d, false); });
+    const std::vector<float> disc =
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintDisc(c, mid, d); });
     m_clip.resize(disc.size() / 4);
     for (size_t i = 0; i < m_clip.size(); ++i)
         m_clip[i] = disc[i * 4 + 3];
     const std::vector<float> light =
-        layer([&](QImage& c) { orblayers::paintHighlight(c, mid, d); });
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintHighlight(c, mid, d); });
     m_highlight.values.resize(light.size() / 4);
     for (size_t i = 0; i < m_highlight.values.size(); ++i)
         m_highlight.values[i] = light[i * 4 + 3];
-    m_rim.values = layer([&](QImage& c) { orblayers::paintRim(c, mid, colors, d); });
+    m_rim.values =
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintRim(c, mid, colors, d); });
     if (d >= OrbPainter::kSymbolMinDiameter)
-        m_symbol.values = layer([&](QImage& c) { orblayers::paintSymbol(c, mid, kind, d); });
+        m_symbol.values =
+            square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
     // The highlight's faintest tail brightens by under two levels in 255: left out.
     m_highlight.runs = findRuns(m_highlight.values, m_discSide, 1, 1.5f / 255);
     m_rim.runs = findRuns(m_rim.values, m_discSide);
