@@ -1,15 +1,19 @@
-// Cost of the orb. First the time to draw one frame offscreen, for each state at both diameters
-// and device pixel ratios, against a plain frame drawn from the seven layers' shapes and
-// gradients every time (nothing kept between frames); measured as the process's CPU time, which
-// other programs on the machine do not inflate the way they do wall time, and as wall time. Then,
-// on an X display, the process's CPU share while the bubble's own window (panel, container, orb) is
-// shown at the display's rate in each state and size, the part of it spent painting the orb, and
-// while hidden. For a true figure the display needs a compositing manager, so the window is
-// translucent as users get it: bench/orb-on-xvfb starts a private Xvfb with xcompmgr and runs this
-// there.
+// Cost of the orb, against the painter it had before (the reference renderer, which composes
+// every layer at full resolution and blends the frame over the window), measured in the same run.
 //
-//   bench_orb                 the figures
-//   bench_orb --show STATE [--compact] [--seconds N] [--over]
+// First the time to draw one frame offscreen, for each state at both diameters and at pixel
+// ratios 1, 1.5 and 2, as the process's CPU time (which other programs on the machine do not
+// inflate the way they do wall time) and as wall time. Then, on an X display, the process's
+// share of a core while the bubble's own window (panel, container, orb) is shown at the display's
+// rate in each state and size, at scale factors 1 and 2 (each in a child process, since Qt reads
+// QT_SCALE_FACTOR once), and while hidden. The two renderers take turns in alternating rounds, so
+// that load from other programs falls on both alike. For a true figure the display needs a
+// compositing manager, so the window is translucent as users get it: bench/orb-on-xvfb starts a
+// private Xvfb with xcompmgr and runs this there.
+//
+//   bench_orb [--rounds N] [--scales 1,2]
+//                             the figures; N alternating rounds of each renderer (default 3)
+//   bench_orb --show STATE [--compact] [--seconds N] [--over] [--reference]
 //                             only shows the bubble in that state (idle, gathering, speaking,
 //                             failed) at 100,100 for N seconds (default 4), for screenshots;
 //                             --over puts a patterned window under it to show its transparency
@@ -18,12 +22,11 @@
 #include "bubble/BubbleWidget.h"
 #include "linux/desktop/X11Window.h"
 #include "orb/OrbPainter.h"
-#include "orb/OrbSymbols.h"
 #include "orb/OrbView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPainterPath>
+#include <QProcess>
 #include <QScreen>
 #include <QTimer>
 
@@ -41,6 +44,7 @@
 
 using namespace vardelle;
 using Kind = AnnouncerState::Kind;
+using Renderer = OrbPainter::Renderer;
 
 namespace {
 
@@ -49,104 +53,6 @@ const std::vector<std::pair<const char*, AnnouncerState>> kStates{
     {"gathering", AnnouncerState::gathering()},
     {"speaking", AnnouncerState::speaking()},
     {"failed", AnnouncerState::failed("offline")}};
-
-QColor alpha(QColor c, double a)
-{
-    c.setAlphaF(float(a));
-    return c;
-}
-
-// The whole orb from shapes each frame: soft gradients instead of blurs, a clip path for the
-// blobs, no images kept between frames.
-void paintNaive(QPainter& p, const QRectF& square, Kind kind, double d, double t)
-{
-    const auto c = OrbPainter::palette(kind);
-    const double phase = t * OrbPainter::speed(kind);
-    const double s = 1 + 0.035 * std::sin(1.6 * phase);
-    p.save();
-    p.setClipRect(square);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(square.center());
-    p.scale(s, s);
-    p.setPen(Qt::NoPen);
-
-    const double g = (1.3 + 0.05 * std::sin(2.1 * phase)) * 0.5 * d * 1.3;
-    QRadialGradient glow(QPointF(0, 0), g);
-    glow.setColorAt(0, alpha(c[0], 0.55));
-    glow.setColorAt(0.45, alpha(c[0], 0.45));
-    glow.setColorAt(0.75, alpha(c[1], 0.15));
-    glow.setColorAt(1, alpha(c[1], 0));
-    p.setBrush(glow);
-    p.drawEllipse(QPointF(0, 0), g, g);
-
-    QPainterPath disc;
-    disc.addEllipse(QPointF(0, 0), d / 2, d / 2);
-    p.setBrush(QColor::fromRgbF(0.92f, 0.94f, 0.97f, 0.22f));
-    p.drawPath(disc);
-    QRadialGradient body(QPointF(-0.15 * d, -0.22 * d), 0.78 * d);
-    body.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.28f));
-    body.setColorAt(1, QColor::fromRgbF(0, 0, 0, 0.38f));
-    p.setBrush(body);
-    p.drawPath(disc);
-
-    p.save();
-    p.setClipPath(disc, Qt::IntersectClip);
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    for (int i = 0; i < 3; ++i) {
-        const double ti = phase + 2.1 * i;
-        const double r = d * (0.16 + 0.05 * std::sin(0.9 * ti + i));
-        const double a = ti * (i % 2 == 0 ? 1.0 : -0.75);
-        const double radius = d * (0.52 - 0.06 * i) / 2 + 0.17 * d;
-        const QPointF centre(r * std::cos(a), r * std::sin(a));
-        QRadialGradient blob(centre, radius);
-        blob.setColorAt(0, alpha(c[i], 0.62));
-        blob.setColorAt(0.5, alpha(c[i], 0.55));
-        blob.setColorAt(1, alpha(c[i], 0));
-        p.setBrush(blob);
-        p.drawEllipse(centre, radius, radius);
-    }
-    p.restore();
-
-    p.setCompositionMode(QPainter::CompositionMode_Screen);
-    const QRectF hl(-0.23 * d, -0.39 * d, 0.46 * d, 0.26 * d);
-    QLinearGradient highlight(hl.topLeft(), hl.bottomLeft());
-    highlight.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.7f));
-    highlight.setColorAt(1, QColor::fromRgbF(1, 1, 1, 0));
-    p.setBrush(highlight);
-    p.drawEllipse(hl);
-
-    p.setCompositionMode(QPainter::CompositionMode_Plus);
-    QConicalGradient rim(QPointF(0, 0), 0);
-    rim.setColorAt(0, c[0]);
-    rim.setColorAt(1.0 / 3, c[2]);
-    rim.setColorAt(2.0 / 3, c[1]);
-    rim.setColorAt(1, c[0]);
-    const double w = std::max(0.018 * d, 1.0);
-    p.setOpacity(0.75);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QBrush(rim), w));
-    p.drawEllipse(QPointF(0, 0), (d - w) / 2, (d - w) / 2);
-    p.setOpacity(1);
-
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (d >= OrbPainter::kSymbolMinDiameter) {
-        drawOrbSymbol(p, kind, QPointF(0, 1), 0.24 * d, QColor::fromRgbF(0, 0, 0, 0.35f));
-        drawOrbSymbol(p, kind, QPointF(0, 0), 0.24 * d, QColor::fromRgbF(1, 1, 1, 0.92f));
-    }
-    if (kind == Kind::speaking) {
-        p.setBrush(Qt::NoBrush);
-        for (int i = 0; i < 2; ++i) {
-            const double x = 0.9 * phase + i / 2.0;
-            const double q = x - std::floor(x);
-            p.save();
-            p.scale(1 + 0.45 * q, 1 + 0.45 * q);
-            p.setPen(QPen(alpha(c[0], (1 - q) * 0.55), 2));
-            p.drawEllipse(QPointF(0, 0), d / 2, d / 2);
-            p.restore();
-        }
-    }
-    p.restore();
-}
 
 struct Stats {
     double mean = 0, p95 = 0;
@@ -193,7 +99,7 @@ Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& d
                  QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
     const QRectF square(0, 0, side, side);
-    constexpr int warmUp = 30, frames = 600;
+    constexpr int warmUp = 30, frames = 300;
     std::vector<double> cpu, wall;
     cpu.reserve(frames);
     wall.reserve(frames);
@@ -289,7 +195,7 @@ std::optional<AnnouncerState> stateNamed(const QString& name)
     return std::nullopt;
 }
 
-int showOnly(const QString& name, bool compact, int seconds, bool over)
+int showOnly(const QString& name, bool compact, int seconds, bool over, Renderer renderer)
 {
     const std::optional<AnnouncerState> state = stateNamed(name);
     if (!state) {
@@ -304,59 +210,126 @@ int showOnly(const QString& name, bool compact, int seconds, bool over)
         runEventLoop(300);
     }
     Bubble bubble(compact, AnnouncerState::idle());
+    bubble.orb->setRenderer(renderer);
     bubble.panel->show();
     bubble.orb->setState(*state); // through the cross-fade, as the bubble does
     runEventLoop(seconds * 1000);
     return 0;
 }
 
-void measureOnScreen()
+// Share of a core, in percent, of each round.
+struct Shares {
+    std::vector<double> values;
+    double mean() const
+    {
+        double sum = 0;
+        for (const double v : values)
+            sum += v;
+        return values.empty() ? 0 : sum / double(values.size());
+    }
+    QString range() const
+    {
+        const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+        return QString::asprintf("%5.2f-%5.2f", *lo, *hi);
+    }
+};
+
+struct Round {
+    double share = 0; // process CPU over wall time, percent
+    double fps = 0;
+    double paintMs = 0; // per frame, the orb's paint events alone
+};
+
+Round measure(Bubble& bubble, int ms)
 {
-    std::printf("\nOn %s (%s), refresh rate %.1f Hz: the bubble's window shown at the "
-                "display's rate, %s\n",
-                qPrintable(QGuiApplication::platformName()), qgetenv("DISPLAY").constData(),
-                QGuiApplication::primaryScreen()->refreshRate(),
+    bubble.orb->frames = 0;
+    bubble.orb->paintMs = 0;
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    runEventLoop(ms);
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    Round r;
+    r.share = 100 * (cpuSeconds() - cpu0) / seconds;
+    r.fps = bubble.orb->frames / seconds;
+    r.paintMs = bubble.orb->frames ? bubble.orb->paintMs / bubble.orb->frames : 0;
+    return r;
+}
+
+// The bubble's window in each state and size at this process's scale factor, the two renderers
+// in alternating rounds.
+void measureOnScreen(int rounds)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    std::printf("\nScale factor %s (device pixel ratio %.2f) on %s, %.0f Hz, %s\n",
+                qgetenv("QT_SCALE_FACTOR").isEmpty() ? "1" : qgetenv("QT_SCALE_FACTOR").constData(),
+                screen->devicePixelRatio(), qgetenv("DISPLAY").constData(), screen->refreshRate(),
                 x11::compositorRunning() ? "translucent over a compositing manager"
                                          : "NO compositing manager (clipped to a circle)");
-    std::printf("%-10s %4s | %5s | %13s | %13s | %9s\n", "state", "d", "fps", "process CPU",
-                "painting", "ms/frame");
-    auto measure = [](Bubble& bubble, int ms, double& fps, double& cpuShare, double& paintShare,
-                      double& msPerFrame) {
-        bubble.orb->frames = 0;
-        bubble.orb->paintMs = 0;
-        const double cpu0 = cpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
-        runEventLoop(ms);
-        const double seconds = double(wall.nsecsElapsed()) / 1e9;
-        const double cpu = cpuSeconds() - cpu0;
-        fps = bubble.orb->frames / seconds;
-        cpuShare = 100 * cpu / seconds;
-        paintShare = 100 * bubble.orb->paintMs / 1e3 / seconds;
-        msPerFrame = bubble.orb->frames ? 1e3 * cpu / bubble.orb->frames : 0;
-    };
+    std::printf("%-10s %4s | %5s | %13s %9s | %13s %9s | %6s\n", "state", "d", "fps", "orb: CPU %",
+                "paint ms", "before: CPU %", "paint ms", "ratio");
+    constexpr int kRoundMs = 2000, kSettleMs = 400;
     for (const bool compact : {false, true}) {
         Bubble bubble(compact, AnnouncerState::idle());
         bubble.panel->show();
-        runEventLoop(1000); // first frames, every layer made
+        runEventLoop(1000); // first frames
         for (const auto& [name, state] : kStates) {
             bubble.orb->setState(state);
-            runEventLoop(1500); // past the cross-fade, the new layers made
-            double fps = 0, cpu = 0, paint = 0, perFrame = 0;
-            measure(bubble, 5000, fps, cpu, paint, perFrame);
-            std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% | %9.3f\n", name,
-                        BubblePanel::orbDiameter(compact), fps, cpu, paint, perFrame);
+            Shares fast, before;
+            double fps = 0, fastPaint = 0, beforePaint = 0;
+            for (int round = 0; round < rounds; ++round) {
+                for (const Renderer renderer : {Renderer::reference, Renderer::fast}) {
+                    bubble.orb->setRenderer(renderer);
+                    runEventLoop(kSettleMs); // past the cross-fade, the scene made
+                    const Round r = measure(bubble, kRoundMs);
+                    if (renderer == Renderer::fast) {
+                        fast.values.push_back(r.share);
+                        fastPaint += r.paintMs / rounds;
+                        fps += r.fps / rounds;
+                    } else {
+                        before.values.push_back(r.share);
+                        beforePaint += r.paintMs / rounds;
+                    }
+                }
+            }
+            std::printf("%-10s %4d | %5.1f | %13s %9.3f | %13s %9.3f | %5.1fx\n", name,
+                        BubblePanel::orbDiameter(compact), fps, qPrintable(fast.range()), fastPaint,
+                        qPrintable(before.range()), beforePaint,
+                        before.mean() / std::max(fast.mean(), 1e-9));
         }
         if (!compact) {
+            bubble.orb->setRenderer(Renderer::fast);
             bubble.panel->hide();
-            double fps = 0, cpu = 0, paint = 0, perFrame = 0;
-            measure(bubble, 3000, fps, cpu, paint, perFrame);
-            std::printf("%-10s %4d | %5.1f | %9.2f %% | %9.2f %% |\n", "hidden", 96, fps, cpu,
-                        paint);
+            const Round r = measure(bubble, 3000);
+            std::printf("%-10s %4d | %5.1f | %13.2f %9s |\n", "hidden", 96, r.fps, r.share, "");
         }
     }
-    std::printf("(process CPU: user + system time of the whole process over wall time; "
-                "painting: the orb's paint events alone; ms/frame: process CPU per frame)\n");
+}
+
+// Runs this program once per scale factor for the on-screen figures.
+void measureScales(const QStringList& scales, int rounds)
+{
+    for (const QString& scale : scales) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--on-screen"), QStringLiteral("--rounds"), QString::number(rounds)});
+        child.waitForFinished(-1);
+    }
+    std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
+                "highest of the rounds; paint ms: the orb's paint event per frame, thread CPU; "
+                "before: the reference renderer, as the orb was drawn before; ratio: before's "
+                "mean share over the orb's)\n");
+}
+
+QString argument(const QStringList& args, const QString& name, const QString& fallback)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
 }
 
 } // namespace
@@ -368,64 +341,70 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, also into a pipe or file
     const QStringList args = app.arguments();
-    if (const qsizetype at = args.indexOf(QStringLiteral("--show"));
-        at >= 0 && at + 1 < args.size()) {
-        const qsizetype secondsAt = args.indexOf(QStringLiteral("--seconds"));
-        const int seconds =
-            secondsAt >= 0 && secondsAt + 1 < args.size() ? args[secondsAt + 1].toInt() : 4;
-        return showOnly(args[at + 1], args.contains(QStringLiteral("--compact")), seconds,
-                        args.contains(QStringLiteral("--over")));
+    const int rounds = std::max(1, argument(args, QStringLiteral("--rounds"), "3").toInt());
+    if (args.contains(QStringLiteral("--show"))) {
+        return showOnly(argument(args, QStringLiteral("--show"), {}),
+                        args.contains(QStringLiteral("--compact")),
+                        argument(args, QStringLiteral("--seconds"), "4").toInt(),
+                        args.contains(QStringLiteral("--over")),
+                        args.contains(QStringLiteral("--reference")) ? Renderer::reference
+                                                                     : Renderer::fast);
+    }
+    if (args.contains(QStringLiteral("--on-screen"))) {
+        measureOnScreen(rounds);
+        return 0;
     }
 
-    std::printf("Time per frame, ms (600 frames into an ARGB32 premultiplied image of the panel's "
-                "square, 1.9 d):\nthe orb as drawn, and the baseline: all seven layers drawn from "
-                "shapes every frame\n");
-    std::printf("%-10s %4s %3s | %15s | %15s | %15s | %6s\n", "", "", "", "orb: CPU", "orb: wall",
-                "baseline: CPU", "");
-    std::printf("%-10s %4s %3s | %7s %7s | %7s %7s | %7s %7s | %6s\n", "state", "d", "dpr", "mean",
+    std::printf("Time per frame, ms (frames into an ARGB32 premultiplied image of the panel's "
+                "square, 1.9 d):\nthe orb as drawn now, and before: the reference renderer, "
+                "every layer at full resolution\n");
+    std::printf("%-10s %4s %4s | %15s | %15s | %15s | %6s\n", "", "", "", "orb: CPU", "orb: wall",
+                "before: CPU", "");
+    std::printf("%-10s %4s %4s | %7s %7s | %7s %7s | %7s %7s | %6s\n", "state", "d", "dpr", "mean",
                 "p95", "mean", "p95", "mean", "p95", "ratio");
-    auto row = [](const char* name, double d, qreal dpr, const Timing& orb, const Timing* base) {
-        std::printf("%-10s %4.0f %3.0f | %7.3f %7.3f | %7.3f %7.3f", name, d, dpr, orb.cpu.mean,
-                    orb.cpu.p95, orb.wall.mean, orb.wall.p95);
-        if (base)
-            std::printf(" | %7.3f %7.3f | %5.1fx\n", base->cpu.mean, base->cpu.p95,
-                        base->cpu.mean / orb.cpu.mean);
-        else
-            std::printf(" |\n");
+    auto row = [](const char* name, double d, qreal dpr, const Timing& orb, const Timing& base) {
+        std::printf("%-10s %4.0f %4.1f | %7.3f %7.3f | %7.3f %7.3f | %7.3f %7.3f | %5.1fx\n", name,
+                    d, dpr, orb.cpu.mean, orb.cpu.p95, orb.wall.mean, orb.wall.p95, base.cpu.mean,
+                    base.cpu.p95, base.cpu.mean / orb.cpu.mean);
     };
-    for (const qreal dpr : {1.0, 2.0}) {
+    for (const qreal dpr : {1.0, 1.5, 2.0}) {
         for (const double d : {96.0, 44.0}) {
             for (const auto& [name, state] : kStates) {
-                OrbPainter painter;
-                const Timing orb = timeFrames([&](QPainter& p, const QRectF& sq,
-                                                  double t) { painter.paint(p, sq, state, d, t); },
-                                              d, dpr);
-                const Kind kind = state.kind;
-                const Timing base = timeFrames(
-                    [&](QPainter& p, const QRectF& sq, double t) { paintNaive(p, sq, kind, d, t); },
-                    d, dpr);
-                row(name, d, dpr, orb, &base);
+                Timing timing[2];
+                for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
+                    OrbPainter painter(renderer);
+                    timing[renderer == Renderer::reference] =
+                        timeFrames([&](QPainter& p, const QRectF& sq,
+                                       double t) { painter.paint(p, sq, state, d, t); },
+                                   d, dpr);
+                }
+                row(name, d, dpr, timing[0], timing[1]);
             }
         }
     }
-    for (const double d : {96.0, 44.0}) {
+    for (const qreal dpr : {1.0, 2.0}) {
         // A state change: both looks drawn and mixed every frame for 0.45 s.
-        OrbPainter painter;
-        const Timing fade = timeFrames(
-            [&](QPainter& p, const QRectF& sq, double t) {
-                painter.paintCrossFade(p, sq, AnnouncerState::idle(), AnnouncerState::speaking(), d,
-                                       t, 0.5);
-            },
-            d, 1);
-        row("cross-fade", d, 1, fade, nullptr);
+        Timing timing[2];
+        for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
+            OrbPainter painter(renderer);
+            timing[renderer == Renderer::reference] = timeFrames(
+                [&](QPainter& p, const QRectF& sq, double t) {
+                    painter.paintCrossFade(p, sq, AnnouncerState::idle(),
+                                           AnnouncerState::speaking(), 96, t, 0.5);
+                },
+                96, dpr);
+        }
+        row("cross-fade", 96, dpr, timing[0], timing[1]);
     }
-    std::printf("(CPU: time of every thread of the process, so the baseline's includes the "
-                "threads QPainter hands larger fills to; the orb's frames use none)\n");
+    std::printf("(CPU: time of every thread of the process; wall: elapsed time, which other "
+                "programs on the machine inflate)\n");
 
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::printf("\nNo DISPLAY: the on-screen CPU share is not measured.\n");
         return 0;
     }
-    measureOnScreen();
+    measureScales(
+        argument(args, QStringLiteral("--scales"), QStringLiteral("1,2")).split(QLatin1Char(',')),
+        rounds);
     return 0;
 }

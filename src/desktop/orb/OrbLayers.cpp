@@ -108,19 +108,24 @@ QImage blob(const QColor& color, double size, double d, qreal dpr)
     return image;
 }
 
-void paintBody(QImage& canvas, QPointF centre, double d)
+void paintBody(QImage& canvas, QPointF centre, double d, bool clipToDisc)
 {
     QPainter p(&canvas);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor::fromRgbF(0.92f, 0.94f, 0.97f, 0.22f));
-    p.drawEllipse(centre, d / 2, d / 2);
+    auto fill = [&](const QBrush& brush) {
+        p.setBrush(brush);
+        if (clipToDisc)
+            p.drawEllipse(centre, d / 2, d / 2);
+        else
+            p.drawRect(QRectF(QPointF(0, 0), canvas.deviceIndependentSize()));
+    };
+    fill(QColor::fromRgbF(0.92f, 0.94f, 0.97f, 0.22f));
     const QPointF focus = centre + QPointF((0.35 - 0.5) * d, (0.28 - 0.5) * d);
     QRadialGradient gradient(focus, 0.78 * d);
     gradient.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.28f));
     gradient.setColorAt(1, QColor::fromRgbF(0, 0, 0, 0.38f));
-    p.setBrush(gradient);
-    p.drawEllipse(centre, d / 2, d / 2);
+    fill(gradient);
 }
 
 void paintDisc(QImage& canvas, QPointF centre, double d)

@@ -22,8 +22,9 @@ QImage glow(const std::array<QColor, 3>& colors, double d, qreal dpr);
 QImage blob(const QColor& color, double size, double d, qreal dpr);
 
 // These paint onto a canvas around `centre`, in the canvas's logical coordinates.
-// The body: a translucent frosted disc under a light-to-dark sphere shading.
-void paintBody(QImage& canvas, QPointF centre, double d);
+// The body: a translucent frosted disc under a light-to-dark sphere shading. Unclipped, the same
+// fills cover the whole canvas instead of the disc, for drawing the disc's edge elsewhere.
+void paintBody(QImage& canvas, QPointF centre, double d, bool clipToDisc = true);
 // The orb's disc in opaque black, antialiased: the blobs' clip.
 void paintDisc(QImage& canvas, QPointF centre, double d);
 // The soft highlight above the middle. Blurs the canvas around it: give it a canvas of its own.

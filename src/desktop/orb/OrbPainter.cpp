@@ -1,5 +1,7 @@
 #include "OrbPainter.h"
 
+#include "OrbPixels.h"
+
 #include <QEasingCurve>
 
 #include <algorithm>
@@ -17,22 +19,21 @@ qreal devicePixelRatioOf(const QPainter& painter)
     return painter.device() ? painter.device()->devicePixelRatio() : 1.0;
 }
 
-// Mixes two premultiplied images of one size in place: `into` becomes
-// into × (1 − w) + other × w, w in 256ths, so the mix is as opaque as either side.
-void mixInto(QImage& into, const QImage& other, double weight)
+// The scene for these parameters from `scenes`, made if missing and moved to the front.
+template <typename Scene>
+Scene& sceneIn(std::list<Scene>& scenes, OrbPainter::Kind kind, double diameter, qreal dpr,
+               int frameSide, double centre)
 {
-    const auto w = quint32(std::clamp(int(std::lround(weight * 256)), 0, 256));
-    for (int y = 0; y < into.height(); ++y) {
-        auto* a = reinterpret_cast<quint32*>(into.scanLine(y));
-        const auto* b = reinterpret_cast<const quint32*>(other.constScanLine(y));
-        for (int x = 0; x < into.width(); ++x) {
-            const quint32 p = a[x], q = b[x];
-            const quint32 rb = (((p & 0xff00ff) * (256 - w) + (q & 0xff00ff) * w) >> 8) & 0xff00ff;
-            const quint32 ag =
-                (((p >> 8) & 0xff00ff) * (256 - w) + ((q >> 8) & 0xff00ff) * w) & 0xff00ff00;
-            a[x] = rb | ag;
+    for (auto it = scenes.begin(); it != scenes.end(); ++it) {
+        if (it->matches(kind, diameter, dpr, frameSide, centre)) {
+            scenes.splice(scenes.begin(), scenes, it);
+            return scenes.front();
         }
     }
+    scenes.emplace_front(kind, diameter, dpr, frameSide, centre);
+    if (scenes.size() > kMaxScenes)
+        scenes.pop_back();
+    return scenes.front();
 }
 
 } // namespace
@@ -78,25 +79,25 @@ double OrbPainter::easeInOut(double progress)
     return curve.valueForProgress(std::clamp(progress, 0.0, 1.0));
 }
 
+OrbPainter::OrbPainter(Renderer renderer)
+    : m_renderer(renderer)
+{
+}
+
+void OrbPainter::setRenderer(Renderer renderer)
+{
+    if (m_renderer == renderer)
+        return;
+    m_renderer = renderer;
+    clearCaches();
+}
+
 void OrbPainter::clearCaches()
 {
     m_scenes.clear();
+    m_referenceScenes.clear();
     m_frame = {};
     m_fadeTo = {};
-}
-
-OrbScene& OrbPainter::scene(Kind kind, double diameter, qreal dpr, int frameSide, double centre)
-{
-    for (auto it = m_scenes.begin(); it != m_scenes.end(); ++it) {
-        if (it->matches(kind, diameter, dpr, frameSide, centre)) {
-            m_scenes.splice(m_scenes.begin(), m_scenes, it);
-            return m_scenes.front();
-        }
-    }
-    m_scenes.emplace_front(kind, diameter, dpr, frameSide, centre);
-    if (m_scenes.size() > kMaxScenes)
-        m_scenes.pop_back();
-    return m_scenes.front();
 }
 
 void OrbPainter::render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
@@ -105,7 +106,10 @@ void OrbPainter::render(QImage& frame, const QPainter& painter, const QRectF& sq
     const qreal dpr = devicePixelRatioOf(painter);
     const double side = std::min(square.width(), square.height()) * dpr;
     const int frameSide = int(std::ceil(side - 1e-9));
-    scene(kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
+    if (m_renderer == Renderer::reference || !OrbScene::suits(diameter, dpr))
+        sceneIn(m_referenceScenes, kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
+    else
+        sceneIn(m_scenes, kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
 }
 
 void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame)
@@ -145,7 +149,7 @@ void OrbPainter::paintCrossFade(QPainter& painter, const QRectF& square, const A
         return;
     render(m_frame, painter, square, from.kind, diameter, seconds);
     render(m_fadeTo, painter, square, to.kind, diameter, seconds);
-    mixInto(m_frame, m_fadeTo, weight);
+    orbpixels::mixInto(m_frame, m_fadeTo, weight);
     blit(painter, square, m_frame);
 }
 

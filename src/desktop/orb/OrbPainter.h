@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OrbReferenceScene.h"
 #include "OrbScene.h"
 #include "briefing/AnnouncerState.h"
 
@@ -21,6 +22,16 @@ namespace vardelle {
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
+
+    // How frames are composed: `fast` computes the soft layers at half resolution (OrbScene);
+    // `reference` composes every layer at full resolution (OrbReferenceScene), as the orb did
+    // before. The two look the same to within about one level in 255; the reference is kept to
+    // check that, and as the benchmark's baseline.
+    enum class Renderer { fast, reference };
+
+    explicit OrbPainter(Renderer renderer = Renderer::fast);
+    Renderer renderer() const { return m_renderer; }
+    void setRenderer(Renderer renderer);
 
     // The panel's side over the orb's diameter: room for the glow and the ripples.
     static constexpr double kPanelRatio = 1.9;
@@ -46,13 +57,14 @@ public:
     void clearCaches();
 
 private:
-    OrbScene& scene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
     // Renders `kind` into `frame` for the panel `square` of the painter's device.
     void render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
                 double diameter, double seconds);
     static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
 
+    Renderer m_renderer;
     std::list<OrbScene> m_scenes; // most recently used first
+    std::list<OrbReferenceScene> m_referenceScenes;
     QImage m_frame;
     QImage m_fadeTo;
 };

@@ -1,28 +1,25 @@
 #pragma once
 
+#include "OrbPixels.h"
 #include "briefing/AnnouncerState.h"
 
 #include <QImage>
 
-#include <array>
 #include <vector>
 
 namespace vardelle {
 
 // One state's orb at one diameter, pixel density and frame size, prepared so that a frame costs
-// a few table look-ups per pixel. Everything that does not move is rasterised once at full
-// quality; a frame then only composites it.
+// little more than one pass over its pixels.
 //
-// The frame is built in the layers' own order and blend modes, per pixel and in floating point:
-// glow, body over it, the blobs added (clipped to the disc), the highlight screened, the rim
-// added, the symbol over it, and the ripples over everything. The glow, the blobs and the ripples
-// are round, so each is a table of colour against squared distance from its centre: scaling or
-// moving them is a change of look-up index, not a resampling. The disc's content is composed at
-// rest size and then resampled once, bilinearly, for the breathing scale.
-//
-// Frames are drawn with plain loops rather than QPainter on purpose: QPainter sends transformed
-// and non-source-over drawing of more than about a hundred scan lines to a thread pool and waits
-// for it, which on a frame this small costs far more in wake-ups than the drawing itself.
+// The soft layers (glow, body shading, blobs) change slowly across the orb, so a frame computes
+// them on a grid of half the device resolution, in the layers' order and blend modes, and scales
+// that grid up by two with linear filtering. What has a crisp edge stays at device pixels: the
+// disc's edge, the highlight, the rim and the
+// symbol are rasterised once at rest size and sampled bilinearly at the breathing scale, then
+// screened, added and laid over the soft layers where they reach. The ripples are drawn last,
+// exactly. The result matches OrbReferenceScene, which composes every layer at full resolution,
+// to within about one level in 255.
 class OrbScene {
 public:
     using Kind = AnnouncerState::Kind;
@@ -31,6 +28,11 @@ public:
     // (`centre`, `centre`) device pixels.
     OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
 
+    // Whether the orb's blurs are wide enough at this size for the half-resolution grid to
+    // match the reference and to pay (the compact orb below a pixel ratio of about 2.2 is not);
+    // smaller orbs cost little composed at full resolution.
+    static bool suits(double diameter, qreal dpr);
+
     bool matches(Kind kind, double diameter, qreal dpr, int frameSide, double centre) const;
 
     // Replaces every pixel of `frame` with the orb at `seconds`. `frame` is (re)allocated as a
@@ -38,16 +40,17 @@ public:
     void render(QImage& frame, double seconds);
 
 private:
-    // Half-open spans of pixels per row where a layer is not transparent.
-    struct Runs {
-        std::vector<int> rowStart;
-        std::vector<std::pair<int, int>> spans;
+    // A layer kept at rest size in the disc's square, `channels` floats a pixel.
+    struct Layer {
+        std::vector<float> values;
+        orbpixels::Runs runs;
     };
-    static Runs findRuns(const std::vector<float>& layer, int side);
 
-    void renderDisc(double phase, double glowScale, float symbolOpacity);
-    void renderFrame(QImage& frame, double breathing, double glowScale);
-    void renderRipples(QImage& frame, double phase, double breathing);
+    void renderGrid(const orbpixels::Motion& motion);
+    void renderRows(QImage& frame, const orbpixels::Motion& motion);
+    template <int Channels>
+    void composeRow(quint32* line, int y, const Layer& layer, double breathing,
+                    const auto& compose);
 
     Kind m_kind;
     double m_diameter;
@@ -55,37 +58,29 @@ private:
     int m_frameSide;
     double m_centre;
 
-    // Glow colour (premultiplied, in the pixels' channel order) against squared distance: entry k
-    // holds squared distances from k / m_glowStep up to the next entry, in device pixels at rest
-    // size.
-    double m_glowStep = 1;
-    std::vector<float> m_glow;
-    std::vector<quint32> m_glowPixels;
-
-    // Blob alpha against squared distance, and the blobs' colours.
-    double m_blobStep = 1;
-    std::array<std::vector<float>, 3> m_blobs;
-    std::array<std::array<float, 4>, 3> m_blobColors{};
-    std::array<float, 4> m_ringColor{};
+    orbpixels::RadialTables m_tables;
 
     // The disc's square: m_discSide pixels from m_discOrigin (in frame pixels, both axes); the
-    // centre lies at m_discCentre in it. Static layers as premultiplied floats, four a pixel.
+    // centre lies at m_discCentre in it.
     int m_discSide = 0;
     int m_discOrigin = 0;
     double m_discCentre = 0;
+    // The body's fills over the whole square, not clipped to the disc; four floats a pixel.
     std::vector<float> m_body;
-    std::vector<float> m_clip; // coverage of the disc, one float per pixel
-    std::vector<float> m_highlight;
-    std::vector<float> m_rim;
-    std::vector<float> m_symbol;
-    Runs m_bodyRuns, m_highlightRuns, m_rimRuns, m_symbolRuns;
-    // Per row, the span that holds anything but glow; empty rows hold (0, 0).
-    std::vector<std::pair<int, int>> m_content;
+    std::vector<float> m_clip; // coverage of the disc, one float a pixel
+    Layer m_highlight;         // white: its alpha alone, one float a pixel
+    Layer m_rim;               // four floats a pixel
+    Layer m_symbol;            // four floats a pixel, empty on small orbs
 
-    // Per frame: the disc's content at rest size, and one row of it in floating point.
-    std::vector<quint32> m_disc;
-    std::vector<float> m_row;
-    std::vector<std::pair<int, quint32>> m_columns; // resampling: source column and weight
+    // Per frame, at half resolution: grid point (i, j) lies on frame pixel (2i, 2j). The glow
+    // alone, and the glow under the body and the blobs as inside the disc.
+    int m_gridSide = 0;
+    std::vector<quint32> m_glowGrid;
+    std::vector<quint32> m_innerGrid;
+    // Per frame: for each frame column, the disc-square column left of it and the weight of the
+    // one right of it, at the breathing scale.
+    std::vector<std::pair<int, float>> m_columns;
+    std::vector<std::pair<int, int>> m_spans; // one row's spans of a layer, in frame pixels
 };
 
 } // namespace vardelle

@@ -63,6 +63,12 @@ bool OrbView::isAnimating() const
     return m_frameTimer.isActive();
 }
 
+void OrbView::setRenderer(OrbPainter::Renderer renderer)
+{
+    m_painter.setRenderer(renderer);
+    update();
+}
+
 double OrbView::seconds() const
 {
     return double(m_clock.nsecsElapsed()) / 1e9;

@@ -34,6 +34,10 @@ public:
     // Whether frames are being requested.
     bool isAnimating() const;
 
+    // How frames are composed; the reference is kept for comparisons and benchmarks.
+    OrbPainter::Renderer renderer() const { return m_painter.renderer(); }
+    void setRenderer(OrbPainter::Renderer renderer);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
