@@ -1,6 +1,7 @@
 #pragma once
 
 #include "news/NewsItem.h"
+#include "news/WatchList.h"
 #include "time/Instant.h"
 
 #include <QList>
@@ -34,5 +35,11 @@ QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since);
 // order: the newest of each, then the second newest of each, and so on. Input order within a
 // category is kept; the result is not re-sorted. Empty when `limit` is less than 1.
 QList<NewsItem> balance(const QList<NewsItem>& items, int limit);
+
+// The stories of one briefing, out of the new stories of a gather (newest first): those on the
+// watch list come first, newest first, at most `limit` of them; the places left go to the rest,
+// balanced across the categories. With an empty watch list this is balance().
+QList<NewsItem> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
+                                  const WatchList& watch);
 
 } // namespace vardelle
