@@ -146,9 +146,10 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
 
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
+    const WatchList watch(m_settings.watchTerms());
     auto* watcher = new QFutureWatcher<GatherResult>(this);
     connect(watcher, &QFutureWatcher<GatherResult>::finished, this,
-            [this, watcher, handed, reason, windowStart, feeds = sources.size()] {
+            [this, watcher, handed, reason, windowStart, watch, feeds = sources.size()] {
                 watcher->deleteLater();
                 if (watcher->isCanceled() || watcher->future().resultCount() == 0) {
                     // The gathering service went away: nothing was gathered, nothing recorded.
@@ -179,7 +180,7 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
                     if (reason == AnnounceReason::manual)
                         speak(upToDateMessage);
                 } else {
-                    const QString text = composeBriefing(items, windowStart, m_clock);
+                    const QString text = composeBriefing(items, windowStart, m_clock, watch);
                     setLastBriefing(text);
                     m_store.record(items, text, true);
                     speak(text);
@@ -187,7 +188,7 @@ QFuture<void> AppCoordinator::announce(AnnounceReason reason, std::optional<Inst
                 m_running = false;
                 handed->finish();
             });
-    watcher->setFuture(m_news.gather(sources, windowStart, limit));
+    watcher->setFuture(m_news.gather(sources, windowStart, limit, watch));
     return result;
 }
 
