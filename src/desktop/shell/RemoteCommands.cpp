@@ -3,6 +3,7 @@
 #include "briefing/AppCoordinator.h"
 #include "linux/instance/InstanceProtocol.h"
 #include "linux/instance/InstanceRequest.h"
+#include "shell/LibraryRequests.h"
 #include "speech/Speaker.h"
 #include "time/Clock.h"
 
@@ -122,6 +123,8 @@ void RemoteCommands::serve(InstanceRequest* request)
         brief(request);
     } else if (command == instance::stopCommand) {
         stop(request);
+    } else if (m_library && LibraryRequests::serves(command)) {
+        m_library->serve(request);
     } else {
         request->finish(instance::errorAnswer(QStringLiteral("unknown command")));
     }

@@ -10,6 +10,7 @@ namespace vardelle {
 class AppCoordinator;
 class Clock;
 class InstanceRequest;
+class LibraryRequests;
 class Speaker;
 
 // Serves the requests that other `vardelle` processes send to the running desktop instance
@@ -29,6 +30,9 @@ public:
                    std::function<void()> showSettings, QObject* parent = nullptr);
 
     void serve(vardelle::InstanceRequest* request);
+    // Hands the "feeds" and "watch" requests to `library` from now on; without it they are
+    // refused as unknown.
+    void serveLibraryWith(LibraryRequests* library) { m_library = library; }
 
 private:
     void brief(InstanceRequest* request);
@@ -38,6 +42,7 @@ private:
     Speaker& m_speaker;
     const Clock& m_clock;
     std::function<void()> m_showSettings;
+    QPointer<LibraryRequests> m_library;
 };
 
 } // namespace vardelle
