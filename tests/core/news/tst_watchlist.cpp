@@ -1,7 +1,4 @@
-#include "news/GatherMerge.h"
 #include "news/WatchList.h"
-
-#include "support/ManualClock.h"
 
 #include <QtTest>
 
@@ -9,24 +6,9 @@ using namespace vardelle;
 
 namespace {
 
-const Instant since = test::utc(2024, 6, 4, 9, 0);
-
-// "c1", "t2", "m3"...: the first letter is the category; `minutes` after since.
-NewsItem story(const QString& id, int minutes, const QString& title = {})
+NewsItem story(const QString& title, const QString& summary = {})
 {
-    const NewsCategory category = id.startsWith(u't')   ? NewsCategory::threatIntel
-                                  : id.startsWith(u'm') ? NewsCategory::malware
-                                                        : NewsCategory::cybersecurity;
-    return NewsItem{id,       title.isEmpty() ? id : title,          {}, u"Feed"_qs,
-                    category, since + std::chrono::minutes(minutes), {}};
-}
-
-QStringList ids(const QList<NewsItem>& items)
-{
-    QStringList list;
-    for (const NewsItem& item : items)
-        list.append(item.id);
-    return list;
+    return NewsItem{u"id"_qs, title, {}, u"Feed"_qs, NewsCategory::cybersecurity, {}, summary};
 }
 
 } // namespace
@@ -81,9 +63,7 @@ private slots:
         const WatchList watch({term});
         QCOMPARE(watch.match(text).has_value(), matches);
         // The summary counts as the title does.
-        NewsItem item = story(u"c1"_qs, 0, u"Unrelated headline"_qs);
-        item.summary = text;
-        QCOMPARE(watch.match(item).has_value(), matches);
+        QCOMPARE(watch.match(story(u"Unrelated headline"_qs, text)).has_value(), matches);
     }
 
     // The term named is the first of the list that matches, as typed.
@@ -91,60 +71,9 @@ private slots:
     {
         const WatchList watch({u"Fortinet"_qs, u" fortios "_qs, u"VPN"_qs});
         QCOMPARE(watch.match(u"FortiOS VPN bug"_qs), std::optional(u" fortios "_qs));
-        NewsItem item = story(u"c1"_qs, 0, u"New VPN flaw"_qs);
-        item.summary = u"Fortinet says..."_qs;
+        const NewsItem item = story(u"New VPN flaw"_qs, u"Fortinet says..."_qs);
         QCOMPARE(watch.match(item), std::optional(u"Fortinet"_qs));
         QVERIFY(!WatchList().match(item));
-    }
-
-    void briefingSelection_data()
-    {
-        QTest::addColumn<QStringList>("terms");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<QStringList>("expected");
-
-        // Newest first: c9 ... m1; the watched ones carry "Ivanti" in their title.
-        QTest::newRow("no watch list: balanced")
-            << QStringList() << 4 << QStringList{u"c9"_qs, u"t8"_qs, u"m7"_qs, u"c6"_qs};
-        QTest::newRow("watched first, the rest balanced")
-            << QStringList{u"ivanti"_qs} << 5
-            << QStringList{u"t5"_qs, u"c3"_qs, u"c9"_qs, u"t8"_qs, u"m7"_qs};
-        QTest::newRow("more watched than places: the newest")
-            << QStringList{u"ivanti"_qs} << 1 << QStringList{u"t5"_qs};
-        QTest::newRow("term matching nothing")
-            << QStringList{u"Citrix"_qs} << 3 << QStringList{u"c9"_qs, u"t8"_qs, u"m7"_qs};
-        QTest::newRow("no places") << QStringList{u"ivanti"_qs} << 0 << QStringList();
-    }
-    void briefingSelection()
-    {
-        QFETCH(QStringList, terms);
-        QFETCH(int, limit);
-        QFETCH(QStringList, expected);
-        const QList<NewsItem> newestFirst{
-            story(u"c9"_qs, 9),
-            story(u"t8"_qs, 8),
-            story(u"m7"_qs, 7),
-            story(u"c6"_qs, 6),
-            story(u"t5"_qs, 5, u"Ivanti flaw"_qs),
-            story(u"m4"_qs, 4),
-            story(u"c3"_qs, 3, u"More on IVANTI"_qs),
-            story(u"t2"_qs, 2),
-            story(u"m1"_qs, 1),
-        };
-        QCOMPARE(ids(selectForBriefing(newestFirst, limit, WatchList(terms))), expected);
-    }
-
-    // With a cap of 12 and 3 watched stories, 9 places remain for the balanced rest.
-    void watchedStoriesTakeTheirPlacesBeforeBalancing()
-    {
-        QList<NewsItem> newestFirst;
-        for (int i = 30; i > 0; --i) {
-            const QString id = QString(u"ctm"_qs[i % 3]) + QString::number(i);
-            newestFirst.append(story(id, i, i % 10 == 0 ? u"CVE-2024-3400 "_qs + id : QString()));
-        }
-        QCOMPARE(ids(selectForBriefing(newestFirst, 12, WatchList({u"cve-2024-3400"_qs}))),
-                 (QStringList{u"c30"_qs, u"m20"_qs, u"t10"_qs, u"c27"_qs, u"t28"_qs, u"m29"_qs,
-                              u"c24"_qs, u"t25"_qs, u"m26"_qs, u"c21"_qs, u"t22"_qs, u"m23"_qs}));
     }
 };
 
