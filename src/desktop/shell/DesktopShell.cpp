@@ -6,6 +6,7 @@
 #include "linux/desktop/AutostartEntry.h"
 #include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
+#include "settings/HeadlineSettingsTab.h"
 #include "settings/SettingsWindow.h"
 #include "shell/StatusIcon.h"
 #include "speech/Speaker.h"
@@ -219,6 +220,8 @@ void DesktopShell::showSettings()
                 ? m_makeSettingsWindow()
                 : std::make_unique<SettingsWindow>(m_settings, m_coordinator, m_store, m_speaker,
                                                    AutostartEntry::shared());
+        if (auto* created = qobject_cast<SettingsWindow*>(m_settingsWindow.get()))
+            created->headlineTab()->setLibrary(m_library);
     }
     if (!m_settingsWindow)
         return;

@@ -19,6 +19,7 @@ namespace vardelle {
 
 class AppCoordinator;
 class AppSettings;
+class LibraryCommands;
 class BubbleController;
 class Clock;
 class HeadlineStore;
@@ -47,6 +48,9 @@ public:
     ~DesktopShell() override;
 
     // The settings window, made on first use; the desktop's own window unless set.
+    // The feed and watch-list commands that the settings window's Headlines tab adds through;
+    // must outlive the shell.
+    void setFeedLibrary(LibraryCommands* library) { m_library = library; }
     void setSettingsWindowFactory(WindowFactory factory)
     {
         m_makeSettingsWindow = std::move(factory);
@@ -104,6 +108,7 @@ private:
     const Clock& m_clock;
 
     WindowFactory m_makeSettingsWindow;
+    LibraryCommands* m_library = nullptr;
     EventSourceFactory m_makeEventSource;
     ScreenAreas m_screenAreas;
 
