@@ -1,5 +1,7 @@
 #include "library/Opml.h"
 
+#include "news/XmlEncoding.h"
+
 #include <QXmlStreamWriter>
 
 #include <expat.h>
@@ -90,18 +92,7 @@ std::optional<QList<OpmlEntry>> readOpml(const QByteArray& document)
     XML_SetElementHandler(parser, OpmlReader::start, OpmlReader::end);
     // No external entity handler: external entities and the external DTD subset are never read.
     XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
-    bool complete = true;
-    constexpr qsizetype chunk = 1 << 30;
-    for (qsizetype offset = 0;; offset += chunk) {
-        const qsizetype length = std::min(chunk, document.size() - offset);
-        const bool last = offset + length >= document.size();
-        if (XML_Parse(parser, document.constData() + offset, int(length), last) != XML_STATUS_OK) {
-            complete = false;
-            break;
-        }
-        if (last)
-            break;
-    }
+    const bool complete = parseWhole(parser, document);
     XML_ParserFree(parser);
     if (!complete || !reader.isOpml)
         return std::nullopt;

@@ -174,18 +174,7 @@ bool FeedParser::parseWith(QByteArrayView body, const char* encoding, EncodingFa
     if (fallback)
         XML_SetUnknownEncodingHandler(parser, EncodingFallback::handler, fallback);
 
-    bool complete = true;
-    constexpr qsizetype chunk = 1 << 30;
-    for (qsizetype offset = 0; offset < body.size() || offset == 0; offset += chunk) {
-        const qsizetype length = std::min(chunk, body.size() - offset);
-        const bool last = offset + length >= body.size();
-        if (XML_Parse(parser, body.data() + offset, int(length), last) != XML_STATUS_OK) {
-            complete = false;
-            break;
-        }
-        if (last)
-            break;
-    }
+    const bool complete = parseWhole(parser, body);
     XML_ParserFree(parser);
     return complete;
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <bitset>
 #include <optional>
 
 namespace vardelle {
@@ -38,9 +39,11 @@ public:
     static QString comparable(QStringView text);
 
 private:
-    // Index of the first matching term in `folded`, or -1; `best` is the lowest index seen so
-    // far across the fields of one item.
-    void find(const QString& folded, qsizetype& best) const;
+    // Lowers `best` to the index of the first term found in `text`, when lower; `best` carries
+    // the lowest index found so far across the fields of one item.
+    void find(QStringView text, qsizetype& best) const;
+    // qHash of the comparable form of one word (letters and digits only).
+    static size_t foldedWordHash(QStringView word);
 
     QStringList m_terms;  // as typed, in list order
     QStringList m_folded; // comparable form, parallel to m_terms
@@ -48,6 +51,8 @@ private:
     // are searched for one by one.
     QMultiHash<size_t, qsizetype> m_byFirstWord; // by the hash of that first word
     QList<qsizetype> m_unanchored;
+    std::bitset<0x10000> m_firstUnits; // the first UTF-16 unit of each anchored term
+    qsizetype m_window = 0;            // how much of a text after a word start is folded to compare
 };
 
 } // namespace vardelle
