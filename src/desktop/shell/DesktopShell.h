@@ -47,10 +47,10 @@ public:
     explicit DesktopShell(QObject* parent = nullptr);
     ~DesktopShell() override;
 
-    // The settings window, made on first use; the desktop's own window unless set.
     // The feed and watch-list commands that the settings window's Headlines tab adds through;
     // must outlive the shell.
     void setFeedLibrary(LibraryCommands* library) { m_library = library; }
+    // The settings window, made on first use; the desktop's own window unless set.
     void setSettingsWindowFactory(WindowFactory factory)
     {
         m_makeSettingsWindow = std::move(factory);
