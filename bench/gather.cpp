@@ -2,8 +2,9 @@
 // its own delay. Prints the wall time of a gather against the slowest feed's delay, and the
 // longest stretch the main thread was kept from its event loop meanwhile.
 //
-// Two layouts: the mirror (VARDELLE_FEED_MIRROR, every feed from one host and port) and one
-// port per feed, as the publishers' own hosts would be.
+// Three layouts: the mirror (VARDELLE_FEED_MIRROR, every feed from one host and port), one port
+// per feed, as the publishers' own hosts would be, and the twenty with a hundred feeds of the
+// user's own, again one port each.
 
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
@@ -320,6 +321,24 @@ int main(int argc, char* argv[])
     std::printf("  %lld feeds from the corpus, %lld bytes in all, slowest delay %d ms\n",
                 static_cast<long long>(corpus.size()), static_cast<long long>(totalBytes), slowest);
 
+    // A hundred own feeds, generated, with delays over the same span and no slower than the
+    // slowest catalogue feed.
+    constexpr int ownFeeds = 100;
+    QList<FeedSource> withOwn = perHost;
+    for (int i = 0; i < ownFeeds; ++i) {
+        FeedSource source{u"own-%1"_qs.arg(i),
+                          u"Own feed %1"_qs.arg(i),
+                          {},
+                          allNewsCategories[size_t(i) % allNewsCategories.size()]};
+        TestHttpResponse response = TestHttpResponse::ok(generatedFeed(source));
+        response.delay = std::chrono::milliseconds(50 + (i * 7919) % (slowest - 50 + 1));
+        const QString path = u"/"_qs + source.id + u".xml"_qs;
+        TestHttpServer* own = servers.add();
+        own->setResponse(path, response);
+        source.url = own->url(path);
+        withOwn.append(source);
+    }
+
     HeadlineStore store(home.filePath(u"data/Vardelle/state.json"_qs), Clock::system());
     NewsService service(store, Clock::system());
     StallMeter meter;
@@ -335,6 +354,8 @@ int main(int argc, char* argv[])
     qunsetenv(NewsService::mirrorVariable);
     const Summary viaHosts =
         runLayout("one port per feed, as the publishers' own hosts", service, perHost, meter);
+    const Summary withOwnFeeds =
+        runLayout("the twenty and 100 own feeds, one port per feed", service, withOwn, meter);
 
     // Baseline: the slowest feed alone, on its own port.
     const qsizetype slowestIndex =
@@ -363,8 +384,9 @@ int main(int argc, char* argv[])
                 runs, idle.stretchMs);
     report("mirror", viaMirror);
     report("per-host", viaHosts);
+    report("+100 own", withOwnFeeds);
 
-    if (!viaMirror.complete || !viaHosts.complete) {
+    if (!viaMirror.complete || !viaHosts.complete || !withOwnFeeds.complete) {
         std::printf("some feeds failed; the figures above are not comparable\n");
         return 1;
     }

@@ -21,6 +21,8 @@ constexpr Command commands[] = {
     {"clean", "Print text as it would be spoken.", cleanCommand},
     {"brief", "Gather, print and speak a briefing of the new headlines.", briefCommand},
     {"voices", "List the English voices of the speech service.", voicesCommand},
+    {"feeds", "List, add, remove, switch, import and export feeds.", feedsCommand},
+    {"watch", "List, add and remove the terms of your watch list.", watchCommand},
 };
 
 QString commandList()

@@ -16,5 +16,7 @@ int parseCommand(const QStringList& arguments);
 int cleanCommand(const QStringList& arguments);
 int briefCommand(const QStringList& arguments);
 int voicesCommand(const QStringList& arguments);
+int feedsCommand(const QStringList& arguments);
+int watchCommand(const QStringList& arguments);
 
 } // namespace vardelle::cli

@@ -124,22 +124,24 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     const Instant since = gatherWindow.since;
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
+    const WatchList watch(m_settings.watchTerms());
     auto* watcher = new QFutureWatcher<GatherResult>(this);
     connect(watcher, &QFutureWatcher<GatherResult>::finished, this,
-            [this, watcher, run, reason, since, feeds = sources.size()] {
+            [this, watcher, run, reason, since, watch, feeds = sources.size()] {
                 watcher->deleteLater();
                 std::optional<GatherResult> result;
                 if (!watcher->isCanceled() && watcher->future().resultCount() > 0)
                     result = watcher->result();
-                gathered(run, reason, since, result, feeds);
+                gathered(run, reason, since, watch, result, feeds);
             });
     watcher->setFuture(
-        m_news.gather(sources, gatherWindow.gatherFrom, limit, gatherWindow.sinceLastCheck));
+        m_news.gather(sources, gatherWindow.gatherFrom, limit, watch, gatherWindow.sinceLastCheck));
     return run;
 }
 
 void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
-                              const std::optional<GatherResult>& result, qsizetype feeds)
+                              const WatchList& watch, const std::optional<GatherResult>& result,
+                              qsizetype feeds)
 {
     if (m_gathering == run)
         m_gathering = 0;
@@ -175,7 +177,7 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
             endRun(run, RunOutcome::upToDate);
         return;
     }
-    const QString text = composeBriefing(result->items, since, m_clock);
+    const QString text = composeBriefing(result->items, since, m_clock, watch);
     m_store.record(result->items, text, true, result->leftOut);
     setLastItems(result->items);
     setLastBriefing(text);

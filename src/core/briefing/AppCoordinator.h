@@ -6,6 +6,7 @@
 #include "briefing/BriefingWindow.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
+#include "news/WatchList.h"
 #include "store/StoredState.h"
 #include "time/Instant.h"
 
@@ -109,7 +110,7 @@ private:
     void setLastError(const std::optional<QString>& error);
     bool passesGuards(AnnounceReason reason) const;
     BriefingWindow windowStart(AnnounceWindow window) const;
-    void gathered(RunId run, AnnounceReason reason, Instant since,
+    void gathered(RunId run, AnnounceReason reason, Instant since, const WatchList& watch,
                   const std::optional<GatherResult>& result, qsizetype feeds);
     RunId startRun(Phase phase);
     void speak(RunId run, const QString& text, RunOutcome outcome);

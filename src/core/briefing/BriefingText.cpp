@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 // The briefing is English, the relative phrase of the opening included, whatever the locale.
 
 namespace vardelle {
@@ -27,25 +29,40 @@ QString briefingOpening(qsizetype count, Instant since, const Clock& clock)
            englishRelativeTimePhrase(since, clock.now(), RelativeStyle::full) + u'.';
 }
 
-QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock& clock)
+QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock& clock,
+                        const WatchList& watch)
 {
     QStringList sentences;
-    sentences.reserve(items.size() + 5);
+    sentences.reserve(items.size() + 6);
     sentences.append(briefingOpening(items.size(), since, clock));
-    for (NewsCategory category : allNewsCategories) {
-        QList<const NewsItem*> selected;
-        for (const NewsItem& item : items) {
-            if (item.category == category)
-                selected.append(&item);
-        }
+
+    const auto appendSection = [&sentences](const QString& heading,
+                                            const QList<const NewsItem*>& selected) {
         if (selected.isEmpty())
-            continue;
-        sentences.append(u"In "_qs + spokenName(category) + u", "_qs +
-                         QString::number(selected.size()) + u' ' + storiesWord(selected.size()) +
-                         u'.');
+            return;
+        sentences.append(heading + QString::number(selected.size()) + u' ' +
+                         storiesWord(selected.size()) + u'.');
         for (const NewsItem* item : selected)
             sentences.append(u"From "_qs + cleanForSpeech(item->source) + u". "_qs +
                              cleanForSpeech(item->title) + u'.');
+    };
+
+    QList<const NewsItem*> watched;
+    QList<const NewsItem*> others;
+    for (const NewsItem& item : items)
+        (watch.match(item) ? watched : others).append(&item);
+    std::stable_sort(watched.begin(), watched.end(), [](const NewsItem* a, const NewsItem* b) {
+        return a->published > b->published;
+    });
+    appendSection(u"On your watch list, "_qs, watched);
+
+    for (NewsCategory category : allNewsCategories) {
+        QList<const NewsItem*> selected;
+        for (const NewsItem* item : others) {
+            if (item->category == category)
+                selected.append(item);
+        }
+        appendSection(u"In "_qs + spokenName(category) + u", "_qs, selected);
     }
     sentences.append(QStringLiteral("That is everything new since the last check."));
     return sentences.join(u' ');

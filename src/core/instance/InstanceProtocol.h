@@ -11,6 +11,7 @@
 // one request per connection.
 //
 //   client: {"command":"show-settings"} | {"command":"brief","today":true} | {"command":"stop"}
+//           | {"command":"feeds"|"watch","arguments":[...],"directory":"<working folder>"}
 //   server: {"ok":true}            the request is done
 //           {"speaking":"<text>"}  a text handed to the speech service, as it starts
 //           {"done":true,"outcome":"<how>"}
@@ -19,6 +20,8 @@
 //           {"error":"<message>"}  the request was refused; "busy":true as well when the
 //                                  instance is a terminal briefing that serves no requests
 //           {"alive":true}         keep-alive while a request is open; clients skip it
+//           {"status":N,"out":"<text>","err":"<text>"}
+//                                  a feeds or watch command has ended with exit status N
 //
 // The server closes the connection after its last line.
 namespace vardelle::instance {
@@ -28,6 +31,10 @@ inline const QString todayKey = QStringLiteral("today");
 inline const QString showSettingsCommand = QStringLiteral("show-settings");
 inline const QString briefCommand = QStringLiteral("brief");
 inline const QString stopCommand = QStringLiteral("stop");
+inline const QString feedsCommand = QStringLiteral("feeds");
+inline const QString watchCommand = QStringLiteral("watch");
+inline const QString argumentsKey = QStringLiteral("arguments");
+inline const QString directoryKey = QStringLiteral("directory");
 
 inline const QString okKey = QStringLiteral("ok");
 inline const QString speakingKey = QStringLiteral("speaking");
@@ -36,6 +43,9 @@ inline const QString outcomeKey = QStringLiteral("outcome");
 inline const QString errorKey = QStringLiteral("error");
 inline const QString busyKey = QStringLiteral("busy");
 inline const QString aliveKey = QStringLiteral("alive");
+inline const QString statusKey = QStringLiteral("status");
+inline const QString outKey = QStringLiteral("out");
+inline const QString errKey = QStringLiteral("err");
 
 // One line: compact JSON (which never holds a raw newline) and '\n'.
 QByteArray encodeLine(const QJsonObject& message);

@@ -102,7 +102,13 @@ struct FeedParserHandlers {
     {
         auto* parser = static_cast<FeedParser*>(data);
         parser->m_text.clear();
-        const Element element = elementOf(localNameOf(name));
+        const char* const localName = localNameOf(name);
+        if (parser->m_open.empty()) {
+            parser->m_isFeed = std::strcmp(localName, "rss") == 0 ||
+                               std::strcmp(localName, "RDF") == 0 ||
+                               std::strcmp(localName, "feed") == 0;
+        }
+        const Element element = elementOf(localName);
         switch (element) {
         case Element::item:
             parser->m_inItem = true;
@@ -126,11 +132,15 @@ struct FeedParserHandlers {
     static void XMLCALL end(void* data, const XML_Char* name)
     {
         auto* parser = static_cast<FeedParser*>(data);
+        const bool collected = parser->m_collecting;
         if (!parser->m_open.empty())
             parser->m_open.pop_back();
         const Element element = elementOf(localNameOf(name));
         if (parser->m_inItem)
             parser->endElement(element);
+        else if (element == Element::title && collected)
+            parser->m_feedTitle = cleanText(stripMarkup(trimmed(
+                QString::fromUtf8(parser->m_text.data(), qsizetype(parser->m_text.size())))));
         parser->m_text.clear();
         // Text after a child's end belongs to the element around it.
         parser->m_collecting = !parser->m_open.empty() && parser->wants(parser->m_open.back());
@@ -175,6 +185,8 @@ bool FeedParser::parseWith(QByteArrayView body, const char* encoding, EncodingFa
     m_open.clear();
     m_collecting = false;
     m_inItem = false;
+    m_isFeed = false;
+    m_feedTitle.clear();
 
     XML_Parser parser = XML_ParserCreate(encoding);
     if (!parser)
@@ -187,18 +199,7 @@ bool FeedParser::parseWith(QByteArrayView body, const char* encoding, EncodingFa
     if (fallback)
         XML_SetUnknownEncodingHandler(parser, EncodingFallback::handler, fallback);
 
-    bool complete = true;
-    constexpr qsizetype chunk = 1 << 30;
-    for (qsizetype offset = 0; offset < body.size() || offset == 0; offset += chunk) {
-        const qsizetype length = std::min(chunk, body.size() - offset);
-        const bool last = offset + length >= body.size();
-        if (XML_Parse(parser, body.data() + offset, int(length), last) != XML_STATUS_OK) {
-            complete = false;
-            break;
-        }
-        if (last)
-            break;
-    }
+    const bool complete = parseWhole(parser, body);
     XML_ParserFree(parser);
     return complete;
 }
@@ -227,8 +228,11 @@ void FeedParser::linkAttributes(const char** attributes)
 
 bool FeedParser::wants(Element element) const
 {
-    if (!m_inItem)
-        return false; // outside an item no text is ever used
+    if (!m_inItem) {
+        // Outside an item only the feed's own title is used: the first title directly inside
+        // the channel (RSS) or the feed (Atom), not an image's.
+        return element == Element::title && m_feedTitle.isEmpty() && m_open.size() <= 3 && m_isFeed;
+    }
     switch (element) {
     case Element::title:
         return !m_currentTitle;

@@ -28,6 +28,11 @@ public:
 
     const FeedSource& source() const { return m_source; }
 
+    // After parse(): whether the document's root element is that of a feed (rss, RDF or Atom's
+    // feed), and the feed's own title, cleaned (empty when it has none).
+    bool isFeed() const { return m_isFeed; }
+    const QString& feedTitle() const { return m_feedTitle; }
+
 private:
     friend struct FeedParserHandlers;
     enum class Element : quint8;
@@ -51,6 +56,8 @@ private:
     bool m_inItem = false;
     std::vector<Element> m_open; // the elements open at this point of the document
     bool m_collecting = false;   // whether character data is kept
+    bool m_isFeed = false;
+    QString m_feedTitle;
 };
 
 } // namespace vardelle

@@ -103,4 +103,22 @@ QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& pic
     return ids;
 }
 
+QList<NewsItem> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
+                                  const WatchList& watch)
+{
+    if (watch.isEmpty() || limit < 1)
+        return balance(newestFirst, limit);
+    QList<NewsItem> watched;
+    QList<NewsItem> rest;
+    rest.reserve(newestFirst.size());
+    for (const NewsItem& item : newestFirst) {
+        if (watched.size() < limit && watch.match(item))
+            watched.append(item);
+        else
+            rest.append(item);
+    }
+    watched.append(balance(rest, limit - int(watched.size())));
+    return watched;
+}
+
 } // namespace vardelle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "news/NewsItem.h"
+#include "news/WatchList.h"
 #include "time/Instant.h"
 
 #include <QList>
@@ -38,5 +39,10 @@ QList<NewsItem> balance(const QList<NewsItem>& items, int limit);
 
 // The ids of `offered` that `picked` does not hold, in their given order.
 QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& picked);
+// The stories of one briefing, out of the new stories of a gather (newest first): those on the
+// watch list come first, newest first, at most `limit` of them; the places left go to the rest,
+// balanced across the categories. With an empty watch list this is balance().
+QList<NewsItem> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
+                                  const WatchList& watch);
 
 } // namespace vardelle

@@ -63,6 +63,7 @@ struct NewsService::Run {
     Instant since{};
     int limit = 0;
     bool skipLeftOut = false;
+    WatchList watch;
     qsizetype pending = 0;
     QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
     QStringList failed;
@@ -108,7 +109,7 @@ QUrl NewsService::addressOf(const FeedSource& source)
 }
 
 QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Instant since,
-                                          int limit, bool skipLeftOut)
+                                          int limit, const WatchList& watch, bool skipLeftOut)
 {
     if (sources.isEmpty())
         return QtFuture::makeReadyFuture(GatherResult{{}, {}, since, {}});
@@ -118,6 +119,7 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     run->since = since;
     run->limit = limit;
     run->skipLeftOut = skipLeftOut;
+    run->watch = watch;
     run->pending = sources.size();
     run->promise.start();
     QFuture<GatherResult> future = run->promise.future();
@@ -141,7 +143,16 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
 
 void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source)
 {
-    QNetworkRequest request(addressOf(source));
+    download(addressOf(source),
+             [this, run, source](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+                 downloaded(run, source, reply, body);
+             });
+}
+
+void NewsService::download(const QUrl& url,
+                           std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done)
+{
+    QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
     // Restarted whenever data arrives, so it fires only after a stretch of silence.
     request.setTransferTimeout(int(m_limits.idleTimeout.count()));
@@ -166,7 +177,58 @@ void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& sourc
     });
 
     connect(reply, &QNetworkReply::finished, this,
-            [this, run, source, reply, body] { downloaded(run, source, reply, body); });
+            [done = std::move(done), reply, body] { done(reply, body); });
+}
+
+QFuture<FeedCheck> NewsService::check(const QUrl& address)
+{
+    auto promise = std::make_shared<QPromise<FeedCheck>>();
+    promise->start();
+    QFuture<FeedCheck> future = promise->future();
+    const auto refuse = [promise](const QString& reason) {
+        promise->addResult(FeedCheck{reason, {}, 0});
+        promise->finish();
+    };
+    download(address, [this, address, promise, refuse](QNetworkReply* reply,
+                                                       const std::shared_ptr<Body>& body) {
+        reply->deleteLater();
+        body->take(reply);
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+            refuse(u"the server answered HTTP "_qs + QString::number(status.toInt()));
+            return;
+        }
+        if (reply->error() != QNetworkReply::NoError) {
+            refuse(u"cannot be reached: "_qs + reply->errorString());
+            return;
+        }
+        if (body->size > m_limits.maxBodyBytes) {
+            refuse(QStringLiteral("the document is too large"));
+            return;
+        }
+        auto* watcher = new QFutureWatcher<FeedCheck>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [watcher, promise] {
+            promise->addResult(watcher->result());
+            promise->finish();
+            watcher->deleteLater();
+        });
+        const Clock* clock = &m_clock;
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [address, clock,
+                                                                             pieces = std::move(
+                                                                                 body->pieces)] {
+            QByteArray document;
+            for (const QByteArray& piece : pieces)
+                document.append(piece);
+            FeedParser parser(FeedSource{QStringLiteral("check"), {}, address, {}}, clock);
+            const qsizetype stories = parser.parse(document).size();
+            if (!parser.isFeed())
+                return FeedCheck{QStringLiteral("not an RSS or Atom feed"), {}, 0};
+            if (stories == 0)
+                return FeedCheck{QStringLiteral("the feed has no stories"), parser.feedTitle(), 0};
+            return FeedCheck{std::nullopt, parser.feedTitle(), stories};
+        }));
+    });
+    return future;
 }
 
 void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
@@ -211,7 +273,7 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run)
     m_merges.append(QtConcurrent::run(QThreadPool::globalInstance(), [run, store] {
         const QList<NewsItem> fresh =
             store->unseen(mergeGathered(run->combined, run->since), run->skipLeftOut);
-        QList<NewsItem> picked = balance(fresh, run->limit);
+        QList<NewsItem> picked = selectForBriefing(fresh, run->limit, run->watch);
         run->promise.addResult(
             GatherResult{std::move(picked), run->failed, run->since, leftOutOf(fresh, picked)});
         run->promise.finish();

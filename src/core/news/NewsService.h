@@ -2,6 +2,7 @@
 
 #include "news/FeedSource.h"
 #include "news/GatherResult.h"
+#include "news/WatchList.h"
 #include "time/Instant.h"
 
 #include <QFuture>
@@ -10,7 +11,9 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -25,6 +28,14 @@ struct FetchLimits {
     std::chrono::milliseconds idleTimeout{20'000};  // no data at all for this long
     std::chrono::milliseconds totalTimeout{40'000}; // the whole download, from the request on
     qint64 maxBodyBytes = 16 * 1024 * 1024;         // a larger body is abandoned
+};
+
+// What one download of a feed address showed: its own title and how many stories it holds, or
+// the reason it cannot be a feed, in a few words.
+struct FeedCheck {
+    std::optional<QString> refusal; // none when the address gave a feed with at least one story
+    QString title;                  // the feed's own title; may be empty
+    qsizetype stories = 0;
 };
 
 // Fetches feeds concurrently, parses them off the main thread, and picks the new stories of a
@@ -47,15 +58,20 @@ public:
     // their gathers end cancelled.
     ~NewsService() override;
 
-
     // Downloads every source at once, parses each body on the global thread pool, merges and
     // de-duplicates the stories, keeps those published at or after `since` that the store has not
     // seen (with `skipLeftOut`, nor left out of a briefing before), and picks at most `limit` of
-    // them round-robin across the categories. Never fails as a whole: a feed that fails is named
-    // in the result's failedSources. May be called from any thread; the main thread never waits
-    // on the network or on parsing.
+    // them: the stories on `watch` first, newest first, then the rest round-robin across the
+    // categories. Never fails as a whole: a feed that fails is named in the result's
+    // failedSources. May be called from any thread; the main thread never waits on the network
+    // or on parsing.
     QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
-                                 bool skipLeftOut = false);
+                                 const WatchList& watch = {}, bool skipLeftOut = false);
+
+    // Downloads `address` once (never through the mirror), under the same limits and parser as
+    // a gather, and tells whether it is a feed with stories: refused when it cannot be reached,
+    // answers with an HTTP error, is not a feed, or is a feed without stories. Main thread only.
+    QFuture<FeedCheck> check(const QUrl& address);
 
     // Where `source` is fetched from: its own address, or the mirror's when one is set.
     static QUrl addressOf(const FeedSource& source);
@@ -67,6 +83,10 @@ private:
     struct Body;
 
     void start(const std::shared_ptr<Run>& run, qsizetype index);
+    // Requests `url` under the limits; `done` runs once, on this thread, with the finished reply
+    // (deleted later) and the whole body taken in.
+    void download(const QUrl& url,
+                  std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
     void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
     void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, QNetworkReply* reply,
                     const std::shared_ptr<Body>& body);

@@ -3,6 +3,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace vardelle {
@@ -97,6 +98,19 @@ QByteArrayView skipJunkBeforeDeclaration(QByteArrayView document)
     if (i > 0 && document.sliced(i).startsWith("<?xml"))
         return document.sliced(i);
     return document;
+}
+
+bool parseWhole(XML_Parser parser, QByteArrayView document)
+{
+    constexpr qsizetype chunk = 1 << 30;
+    for (qsizetype offset = 0;; offset += chunk) {
+        const qsizetype length = std::min(chunk, document.size() - offset);
+        const bool last = offset + length >= document.size();
+        if (XML_Parse(parser, document.data() + offset, int(length), last) != XML_STATUS_OK)
+            return false;
+        if (last)
+            return true;
+    }
 }
 
 } // namespace vardelle

@@ -27,6 +27,10 @@ private:
     bool m_needsConversion = false;
 };
 
+// Feeds the whole of `document` to `parser`, in pieces small enough for expat's int lengths, and
+// tells whether it was well formed to its end. Frees nothing.
+bool parseWhole(XML_Parser parser, QByteArrayView document);
+
 // The document from its XML declaration on, when white space or byte-order marks stand before
 // the declaration (which XML forbids but real feeds do); otherwise the document as it is.
 QByteArrayView skipJunkBeforeDeclaration(QByteArrayView document);

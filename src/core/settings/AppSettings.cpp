@@ -34,6 +34,14 @@ QSet<QString> readDisabledFeedIDs(const PreferenceFile& file)
     return QSet<QString>(ids.begin(), ids.end());
 }
 
+// Strings only, or none at all; terms of no use (blank, or too long) are left out.
+QStringList readWatchTerms(const PreferenceFile& file)
+{
+    QStringList terms = file.stringArray(preferenceKeys::watchTerms).value_or(QStringList());
+    terms.removeIf([](const QString& term) { return !AppSettings::isValidWatchTerm(term); });
+    return terms;
+}
+
 // Stored in the order categories are always listed, so the file does not churn.
 QStringList storedForm(const QSet<NewsCategory>& categories)
 {
@@ -71,6 +79,19 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     m_bubbleHidden = m_defaults.boolean(key::bubbleHidden).value_or(false);
     m_bubbleCompact = m_defaults.boolean(key::bubbleCompact).value_or(false);
     m_isFirstRun = !m_defaults.boolean(key::isFirstRun).value_or(false);
+    m_watchTerms = readWatchTerms(m_defaults);
+    m_customFeeds = ownFeedsFromJson(m_defaults.value(key::customFeeds));
+}
+
+bool AppSettings::isValidWatchTerm(const QString& term)
+{
+    const QString trimmed = term.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    const auto characters =
+        trimmed.size() -
+        std::count_if(trimmed.cbegin(), trimmed.cend(), [](QChar c) { return c.isLowSurrogate(); });
+    return characters <= maxTermLength;
 }
 
 // Each setter stores the value, tells its observers, then writes what the property holds by then,
@@ -161,6 +182,20 @@ void AppSettings::setIsFirstRun(bool firstRun)
     m_defaults.setBoolean(preferenceKeys::isFirstRun, !m_isFirstRun);
 }
 
+void AppSettings::setWatchTerms(const QStringList& terms)
+{
+    m_watchTerms = terms;
+    emit watchTermsChanged(m_watchTerms);
+    m_defaults.setStringArray(preferenceKeys::watchTerms, m_watchTerms);
+}
+
+void AppSettings::setCustomFeeds(const QList<OwnFeed>& feeds)
+{
+    m_customFeeds = feeds;
+    emit customFeedsChanged(m_customFeeds);
+    m_defaults.setValue(preferenceKeys::customFeeds, toJson(m_customFeeds));
+}
+
 std::optional<QPointF> AppSettings::savedBubbleOrigin() const
 {
     if (!m_defaults.contains(preferenceKeys::bubbleFrameX))
@@ -175,6 +210,10 @@ QList<FeedSource> AppSettings::activeSources() const
     for (const FeedSource& source : FeedSource::catalog()) {
         if (m_enabledCategories.contains(source.category) && !m_disabledFeedIDs.contains(source.id))
             sources.append(source);
+    }
+    for (const OwnFeed& feed : m_customFeeds) {
+        if (feed.enabled && m_enabledCategories.contains(feed.category))
+            sources.append(feed.source());
     }
     return sources;
 }

@@ -2,6 +2,7 @@
 
 #include "news/FeedSource.h"
 #include "news/NewsCategory.h"
+#include "news/OwnFeed.h"
 #include "settings/PreferenceFile.h"
 
 #include <QList>
@@ -9,6 +10,7 @@
 #include <QPointF>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -30,6 +32,8 @@ inline constexpr QStringView bubbleHidden = u"bubbleHidden";
 inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
 inline constexpr QStringView isFirstRun = u"isFirstRun";
+inline constexpr QStringView watchTerms = u"watchTerms";
+inline constexpr QStringView customFeeds = u"customFeeds";
 // The bubble's origin in screen points; written together by the bubble's controller through
 // AppSettings::defaults(), only read here.
 inline constexpr QStringView bubbleFrameX = u"bubbleFrameX";
@@ -68,8 +72,19 @@ class AppSettings : public QObject {
     Q_PROPERTY(
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
     Q_PROPERTY(bool isFirstRun READ isFirstRun WRITE setIsFirstRun NOTIFY isFirstRunChanged)
+    Q_PROPERTY(QStringList watchTerms READ watchTerms WRITE setWatchTerms NOTIFY watchTermsChanged)
+    Q_PROPERTY(QList<vardelle::OwnFeed> customFeeds READ customFeeds WRITE setCustomFeeds NOTIFY
+                   customFeedsChanged)
 
 public:
+    // The most watch terms and own feeds a user may keep, and the longest term (in characters,
+    // after trimming). Commands and the settings window refuse a change that would go past them.
+    static constexpr qsizetype maxWatchTerms = 200;
+    static constexpr qsizetype maxOwnFeeds = 200;
+    static constexpr qsizetype maxTermLength = 100;
+    // Whether `term` may be a watch term: 1 to maxTermLength characters once trimmed.
+    static bool isValidWatchTerm(const QString& term);
+
     // Reads the preference file at `preferencePath` once; writes nothing.
     explicit AppSettings(const QString& preferencePath, QObject* parent = nullptr);
 
@@ -89,6 +104,9 @@ public:
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
+    // As typed, in the order they were added.
+    QStringList watchTerms() const { return m_watchTerms; }
+    QList<OwnFeed> customFeeds() const { return m_customFeeds; }
 
     void setEnabledCategories(const QSet<NewsCategory>& categories);
     void setDisabledFeedIDs(const QSet<QString>& ids);
@@ -102,13 +120,16 @@ public:
     void setBubbleHidden(bool hidden);
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
+    void setWatchTerms(const QStringList& terms);
+    void setCustomFeeds(const QList<OwnFeed>& feeds);
 
     // The stored bubble origin: present whenever "bubbleFrameX" holds any value; a coordinate that
     // is missing or not a number reads as 0.
     std::optional<QPointF> savedBubbleOrigin() const;
 
-    // The catalogue feeds to gather, in catalogue order: those of an enabled category whose id is
-    // not disabled. Empty when there is nothing to gather.
+    // The feeds to gather: the catalogue's, in catalogue order, of an enabled category whose id
+    // is not disabled, then the own feeds that are switched on and of an enabled category, in
+    // the order they were added. Empty when there is nothing to gather.
     QList<FeedSource> activeSources() const;
 
 signals:
@@ -124,6 +145,8 @@ signals:
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
     void isFirstRunChanged(bool firstRun);
+    void watchTermsChanged(const QStringList& terms);
+    void customFeedsChanged(const QList<vardelle::OwnFeed>& feeds);
 
 private:
     PreferenceFile m_defaults;
@@ -139,6 +162,8 @@ private:
     bool m_bubbleHidden = false;
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;
+    QStringList m_watchTerms;
+    QList<OwnFeed> m_customFeeds;
 };
 
 } // namespace vardelle

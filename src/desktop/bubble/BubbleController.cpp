@@ -5,18 +5,21 @@
 #include "bubble/BubblePanel.h"
 #include "bubble/BubbleWidget.h"
 #include "bubble/CategoryIcon.h"
+#include "news/WatchList.h"
 #include "orb/OrbView.h"
 #include "settings/AppSettings.h"
 #include "shell/DesktopActions.h"
 #include "store/HeadlineStore.h"
 #include "time/Clock.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QEasingCurve>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QStyle>
 #include <QStyleHints>
 #include <QToolTip>
 #include <QVariantAnimation>
@@ -49,6 +52,15 @@ QString menuTitle(QString text)
     text.replace(u'&', QStringLiteral("&&"));
     text.replace(u'\t', u' ');
     return text;
+}
+
+// The mark of a headline on the watch list, in place of its category's icon.
+QIcon watchedIcon()
+{
+    return QIcon::fromTheme(
+        QStringLiteral("starred"),
+        QIcon::fromTheme(QStringLiteral("emblem-important"),
+                         QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)));
 }
 
 // Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
@@ -373,9 +385,19 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
     }
     QMenu* headlines = menu.addMenu(QStringLiteral("Recent Headlines"));
     headlines->setToolTipsVisible(true);
+    const WatchList watch(m_settings.watchTerms());
     for (const NewsItem& item : items.first(std::min<qsizetype>(items.size(), recentHeadlines))) {
-        QAction* entry = headlines->addAction(categoryIcon(item.category), menuTitle(item.title));
-        entry->setToolTip(plainToolTip(item.source + QStringLiteral(" — ") + item.summary));
+        const std::optional<QString> term = watch.match(item);
+        QAction* entry = headlines->addAction(term ? watchedIcon() : categoryIcon(item.category),
+                                              menuTitle(item.title));
+        const QString about = item.source + QStringLiteral(" — ") + item.summary;
+        QString toolTip = plainToolTip(about);
+        if (term) {
+            toolTip.insert(
+                4, (QStringLiteral("On your watch list: ") + term->trimmed()).toHtmlEscaped() +
+                       QStringLiteral("<br>"));
+        }
+        entry->setToolTip(toolTip);
         const QUrl url(item.link, QUrl::StrictMode);
         if (item.link.isEmpty() || !isWebLink(url)) {
             entry->setEnabled(false);

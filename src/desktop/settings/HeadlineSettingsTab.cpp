@@ -1,16 +1,29 @@
 #include "settings/HeadlineSettingsTab.h"
 
 #include "bubble/CategoryIcon.h"
+#include "library/LibraryCommands.h"
 #include "news/FeedSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsForm.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
 
 namespace vardelle {
 
@@ -60,6 +73,46 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
             feeds->addWidget(toggle);
         }
     }
+    QVBoxLayout* own =
+        addSection(column, QStringLiteral("Your feeds"), QStringLiteral("own-feeds"));
+    m_ownFeedRows = new QVBoxLayout;
+    m_ownFeedRows->setSpacing(6);
+    own->addLayout(m_ownFeedRows);
+    m_addFeed = new QPushButton(QStringLiteral("Add Feed…"));
+    m_addFeed->setObjectName(QStringLiteral("add-feed"));
+    connect(m_addFeed, &QPushButton::clicked, this, &HeadlineSettingsTab::openAddFeed);
+    own->addWidget(m_addFeed, 0, Qt::AlignLeft);
+
+    QVBoxLayout* watch =
+        addSection(column, QStringLiteral("Watch list"), QStringLiteral("watch-list"));
+    watch->addWidget(captionLabel(QStringLiteral(
+        "Stories naming a term (a vendor, a product, a CVE id) come first in the briefing.")));
+    m_watchTerms = new QListWidget;
+    m_watchTerms->setObjectName(QStringLiteral("watch-terms"));
+    m_watchTerms->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_watchTerms->setMaximumHeight(120);
+    watch->addWidget(m_watchTerms);
+    auto* termRow = new QHBoxLayout;
+    m_newTerm = new QLineEdit;
+    m_newTerm->setObjectName(QStringLiteral("watch-term"));
+    m_newTerm->setPlaceholderText(QStringLiteral("Ivanti, FortiOS, CVE-2024-3400…"));
+    m_newTerm->setMaxLength(int(AppSettings::maxTermLength) * 2);
+    m_addTerm = new QPushButton(QStringLiteral("Add"));
+    m_addTerm->setObjectName(QStringLiteral("add-term"));
+    auto* removeTerms = new QPushButton(QStringLiteral("Remove"));
+    removeTerms->setObjectName(QStringLiteral("remove-terms"));
+    termRow->addWidget(m_newTerm, 1);
+    termRow->addWidget(m_addTerm);
+    termRow->addWidget(removeTerms);
+    watch->addLayout(termRow);
+    m_termRefusal = captionLabel(QString());
+    m_termRefusal->setObjectName(QStringLiteral("watch-refusal"));
+    m_termRefusal->hide();
+    watch->addWidget(m_termRefusal);
+    connect(m_addTerm, &QPushButton::clicked, this, &HeadlineSettingsTab::addWatchTerm);
+    connect(m_newTerm, &QLineEdit::returnPressed, this, &HeadlineSettingsTab::addWatchTerm);
+    connect(removeTerms, &QPushButton::clicked, this, &HeadlineSettingsTab::removeWatchTerms);
+
     column->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
@@ -71,6 +124,175 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     connect(&settings, &AppSettings::enabledCategoriesChanged, this,
             &HeadlineSettingsTab::showCategories);
     connect(&settings, &AppSettings::disabledFeedIDsChanged, this, &HeadlineSettingsTab::showFeeds);
+    showOwnFeeds(settings.customFeeds());
+    showWatchTerms(settings.watchTerms());
+    connect(&settings, &AppSettings::customFeedsChanged, this, &HeadlineSettingsTab::showOwnFeeds);
+    connect(&settings, &AppSettings::watchTermsChanged, this, &HeadlineSettingsTab::showWatchTerms);
+    setLibrary(nullptr);
+}
+
+void HeadlineSettingsTab::setLibrary(LibraryCommands* library)
+{
+    m_library = library;
+    m_addFeed->setEnabled(library);
+    m_addTerm->setEnabled(library);
+    m_newTerm->setEnabled(library);
+}
+
+QString HeadlineSettingsTab::ownFeedName(const QString& feedId)
+{
+    return QStringLiteral("own-feed-") + feedId;
+}
+
+QString HeadlineSettingsTab::removeName(const QString& feedId)
+{
+    return QStringLiteral("remove-") + feedId;
+}
+
+void HeadlineSettingsTab::showOwnFeeds(const QList<OwnFeed>& feeds)
+{
+    while (QLayoutItem* item = m_ownFeedRows->takeAt(0)) {
+        if (QWidget* row = item->widget())
+            row->deleteLater();
+        delete item;
+    }
+    if (feeds.isEmpty()) {
+        QLabel* none = captionLabel(QStringLiteral("None yet: add any RSS or Atom address."));
+        m_ownFeedRows->addWidget(none);
+        return;
+    }
+    for (const OwnFeed& feed : feeds) {
+        auto* row = new QWidget;
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        // The name is feed text: the check box shows it as plain text, and "&" stays itself.
+        auto* toggle = new QCheckBox(QString(feed.name).replace(u'&', u"&&"_qs));
+        toggle->setObjectName(ownFeedName(feed.id));
+        toggle->setIcon(categoryIcon(feed.category));
+        toggle->setToolTip(feed.url.toString());
+        toggle->setChecked(feed.enabled);
+        const QString id = feed.id;
+        connect(toggle, &QCheckBox::toggled, this, [this, id](bool on) { setOwnFeed(id, on); });
+        auto* remove = new QPushButton(QStringLiteral("Remove"));
+        remove->setObjectName(removeName(feed.id));
+        connect(remove, &QPushButton::clicked, this, [this, id] { removeOwnFeed(id); });
+        line->addWidget(toggle, 1);
+        line->addWidget(remove);
+        m_ownFeedRows->addWidget(row);
+    }
+}
+
+void HeadlineSettingsTab::setOwnFeed(const QString& feedId, bool on)
+{
+    QList<OwnFeed> feeds = m_settings.customFeeds();
+    for (OwnFeed& feed : feeds) {
+        if (feed.id == feedId)
+            feed.enabled = on;
+    }
+    m_settings.setCustomFeeds(feeds);
+}
+
+void HeadlineSettingsTab::removeOwnFeed(const QString& feedId)
+{
+    QList<OwnFeed> feeds = m_settings.customFeeds();
+    feeds.removeIf([&feedId](const OwnFeed& feed) { return feed.id == feedId; });
+    m_settings.setCustomFeeds(feeds);
+}
+
+QDialog* HeadlineSettingsTab::openAddFeed()
+{
+    if (!m_library)
+        return nullptr;
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("add-feed-dialog"));
+    dialog->setWindowTitle(QStringLiteral("Add Feed"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* form = new QFormLayout(dialog);
+    auto* address = new QLineEdit;
+    address->setObjectName(QStringLiteral("feed-address"));
+    address->setPlaceholderText(QStringLiteral("https://example.org/feed.xml"));
+    auto* name = new QLineEdit;
+    name->setObjectName(QStringLiteral("feed-name"));
+    name->setPlaceholderText(QStringLiteral("The feed's own title"));
+    auto* category = new QComboBox;
+    category->setObjectName(QStringLiteral("feed-category"));
+    for (const NewsCategory each : allNewsCategories)
+        category->addItem(categoryIcon(each), title(each), rawValue(each));
+    auto* refusal = plainLabel(QString());
+    refusal->setObjectName(QStringLiteral("feed-refusal"));
+    refusal->setWordWrap(true);
+    refusal->setStyleSheet(QStringLiteral("color: #c05000"));
+    refusal->hide();
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Add"));
+    form->addRow(QStringLiteral("Address"), address);
+    form->addRow(QStringLiteral("Name"), name);
+    form->addRow(QStringLiteral("Category"), category);
+    form->addRow(refusal);
+    form->addRow(buttons);
+    dialog->setMinimumWidth(460);
+
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, [=, this] {
+        buttons->setEnabled(false);
+        refusal->setText(QStringLiteral("Fetching the feed…"));
+        refusal->show();
+        QStringList arguments{u"add"_qs, address->text().trimmed(), u"--category"_qs,
+                              category->currentData().toString()};
+        if (!name->text().trimmed().isEmpty())
+            arguments << u"--name"_qs << name->text();
+        const QPointer<QDialog> open(dialog);
+        m_library->run(u"feeds"_qs, arguments, {})
+            .then(this, [open, buttons, refusal](const CommandOutput& output) {
+                if (!open)
+                    return;
+                if (output.status == 0) {
+                    open->accept();
+                    return;
+                }
+                refusal->setText(output.err.trimmed());
+                buttons->setEnabled(true);
+            });
+    });
+    dialog->open();
+    return dialog;
+}
+
+void HeadlineSettingsTab::showWatchTerms(const QStringList& terms)
+{
+    m_watchTerms->clear();
+    for (const QString& term : terms)
+        m_watchTerms->addItem(term);
+}
+
+void HeadlineSettingsTab::addWatchTerm()
+{
+    if (!m_library)
+        return;
+    const QString term = m_newTerm->text();
+    m_library->run(u"watch"_qs, {u"add"_qs, term}, {})
+        .then(this, [this](const CommandOutput& output) {
+            m_termRefusal->setText(output.err.trimmed());
+            m_termRefusal->setVisible(output.status != 0);
+            if (output.status == 0)
+                m_newTerm->clear();
+        });
+}
+
+void HeadlineSettingsTab::removeWatchTerms()
+{
+    QStringList terms = m_settings.watchTerms();
+    const QList<QListWidgetItem*> selected = m_watchTerms->selectedItems();
+    QList<int> rows;
+    for (const QListWidgetItem* item : selected)
+        rows.append(m_watchTerms->row(item));
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    for (const int row : rows) {
+        if (row < terms.size())
+            terms.removeAt(row);
+    }
+    if (!rows.isEmpty())
+        m_settings.setWatchTerms(terms);
 }
 
 QString HeadlineSettingsTab::categoryName(NewsCategory category)

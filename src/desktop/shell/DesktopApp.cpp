@@ -1,13 +1,16 @@
 #include "shell/DesktopApp.h"
 
 #include "briefing/BriefingServices.h"
+#include "library/LibraryCommands.h"
 #include "linux/desktop/AutostartEntry.h"
 #include "linux/instance/DesktopStart.h"
 #include "linux/instance/SingleInstance.h"
 #include "linux/session/UnixSignalWatcher.h"
 #include "linux/speech/SpeechDispatcherEngine.h"
+#include "settings/HeadlineSettingsTab.h"
 #include "settings/SettingsWindow.h"
 #include "shell/DesktopShell.h"
+#include "shell/LibraryRequests.h"
 #include "shell/RemoteCommands.h"
 #include "shell/StatusIcon.h"
 #include "time/Clock.h"
@@ -27,15 +30,23 @@ int runAccessory(SingleInstance& instance)
     BriefingServices services(std::make_unique<SpeechDispatcherEngine>(), clock);
     AutostartEntry loginItem;
 
+    // The own feeds and the watch list, edited from the settings window and from `vardelle feeds`
+    // and `vardelle watch` in a terminal, against this process's preferences.
+    LibraryCommands library(services.settings, services.news);
+
     DesktopShell shell(services.coordinator, services.settings, services.store, clock);
-    shell.setSettingsWindowFactory([&services, &loginItem, &shell] {
-        return std::make_unique<SettingsWindow>(services.settings, services.coordinator,
-                                                services.store, services.speaker, loginItem,
-                                                shell.actions());
+    shell.setSettingsWindowFactory([&services, &loginItem, &shell, &library] {
+        auto window = std::make_unique<SettingsWindow>(services.settings, services.coordinator,
+                                                       services.store, services.speaker, loginItem,
+                                                       shell.actions());
+        window->headlineTab()->setLibrary(&library);
+        return window;
     });
     // A second start and `vardelle brief` in a terminal reach this process.
     RemoteCommands remote(services.coordinator, [&shell] { shell.reopen(); });
     QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);
+    LibraryRequests libraryRequests(library);
+    remote.serveLibraryWith(&libraryRequests);
 
     // A logout's SIGTERM and Ctrl+C end the application the way "Quit Vardelle" does, so the
     // bubble's position is kept.

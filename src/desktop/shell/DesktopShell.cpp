@@ -5,6 +5,7 @@
 #include "bubble/BubblePanel.h"
 #include "linux/session/LogindEventSource.h"
 #include "settings/AppSettings.h"
+#include "settings/HeadlineSettingsTab.h"
 #include "settings/SettingsWindow.h"
 #include "shell/DesktopActions.h"
 #include "shell/StatusIcon.h"

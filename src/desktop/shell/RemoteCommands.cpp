@@ -3,6 +3,7 @@
 #include "briefing/AppCoordinator.h"
 #include "instance/InstanceProtocol.h"
 #include "linux/instance/InstanceRequest.h"
+#include "shell/LibraryRequests.h"
 
 namespace vardelle {
 
@@ -70,6 +71,8 @@ void RemoteCommands::serve(InstanceRequest* request)
         brief(request);
     } else if (command == instance::stopCommand) {
         stop(request);
+    } else if (m_library && LibraryRequests::serves(command)) {
+        m_library->serve(request);
     } else {
         request->finish(instance::errorAnswer(QStringLiteral("unknown command")));
     }

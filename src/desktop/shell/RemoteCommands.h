@@ -9,6 +9,7 @@ namespace vardelle {
 
 class AppCoordinator;
 class InstanceRequest;
+class LibraryRequests;
 
 // Serves the requests that other `vardelle` processes send to the running desktop instance
 // (SingleInstance::requested): "show-settings" from a second start, and "brief" and "stop" from
@@ -27,6 +28,9 @@ public:
                    QObject* parent = nullptr);
 
     void serve(vardelle::InstanceRequest* request);
+    // Hands the "feeds" and "watch" requests to `library` from now on; without it they are
+    // refused as unknown.
+    void serveLibraryWith(LibraryRequests* library) { m_library = library; }
 
 private:
     void brief(InstanceRequest* request);
@@ -34,6 +38,7 @@ private:
 
     AppCoordinator& m_coordinator;
     std::function<void()> m_showSettings;
+    QPointer<LibraryRequests> m_library;
 };
 
 } // namespace vardelle

@@ -181,6 +181,55 @@ private slots:
                  "That is everything new since the last check."_qs);
     }
 
+    // The watched stories come first, newest first, in their own section, and are not told
+    // again under their category; the opening counts every story.
+    void watchSection_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("two watched")
+            << QStringList{u"Ivanti"_qs, u"CVE-2024-3400"_qs}
+            << u"Here is your security briefing. 4 new stories since 2 hours ago. "
+               "On your watch list, 2 stories. "
+               "From S. Ivanti's gateway hit. From S. C V E, 2024, 3400 exploited. "
+               "In cyber security, 1 story. From S. Patch Tuesday. "
+               "In malware, 1 story. From S. Loader returns. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("one watched")
+            << QStringList{u"loader"_qs}
+            << u"Here is your security briefing. 4 new stories since 2 hours ago. "
+               "On your watch list, 1 story. From S. Loader returns. "
+               "In cyber security, 2 stories. From S. C V E, 2024, 3400 exploited. "
+               "From S. Patch Tuesday. "
+               "In threat intelligence, 1 story. From S. Ivanti's gateway hit. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("none watched: no section")
+            << QStringList{u"Citrix"_qs}
+            << u"Here is your security briefing. 4 new stories since 2 hours ago. "
+               "In cyber security, 2 stories. From S. C V E, 2024, 3400 exploited. "
+               "From S. Patch Tuesday. "
+               "In threat intelligence, 1 story. From S. Ivanti's gateway hit. "
+               "In malware, 1 story. From S. Loader returns. "
+               "That is everything new since the last check."_qs;
+    }
+    void watchSection()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(QString, expected);
+        const ManualClock clock(fixedNow);
+        QList<NewsItem> items{
+            story(NewsCategory::cybersecurity, u"CVE-2024-3400 exploited"_qs, u"S"_qs),
+            story(NewsCategory::malware, u"Loader returns"_qs, u"S"_qs),
+            story(NewsCategory::threatIntel, u"Ivanti's gateway hit"_qs, u"S"_qs),
+            story(NewsCategory::cybersecurity, u"Patch Tuesday"_qs, u"S"_qs),
+        };
+        // Newest first within the watch section, whatever the order given.
+        items[0].published = fixedNow - 30min;
+        items[2].published = fixedNow - 10min;
+        QCOMPARE(composeBriefing(items, fixedNow - 2h, clock, WatchList(terms)), expected);
+    }
+
     void noStories()
     {
         const ManualClock clock(fixedNow);

@@ -63,6 +63,40 @@ class FeedParserTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // What adding a feed reads besides the items: whether the root is a feed's, and its title.
+    void feedItself_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<bool>("isFeed");
+        QTest::addColumn<QString>("title");
+
+        QTest::newRow("rss")
+            << QByteArray("<rss><channel><image><title>Logo</title></image>"
+                          "<title> Vendor &amp; &lt;b&gt;Co&lt;/b&gt; </title><item><title>"
+                          "Story</title></item></channel></rss>")
+            << true << u"Vendor & Co"_qs;
+        QTest::newRow("rss, only an image's title")
+            << QByteArray("<rss><channel><image><title>Logo</title></image></channel></rss>")
+            << true << QString();
+        QTest::newRow("atom") << atom("<entry><title>Story</title></entry>") << true << u"Feed"_qs;
+        QTest::newRow("rdf") << QByteArray("<rdf:RDF xmlns:rdf=\"x\"><channel><title>R</title>"
+                                           "</channel></rdf:RDF>")
+                             << true << u"R"_qs;
+        QTest::newRow("html") << QByteArray("<html><head><title>Page</title></head></html>")
+                              << false << QString();
+        QTest::newRow("not xml") << QByteArray("{}") << false << QString();
+    }
+    void feedItself()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(bool, isFeed);
+        QFETCH(QString, title);
+        FeedParser parser(feed());
+        parser.parse(document);
+        QCOMPARE(parser.isFeed(), isFeed);
+        QCOMPARE(parser.feedTitle(), title);
+    }
+
     void rssItem()
     {
         const auto items = parse(rss("<item><title>  Patch   now\n</title>"

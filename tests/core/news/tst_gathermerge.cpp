@@ -152,6 +152,51 @@ private slots:
             items.append(tagged(id));
         QCOMPARE(ids(balance(items, limit)), expected);
     }
+
+    void briefingSelection_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QStringList>("expected");
+
+        // Newest first: c9 ... m1; t5 and c3 name Ivanti.
+        QTest::newRow("no watch list: balanced")
+            << QStringList() << 4 << QStringList{u"c9"_qs, u"t8"_qs, u"m7"_qs, u"c6"_qs};
+        QTest::newRow("watched first, newest first, the rest balanced")
+            << QStringList{u"ivanti"_qs} << 5
+            << QStringList{u"t5"_qs, u"c3"_qs, u"c9"_qs, u"t8"_qs, u"m7"_qs};
+        QTest::newRow("more watched than places: the newest")
+            << QStringList{u"ivanti"_qs} << 1 << QStringList{u"t5"_qs};
+        QTest::newRow("a term matching nothing")
+            << QStringList{u"Citrix"_qs} << 3 << QStringList{u"c9"_qs, u"t8"_qs, u"m7"_qs};
+        QTest::newRow("no places") << QStringList{u"ivanti"_qs} << 0 << QStringList();
+    }
+    void briefingSelection()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(int, limit);
+        QFETCH(QStringList, expected);
+        QList<NewsItem> newestFirst;
+        for (const QString& line : {u"c9;c9;9;c"_qs, u"t8;t8;8;t"_qs, u"m7;m7;7;m"_qs,
+                                    u"c6;c6;6;c"_qs, u"t5;Ivanti flaw;5;t"_qs, u"m4;m4;4;m"_qs,
+                                    u"c3;More on IVANTI;3;c"_qs, u"t2;t2;2;t"_qs, u"m1;m1;1;m"_qs})
+            newestFirst.append(story(line));
+        QCOMPARE(ids(selectForBriefing(newestFirst, limit, WatchList(terms))), expected);
+    }
+
+    // With a cap of 12 and 3 watched stories, 9 places remain for the balanced rest.
+    void watchedStoriesTakeTheirPlacesBeforeBalancing()
+    {
+        QList<NewsItem> newestFirst;
+        for (int i = 30; i > 0; --i) {
+            const QString id = QString(u"ctm"_qs[i % 3]) + QString::number(i);
+            const QString title = i % 10 == 0 ? u"CVE-2024-3400 "_qs + id : id;
+            newestFirst.append(story(id + u';' + title + u';' + QString::number(i) + u';' + id[0]));
+        }
+        QCOMPARE(ids(selectForBriefing(newestFirst, 12, WatchList({u"cve-2024-3400"_qs}))),
+                 (QStringList{u"c30"_qs, u"m20"_qs, u"t10"_qs, u"c27"_qs, u"t28"_qs, u"m29"_qs,
+                              u"c24"_qs, u"t25"_qs, u"m26"_qs, u"c21"_qs, u"t22"_qs, u"m23"_qs}));
+    }
 };
 
 QTEST_GUILESS_MAIN(GatherMergeTest)

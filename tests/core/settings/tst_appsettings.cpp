@@ -59,6 +59,12 @@ QMetaProperty propertyNamed(const QObject& object, const char* name)
     return meta->property(meta->indexOfProperty(name));
 }
 
+// JSON written with single quotes, for readability.
+QByteArray json(const char* text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
 const QStringList allRaws{u"cybersecurity"_qs, u"malware"_qs, u"threatIntel"_qs}; // sorted
 
 } // namespace
@@ -270,6 +276,78 @@ private slots:
         QCOMPARE(ids(settings->activeSources()), expected);
     }
 
+    // The own feeds are gathered after the catalogue when switched on and of an enabled category.
+    void activeSourcesWithOwnFeeds()
+    {
+        const auto settings = make();
+        settings->setEnabledCategories({NewsCategory::malware, NewsCategory::threatIntel});
+        const QUrl url(u"http://127.0.0.1/feed"_qs);
+        settings->setCustomFeeds({{u"a"_qs, u"A"_qs, url, NewsCategory::malware, true},
+                                  {u"b"_qs, u"B"_qs, url, NewsCategory::malware, false},
+                                  {u"c"_qs, u"C"_qs, url, NewsCategory::cybersecurity, true},
+                                  {u"d"_qs, u"D"_qs, url, NewsCategory::threatIntel, true}});
+        settings->setDisabledFeedIDs({u"talos"_qs, u"d"_qs});     // an own feed has its own switch
+        QStringList expected = ids(FeedSource::catalog()).mid(7); // threat intel and malware
+        expected.removeOne(u"talos"_qs);
+        QCOMPARE(ids(settings->activeSources()), (expected + QStringList{u"a"_qs, u"d"_qs}));
+        QCOMPARE(settings->activeSources().at(expected.size()),
+                 (FeedSource{u"a"_qs, u"A"_qs, url, NewsCategory::malware}));
+    }
+
+    // How "watchTerms" and "customFeeds" read: an array of the right shape, else nothing.
+    void watchAndOwnFeedReadingRules_data()
+    {
+        QTest::addColumn<QByteArray>("terms");
+        QTest::addColumn<QStringList>("expectedTerms");
+        QTest::addColumn<QByteArray>("feeds");
+        QTest::addColumn<QStringList>("expectedFeeds");
+
+        const QByteArray feed = json("{'id':'psirt','name':'PSIRT','url':'https://example.org/"
+                                     "rss','category':'malware','enabled':false}");
+        QTest::newRow("absent") << QByteArray() << QStringList() << QByteArray() << QStringList();
+        QTest::newRow("kept as typed")
+            << json("[' Ivanti ', 'CVE-2024-3400']")
+            << QStringList{u" Ivanti "_qs, u"CVE-2024-3400"_qs} << "[" + feed + "]"
+            << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
+        QTest::newRow("not arrays") << json("'Ivanti'") << QStringList() << feed << QStringList();
+        QTest::newRow("an element of the wrong type")
+            << json("['Ivanti', 7]") << QStringList() << "[" + feed + json(", 'x']")
+            << QStringList();
+        QTest::newRow("blank and overlong terms left out")
+            << json("['', '  ', 'ok', '") + QByteArray(101, 'a') + json("']")
+            << QStringList{u"ok"_qs} << "[" + QByteArray(feed).replace("false", json("'no'")) + "]"
+            << QStringList();
+        QTest::newRow("an unknown category")
+            << QByteArray() << QStringList()
+            << "[" + QByteArray(feed).replace("malware", "news") + "]" << QStringList();
+        QTest::newRow("an address that is not http")
+            << QByteArray() << QStringList()
+            << "[" + QByteArray(feed).replace("https:", "file:") + "]" << QStringList();
+        QTest::newRow("a key missing")
+            << QByteArray() << QStringList()
+            << "[" + QByteArray(feed).replace(json("'enabled':false"), json("'on':false")) + "]"
+            << QStringList();
+        QTest::newRow("a repeated id keeps the first")
+            << QByteArray() << QStringList()
+            << "[" + feed + ", " + QByteArray(feed).replace("PSIRT", "Second") + "]"
+            << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
+    }
+    void watchAndOwnFeedReadingRules()
+    {
+        QFETCH(QByteArray, terms);
+        QFETCH(QStringList, expectedTerms);
+        QFETCH(QByteArray, feeds);
+        QFETCH(QStringList, expectedFeeds);
+        store({{u"watchTerms"_qs, terms}, {u"customFeeds"_qs, feeds}});
+        const auto settings = make();
+        QCOMPARE(settings->watchTerms(), expectedTerms);
+        QStringList got;
+        for (const OwnFeed& feed : settings->customFeeds())
+            got.append(feed.id + u' ' + feed.name + u' ' + feed.url.toString() + u' ' +
+                       rawValue(feed.category) + (feed.enabled ? u" on"_qs : u" off"_qs));
+        QCOMPARE(got, expectedFeeds);
+    }
+
     void storedForms()
     {
         const auto settings = make();
@@ -373,6 +451,12 @@ private slots:
         QTest::newRow("bubbleCompact")
             << "bubbleCompact"_ba << u"bubbleCompact"_qs << QVariant(true);
         QTest::newRow("isFirstRun") << "isFirstRun"_ba << u"isFirstRun"_qs << QVariant(true);
+        QTest::newRow("watchTerms")
+            << "watchTerms"_ba << u"watchTerms"_qs << QVariant(QStringList{u"Ivanti"_qs});
+        QTest::newRow("customFeeds")
+            << "customFeeds"_ba << u"customFeeds"_qs
+            << QVariant::fromValue(QList<OwnFeed>{{u"a"_qs, u"A"_qs, QUrl(u"https://a.example/"_qs),
+                                                   NewsCategory::threatIntel, true}});
     }
     void everyAssignmentNotifiesAndWrites()
     {

@@ -632,6 +632,29 @@ private slots:
         QCOMPARE(titles(*menu), expected);
     }
 
+    // A headline on the watch list is marked with its own icon, and its tooltip names the term.
+    void watchedHeadlinesAreMarked()
+    {
+        QList<NewsItem> items{headline(1, NewsCategory::malware),
+                              headline(2, NewsCategory::malware)};
+        items[1].summary = u"Ivanti's gateway & more"_qs;
+        Rig rig(items);
+        rig.settings.setWatchTerms({u"Citrix"_qs, u" ivanti "_qs});
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
+        QVERIFY(recent && recent->menu());
+        const QList<QAction*> entries = recent->menu()->actions();
+        QCOMPARE(entries.size(), 2);
+        QTextDocument tip;
+        tip.setHtml(entries[1]->toolTip());
+        QCOMPARE(tip.toPlainText(),
+                 u"On your watch list: ivanti\nSource — Ivanti's gateway & more"_qs);
+        tip.setHtml(entries[0]->toolTip());
+        QVERIFY(!tip.toPlainText().contains(u"watch list"_qs));
+        QVERIFY(entries[0]->icon().pixmap(32).toImage() != entries[1]->icon().pixmap(32).toImage());
+    }
+
     // Up to eight of the last stories, in order, as plain text, with the category's icon; only
     // web links open, through the opener.
     void recentHeadlines()

@@ -1,6 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "briefing/AppCoordinator.h"
+#include "library/LibraryCommands.h"
 #include "linux/desktop/AutostartEntry.h"
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
@@ -16,14 +17,19 @@
 #include "support/FeedMirror.h"
 #include "support/ManualClock.h"
 #include "support/TestData.h"
+#include "support/TestHttpServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -731,6 +737,69 @@ private slots:
         Rig rig;
         for (const QLabel* label : rig.window->findChildren<QLabel*>())
             QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
+
+    // "Your feeds": add through the dialog (a refusal shown in place), switch, remove; "Watch
+    // list": add (a refusal shown in place) and remove. Each change is stored at once.
+    void ownFeedsAndWatchList()
+    {
+        Rig rig;
+        test::TestHttpServer server;
+        QVERIFY(server.listen());
+        server.setResponse(u"/vendor.xml"_qs, test::TestHttpResponse::ok(
+                                                  "<rss><channel><title>Vendor</title><item>"
+                                                  "<title>Story</title></item></channel></rss>"));
+        HeadlineSettingsTab* tab = rig.window->headlineTab();
+        rig.window->tabs()->setCurrentIndex(1);
+        QVERIFY(!rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
+        LibraryCommands library(*rig.settings, rig.news);
+        tab->setLibrary(&library);
+        QVERIFY(rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
+
+        QPointer<QDialog> dialog = tab->openAddFeed();
+        QVERIFY(dialog);
+        const auto add = [&](const QString& address) {
+            dialog->findChild<QLineEdit*>(u"feed-address"_qs)->setText(address);
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            buttons->button(QDialogButtonBox::Ok)->click();
+        };
+        add(server.url(u"/missing.xml"_qs).toString());
+        auto* refusal = dialog->findChild<QLabel*>(u"feed-refusal"_qs);
+        QTRY_VERIFY(refusal->text().contains(u"HTTP 404"_qs));
+        QVERIFY(dialog->isVisible());
+        QVERIFY(rig.settings->customFeeds().isEmpty());
+
+        auto* category = dialog->findChild<QComboBox*>(u"feed-category"_qs);
+        category->setCurrentIndex(2);
+        add(server.url(u"/vendor.xml"_qs).toString());
+        QTRY_VERIFY(!dialog);
+        QCOMPARE(rig.settings->customFeeds().size(), 1);
+        QCOMPARE(rig.settings->customFeeds().first().category, NewsCategory::malware);
+        auto* toggle = rig.find<QCheckBox>(HeadlineSettingsTab::ownFeedName(u"vendor"_qs));
+        QVERIFY(toggle && toggle->isChecked());
+        QCOMPARE(toggle->text(), u"Vendor"_qs);
+
+        toggle->click();
+        QCOMPARE(rig.stored().value(u"customFeeds"_qs).toArray().at(0)[u"enabled"_qs], false);
+        rig.find<QPushButton>(HeadlineSettingsTab::removeName(u"vendor"_qs))->click();
+        QCOMPARE(rig.stored().value(u"customFeeds"_qs).toArray().size(), 0);
+
+        auto* term = rig.find<QLineEdit>(u"watch-term"_qs);
+        auto* terms = rig.find<QListWidget>(u"watch-terms"_qs);
+        term->setText(u"Ivanti"_qs);
+        rig.find<QPushButton>(u"add-term"_qs)->click();
+        QTRY_COMPARE(terms->count(), 1);
+        QVERIFY(term->text().isEmpty());
+        QCOMPARE(rig.stored().value(u"watchTerms"_qs).toArray(), QJsonArray{u"Ivanti"_qs});
+        term->setText(u"IVANTI"_qs);
+        rig.find<QPushButton>(u"add-term"_qs)->click();
+        QTRY_VERIFY(rig.shown(u"watch-refusal"_qs));
+        QVERIFY(rig.text(u"watch-refusal"_qs).contains(u"already on the watch list"_qs));
+        QCOMPARE(terms->count(), 1);
+        terms->item(0)->setSelected(true);
+        rig.find<QPushButton>(u"remove-terms"_qs)->click();
+        QCOMPARE(terms->count(), 0);
+        QVERIFY(rig.settings->watchTerms().isEmpty());
     }
 };
 

@@ -1,12 +1,15 @@
 #include "shell/RemoteCommands.h"
 
 #include "briefing/AppCoordinator.h"
-#include "linux/instance/InstanceClient.h"
 #include "instance/InstanceProtocol.h"
+#include "library/LibraryCommands.h"
+#include "linux/instance/InstanceClient.h"
 #include "linux/instance/SingleInstance.h"
+#include "shell/LibraryRequests.h"
 #include "support/CoordinatorRig.h"
 #include "support/TestData.h"
 
+#include <QJsonArray>
 #include <QtTest>
 
 using namespace vardelle;
@@ -22,6 +25,8 @@ const Instant now = utc(2026, 12, 10, 12, 0);
 struct Rig : test::CoordinatorRig {
     int settingsShown = 0;
     RemoteCommands commands{start(), [this] { ++settingsShown; }};
+    LibraryCommands library{*settings, *news};
+    LibraryRequests libraryRequests{library};
     SingleInstance instance{dir.path()};
 
     InstanceClient client{dir.path()};
@@ -32,6 +37,7 @@ struct Rig : test::CoordinatorRig {
         : CoordinatorRig(now)
     {
         QObject::connect(&instance, &SingleInstance::requested, &commands, &RemoteCommands::serve);
+        commands.serveLibraryWith(&libraryRequests);
         QObject::connect(&client, &InstanceClient::line,
                          [this](const QJsonObject& line) { lines.append(line); });
         QObject::connect(&client, &InstanceClient::finished,
@@ -92,6 +98,48 @@ private slots:
         QCOMPARE(rig.lines,
                  (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::upToDateMessage}},
                                      done(RunOutcome::upToDate)}));
+    }
+
+    // `vardelle watch` and `vardelle feeds` run here, against this instance's preferences; the
+    // next briefing tells the watched story first.
+    void watchAndFeedsCommandsChangeThisInstance()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        QSignalSpy changed(&rig.settings, &AppSettings::watchTermsChanged);
+        rig.send({{instance::commandKey, instance::watchCommand},
+                  {instance::argumentsKey, QJsonArray{u"add"_qs, u"Ivanti"_qs}},
+                  {instance::directoryKey, rig.dir.path()}});
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines, (QList<QJsonObject>{{{instance::statusKey, 0},
+                                                 {instance::outKey, QString()},
+                                                 {instance::errKey, QString()}}}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(rig.settings->watchTerms(), QStringList{u"Ivanti"_qs});
+
+        rig.send({{instance::commandKey, instance::feedsCommand},
+                  {instance::argumentsKey, QJsonArray{u"off"_qs, u"nope"_qs}}});
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines.size(), 1);
+        QCOMPARE(rig.lines[0].value(instance::statusKey), 1);
+        QVERIFY(rig.lines[0].value(instance::errKey).toString().contains(u"nope: no such feed"_qs));
+
+        rig.send({{instance::commandKey, instance::feedsCommand},
+                  {instance::argumentsKey, QJsonArray{u"list"_qs, 3}}});
+        QTRY_VERIFY(rig.outcome);
+        QVERIFY(rig.lines.value(0).contains(instance::errorKey));
+
+        rig.mirror.serve(u"talos"_qs,
+                         {{u"t1"_qs, now - 1h}, {u"t2"_qs, now - 2h, u"Ivanti hit"_qs}});
+        rig.send({{instance::commandKey, instance::briefCommand}});
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        const QString briefing = rig.engine->spoken().first().text;
+        QVERIFY2(briefing.contains(u" 2 new stories since "_qs) &&
+                     briefing.contains(u". On your watch list, 1 story. From Cisco Talos "
+                                       "Intelligence. Ivanti hit. In malware, 1 story."_qs),
+                 qPrintable(briefing));
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_VERIFY(rig.outcome);
     }
 
     // "today" sets the window's start to local midnight: a story from this morning that an

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "news/FeedSource.h"
+#include "news/NewsCategory.h"
+
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <QUrl>
+
+#include <functional>
+
+namespace vardelle {
+
+// A feed the user added to the catalogue's twenty: any RSS or Atom address over http or https.
+// Gathered like a catalogue feed (its id names it in a mirror), and switched by its own flag
+// rather than by the disabled-feed ids.
+struct OwnFeed {
+    QString id;   // unique among the catalogue's and the other own feeds' ids
+    QString name; // shown in the settings window and spoken as the source of its stories
+    QUrl url;
+    NewsCategory category = NewsCategory::cybersecurity;
+    bool enabled = true;
+
+    bool operator==(const OwnFeed&) const = default;
+
+    FeedSource source() const { return {id, name, url, category}; }
+};
+
+// The stored form: an array of objects with "id", "name", "url", "category" (a raw value) and
+// "enabled". A value that is not such an array, or holds an element of the wrong shape (not an
+// object, a key missing or of the wrong type, a category that is no raw value, an address that is
+// not http or https), reads as no feeds at all. A repeated id keeps its first feed.
+QList<OwnFeed> ownFeedsFromJson(const QJsonValue& value);
+QJsonArray toJson(const QList<OwnFeed>& feeds);
+
+// Whether `url` is an address an own feed may have: absolute http or https with a host.
+bool isFeedAddress(const QUrl& url);
+
+// The form in which two feed addresses are compared: trimmed, scheme and host in lower case, one
+// trailing slash left out. "HTTPS://Example.org/feed/" and "https://example.org/feed" are one feed.
+QString comparableAddress(QStringView address);
+
+// A new id for a feed named `name`: its letters and digits in lower case joined by "-", at most
+// 40 characters ("feed" when none is left), with "-2", "-3"... added when `taken` says the id is
+// in use.
+QString ownFeedId(QStringView name, const std::function<bool(const QString&)>& taken);
+
+} // namespace vardelle
