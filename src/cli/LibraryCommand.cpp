@@ -2,7 +2,7 @@
 
 #include "library/LibraryCommands.h"
 #include "linux/instance/InstanceClient.h"
-#include "linux/instance/InstanceProtocol.h"
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"

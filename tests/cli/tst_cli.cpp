@@ -203,7 +203,7 @@ private slots:
                    " +0000</pubDate></item>";
         };
         writeFile(u"mirror/talos.xml"_qs,
-                  "<rss><channel>" + item("t1", 1) + item("t2", 30) + "</channel></rss>");
+                  "<rss><channel>" + item("t1", 1) + item("t2", 80) + "</channel></rss>");
         writeFile(u"mirror/cisa-news.xml"_qs,
                   "<rss><channel>" + item("c1", 2) + "</channel></rss>");
 

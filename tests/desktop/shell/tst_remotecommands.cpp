@@ -106,7 +106,7 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.instance.claim());
-        QSignalSpy changed(&rig.settings, &AppSettings::watchTermsChanged);
+        QSignalSpy changed(rig.settings.get(), &AppSettings::watchTermsChanged);
         rig.send({{instance::commandKey, instance::watchCommand},
                   {instance::argumentsKey, QJsonArray{u"add"_qs, u"Ivanti"_qs}},
                   {instance::directoryKey, rig.dir.path()}});
