@@ -2,8 +2,8 @@
 
 #include "briefing/AppCoordinator.h"
 #include "briefing/BriefingServices.h"
-#include "linux/instance/InstanceClient.h"
 #include "instance/InstanceProtocol.h"
+#include "linux/instance/InstanceClient.h"
 #include "linux/instance/SingleInstance.h"
 #include "linux/session/UnixSignalWatcher.h"
 #include "linux/speech/SpeechDispatcherEngine.h"

@@ -1,8 +1,8 @@
 #include "cli/Cli.h"
 
+#include "instance/InstanceProtocol.h"
 #include "library/LibraryCommands.h"
 #include "linux/instance/InstanceClient.h"
-#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"

@@ -1,6 +1,6 @@
+#include "instance/InstanceProtocol.h"
 #include "linux/instance/DesktopStart.h"
 #include "linux/instance/InstanceClient.h"
-#include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
 #include "support/TestData.h"
 

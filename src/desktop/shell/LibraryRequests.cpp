@@ -1,7 +1,7 @@
 #include "shell/LibraryRequests.h"
 
-#include "library/LibraryCommands.h"
 #include "instance/InstanceProtocol.h"
+#include "library/LibraryCommands.h"
 #include "linux/instance/InstanceRequest.h"
 
 #include <QJsonArray>
