@@ -74,7 +74,7 @@ void AppCoordinator::setLastError(const std::optional<QString>& error)
 
 bool AppCoordinator::passesGuards(AnnounceReason reason) const
 {
-    if (m_gathering != 0)
+    if (isGathering())
         return false;
     switch (reason) {
     case AnnounceReason::manual:
@@ -95,12 +95,18 @@ bool AppCoordinator::passesGuards(AnnounceReason reason) const
 }
 
 // Today: since local midnight. Since the last check: the last gather, else the look-back.
-BriefingWindow AppCoordinator::windowStart(AnnounceWindow window) const
+BriefingWindow AppCoordinator::windowFor(AnnounceWindow window) const
 {
     const Instant now = m_clock.now();
     const std::optional<Instant> midnight =
         window == AnnounceWindow::today ? std::optional(startOfLocalDay(now)) : std::nullopt;
     return briefingWindow(now, midnight, m_store.lastGather(), m_settings.lookbackHours());
+}
+
+bool AppCoordinator::isGathering() const
+{
+    return std::any_of(m_runs.cbegin(), m_runs.cend(),
+                       [](const Run& run) { return run.phase == Phase::gathering; });
 }
 
 AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window)
@@ -119,8 +125,7 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
         return run;
     }
 
-    m_gathering = run;
-    const BriefingWindow gatherWindow = windowStart(window);
+    const BriefingWindow gatherWindow = windowFor(window);
     const Instant since = gatherWindow.since;
     const int limit =
         int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
@@ -143,8 +148,6 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
                               const WatchList& watch, const std::optional<GatherResult>& result,
                               qsizetype feeds)
 {
-    if (m_gathering == run)
-        m_gathering = 0;
     if (!m_runs.contains(run))
         return; // stopped while it gathered: nothing is spoken or recorded
 
@@ -279,8 +282,6 @@ void AppCoordinator::endRun(RunId run, RunOutcome outcome)
 {
     if (!m_runs.remove(run))
         return;
-    if (m_gathering == run)
-        m_gathering = 0;
     showState();
     emit runEnded(run, outcome);
 }

@@ -58,7 +58,7 @@ public:
     QString lastBriefing() const { return m_lastBriefing; }
     std::optional<QString> lastError() const { return m_lastError; }
     // True while a briefing run gathers; a request made meanwhile is dropped.
-    bool isGathering() const { return m_gathering != 0; }
+    bool isGathering() const;
 
     // Starts a briefing run and returns its id, or 0 when the request is dropped (a run is
     // gathering, the reason's setting is off, or an automatic briefing came too soon after the
@@ -109,7 +109,7 @@ private:
     void setLastBriefing(const QString& briefing);
     void setLastError(const std::optional<QString>& error);
     bool passesGuards(AnnounceReason reason) const;
-    BriefingWindow windowStart(AnnounceWindow window) const;
+    BriefingWindow windowFor(AnnounceWindow window) const;
     void gathered(RunId run, AnnounceReason reason, Instant since, const WatchList& watch,
                   const std::optional<GatherResult>& result, qsizetype feeds);
     RunId startRun(Phase phase);
@@ -132,8 +132,6 @@ private:
     RunId m_lastRun = 0;
     // The runs that have not ended, oldest first.
     QMap<RunId, Run> m_runs;
-    // The briefing run that gathers, if any.
-    RunId m_gathering = 0;
     // The run whose text the speaker holds, if any.
     RunId m_speechOwner = 0;
     // What the last briefing run could not do, shown as failed once no run is live.
