@@ -283,10 +283,12 @@ await 10 settings_window || fail "a double click did not open the settings windo
 [ "$(grep -c 'state: gathering' "$work/vardelle.log")" -gt "$gathers" ] ||
     fail "the first click of the double click started no gather"
 sleep 5
-# The feeds here answer within the double-click interval, so the first click's briefing may have
-# begun; the second click takes it back: it ends, and the shell is idle again.
+# The feeds here answer within the double-click interval, and its briefing is not heard before the
+# interval has passed; the second click takes it back: it ends, and the shell is idle again.
 grep -o 'state: [a-z]*' "$work/vardelle.log" | tail -n1 | grep -q idle ||
     fail "the double click's first click left a briefing going"
+! grep -q "speaking: .*A story no double click tells" "$work/vardelle.log" ||
+    fail "the double click's first click was heard"
 ! grep -q "A story no double click tells" "$state" || fail "the double click's first click was recorded"
 shot double-click
 

@@ -14,12 +14,24 @@ CoordinatorRig::CoordinatorRig(Instant now, Start start)
 
 CoordinatorRig::~CoordinatorRig() = default;
 
-AppCoordinator& CoordinatorRig::start()
+AppSettings& CoordinatorRig::makeSettings()
 {
     if (!settings)
         settings = std::make_unique<AppSettings>(preferencePath());
+    return *settings;
+}
+
+HeadlineStore& CoordinatorRig::makeStore()
+{
     if (!store)
         store = std::make_unique<HeadlineStore>(statePath(), clock);
+    return *store;
+}
+
+AppCoordinator& CoordinatorRig::start()
+{
+    makeSettings();
+    makeStore();
     if (!news)
         news = std::make_unique<NewsService>(*store, clock);
     if (!coordinator) {

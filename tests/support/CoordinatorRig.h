@@ -52,6 +52,10 @@ struct CoordinatorRig {
     QString preferencePath() const { return dir.filePath(QStringLiteral("preferences.json")); }
     QString statePath() const { return dir.filePath(QStringLiteral("state.json")); }
 
+    // The settings and the store, each made on first use, so that a test can prepare what the
+    // coordinator reads when it is made.
+    AppSettings& makeSettings();
+    HeadlineStore& makeStore();
     // Makes the settings, the store, the gathering service and the coordinator, each unless it
     // was made before.
     AppCoordinator& start();

@@ -10,10 +10,12 @@
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace vardelle {
 
@@ -109,7 +111,8 @@ bool AppCoordinator::isGathering() const
                        [](const Run& run) { return run.phase == Phase::gathering; });
 }
 
-AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window)
+AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window,
+                                               milliseconds speechHold)
 {
     if (!passesGuards(reason))
         return 0;
@@ -117,6 +120,8 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     m_failure.reset();
     setLastError(std::nullopt);
     const RunId run = startRun(Phase::gathering);
+    if (speechHold > 0ms)
+        m_runs[run].speechHold = QDeadlineTimer(speechHold);
 
     const QList<FeedSource> sources = m_settings.activeSources();
     if (sources.isEmpty()) {
@@ -243,7 +248,7 @@ void AppCoordinator::forgetHistory()
 AppCoordinator::RunId AppCoordinator::startRun(Phase phase)
 {
     const RunId run = ++m_lastRun;
-    m_runs.insert(run, Run{phase, RunOutcome::briefed});
+    m_runs.insert(run, Run{phase, RunOutcome::briefed, std::nullopt});
     showState();
     return run;
 }
@@ -253,6 +258,14 @@ void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
     auto it = m_runs.find(run);
     if (it == m_runs.end())
         return;
+    if (const std::optional<QDeadlineTimer> hold = std::exchange(it->speechHold, std::nullopt);
+        hold && !hold->hasExpired()) {
+        // Still gathering, as far as anyone can see, until the hold ends; a stop meanwhile
+        // ends the run and the text is never spoken.
+        QTimer::singleShot(ceil<milliseconds>(hold->remainingTimeAsDuration()), this,
+                           [this, run, text, outcome] { speak(run, text, outcome); });
+        return;
+    }
     it->phase = Phase::speaking;
     it->outcome = outcome;
     // The speech this cuts off ends its run as interrupted, not as spoken to the end.

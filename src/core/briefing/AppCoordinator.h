@@ -10,11 +10,13 @@
 #include "store/StoredState.h"
 #include "time/Instant.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 namespace vardelle {
@@ -62,8 +64,11 @@ public:
 
     // Starts a briefing run and returns its id, or 0 when the request is dropped (a run is
     // gathering, the reason's setting is off, or an automatic briefing came too soon after the
-    // last one). The run gathers, then speaks; runEnded() tells how it ended.
-    RunId announce(AnnounceReason reason, AnnounceWindow window = AnnounceWindow::sinceLastCheck);
+    // last one). The run gathers, then speaks; runEnded() tells how it ended. With a
+    // `speechHold`, nothing is spoken before that much time has passed: a run gathered sooner
+    // waits, still showing gathering, so that one which may yet be taken back is never heard.
+    RunId announce(AnnounceReason reason, AnnounceWindow window = AnnounceWindow::sinceLastCheck,
+                   std::chrono::milliseconds speechHold = {});
 
     // Speaks the last briefing again, or says there is none. A run of its own.
     RunId replayLastBriefing();
@@ -103,6 +108,8 @@ private:
         Phase phase = Phase::gathering;
         // What the run reports when its speech ends by itself.
         RunOutcome outcome = RunOutcome::briefed;
+        // Until when its speech waits, if it must.
+        std::optional<QDeadlineTimer> speechHold;
     };
 
     void setLastItems(const QList<NewsItem>& items);

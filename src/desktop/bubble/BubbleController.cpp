@@ -298,8 +298,9 @@ void BubbleController::showState(const AnnouncerState& state)
         m_orb->setState(state);
 }
 
-// A briefing starts at once, and is stopped again should this click turn out the first of a
-// double click. A stop cannot be taken back, so it waits for the double-click interval instead.
+// A briefing starts gathering at once, and is taken back should this click turn out the first
+// of a double click; until the double-click interval has passed it is not heard. A stop cannot be
+// taken back, so it waits for the interval instead.
 void BubbleController::click()
 {
     if (m_coordinator.state().kind == AnnouncerState::Kind::speaking) {
@@ -308,7 +309,8 @@ void BubbleController::click()
         return;
     }
     // 0 when the coordinator drops the request (a run already gathers).
-    m_clickRun = m_coordinator.announce(AnnounceReason::manual);
+    m_clickRun = m_coordinator.announce(AnnounceReason::manual, AnnounceWindow::sinceLastCheck,
+                                        m_pendingStop.intervalAsDuration());
 }
 
 // The second press of a double click: whatever its first click did is undone.

@@ -412,6 +412,48 @@ private slots:
         QVERIFY(rig.spoken().last().contains(u"Story b"_qs));
     }
 
+    // A run held from speaking gathers and records at once, shows gathering until the hold ends
+    // and speaks then; one stopped meanwhile is never heard.
+    void speechHold_data()
+    {
+        QTest::addColumn<bool>("categories");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("briefing") << true << false;
+        QTest::newRow("spoken message") << false << false;
+        QTest::newRow("stopped while held") << true << true;
+    }
+    void speechHold()
+    {
+        QFETCH(bool, categories);
+        QFETCH(bool, stopped);
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h}});
+        if (!categories)
+            rig.settings->setEnabledCategories({});
+        QElapsedTimer clock;
+        clock.start();
+        const RunId run = rig.coordinator->announce(AnnounceReason::manual,
+                                                    AnnounceWindow::sinceLastCheck, 800ms);
+        QTRY_VERIFY(!categories || rig.store->lastGather());
+        if (clock.elapsed() >= 700)
+            QSKIP("the gather took longer than the hold");
+        QCOMPARE(rig.spoken(), QStringList{});
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::gathering());
+        QVERIFY(rig.coordinator->isGathering()); // a second request is still dropped
+        if (stopped) {
+            rig.coordinator->stop(run);
+            QCOMPARE(rig.outcomeOf(run), RunOutcome::stopped);
+        }
+
+        QTest::qWait(1000);
+        QCOMPARE(rig.spoken().size(), stopped ? 0 : 1);
+        if (!stopped) {
+            QVERIFY(rig.spoken().first().contains(
+                categories ? u"Story a"_qs : AppCoordinator::noCategoriesMessage));
+            QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+        }
+    }
+
     // Stopping one run leaves the others; stopping all ends speech and every run.
     void stopOneRun()
     {

@@ -49,42 +49,29 @@ namespace {
 
 const Instant now = utc(2026, 12, 10, 12, 0);
 
-// The window over real settings, store and coordinator in a temporary folder, feeds served from
-// a file mirror there, a speaker whose engine only records, and a login item in the folder's
-// own configuration for a program that exists.
-struct Rig {
-    QTemporaryDir dir;
-    test::FeedMirror mirror{dir.filePath(u"feeds"_qs)};
-    test::ManualClock clock{now};
-    std::unique_ptr<AppSettings> settings;
-    HeadlineStore store{dir.filePath(u"state.json"_qs), clock};
-    NewsService news{store, clock};
-    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
-    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
-    std::unique_ptr<test::StateCoordinator> coordinator;
+// The window over the coordinator's rig (feeds served from a file mirror, a speaker whose engine
+// only records), and a login item in the folder's own configuration for a program that exists.
+struct Rig : test::CoordinatorRig {
     std::unique_ptr<AutostartEntry> loginItem;
     std::unique_ptr<DesktopActions> actions;
     std::unique_ptr<SettingsWindow> window;
 
     // `prepare` runs on the settings, engine and folder before anything reads them.
     explicit Rig(const std::function<void(Rig&)>& prepare = {})
+        : CoordinatorRig(now, Start::later)
     {
         test::writeFile(program(), "#!/bin/sh\n");
         loginItem = std::make_unique<AutostartEntry>(dir.filePath(u"config"_qs), program());
         if (prepare)
             prepare(*this);
-        if (!settings)
-            settings = std::make_unique<AppSettings>(preferencePath());
-        coordinator =
-            std::make_unique<test::StateCoordinator>(*settings, store, news, speaker, clock);
+        start();
         actions = std::make_unique<DesktopActions>(*coordinator);
-        window = std::make_unique<SettingsWindow>(*settings, *coordinator, store, speaker,
+        window = std::make_unique<SettingsWindow>(*settings, *coordinator, *store, speaker,
                                                   *loginItem, *actions);
         window->present();
     }
 
     QString program() const { return dir.filePath(u"bin/vardelle"_qs); }
-    QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
     QString entryPath() const { return dir.filePath(u"config/autostart/vardelle.desktop"_qs); }
 
     QJsonObject stored() const
@@ -505,8 +492,7 @@ private slots:
     void testVoiceSpeaksTheSample()
     {
         Rig rig([](Rig& r) {
-            r.settings = std::make_unique<AppSettings>(r.preferencePath());
-            r.settings->setVoiceIdentifier(u"en-gb-1"_qs);
+            r.makeSettings().setVoiceIdentifier(u"en-gb-1"_qs);
             r.settings->setSpeechRate(1.0);
         });
         rig.showTab(2);
@@ -542,9 +528,8 @@ private slots:
                                {u"e"_qs, u"Eve"_qs, u"en-GB"_qs, SpeechVoiceQuality::Enhanced},
                                {u"p"_qs, u"Pat"_qs, u"en-AU"_qs, SpeechVoiceQuality::Premium},
                                {u"f"_qs, u"Flo"_qs, u"fr-FR"_qs, SpeechVoiceQuality::Premium}});
-            r.settings = std::make_unique<AppSettings>(r.preferencePath());
             if (!stored.isNull())
-                r.settings->setVoiceIdentifier(stored);
+                r.makeSettings().setVoiceIdentifier(stored);
         });
         rig.showTab(2);
         auto* picker = rig.find<QComboBox>(u"voicePicker"_qs);
@@ -660,7 +645,7 @@ private slots:
 
         rig.find<QPushButton>(u"forgetHistory"_qs)->click();
         QVERIFY(!rig.shown(u"lastGatherRow"_qs));
-        QVERIFY(!rig.store.lastGather());
+        QVERIFY(!rig.store->lastGather());
     }
 
     // The General tab, left open, follows each run: the "Last gather" row appears with the
@@ -706,10 +691,7 @@ private slots:
 
     void replayAndAnnounceNow()
     {
-        Rig rig([](Rig& r) {
-            r.settings = std::make_unique<AppSettings>(r.preferencePath());
-            r.settings->setEnabledCategories({});
-        });
+        Rig rig([](Rig& r) { r.makeSettings().setEnabledCategories({}); });
         rig.find<QPushButton>(u"replayLastBriefing"_qs)->click();
         QTRY_COMPARE(rig.engine->spoken().size(), 1);
         QCOMPARE(rig.engine->spoken().last().text, AppCoordinator::nothingToReplayMessage);
@@ -752,7 +734,7 @@ private slots:
         HeadlineSettingsTab* tab = rig.window->headlineTab();
         rig.window->tabs()->setCurrentIndex(1);
         QVERIFY(!rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
-        LibraryCommands library(*rig.settings, rig.news);
+        LibraryCommands library(*rig.settings, *rig.news);
         tab->setLibrary(&library);
         QVERIFY(rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
 

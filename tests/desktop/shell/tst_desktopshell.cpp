@@ -35,36 +35,23 @@ using Event = test::FakeSystemEventSource::Event;
 
 namespace {
 
-// The shell over real settings, store and coordinator in a temporary folder, feeds from a mirror
-// folder the test fills, a speaker whose engine only records, one screen, and a settings window
-// that is a plain widget.
-struct Rig {
-    QTemporaryDir dir;
-    test::FeedMirror mirror{dir.filePath(u"mirror"_qs)};
-    test::ManualClock clock;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<HeadlineStore> store;
-    std::unique_ptr<NewsService> news;
-    test::FakeSpeechEngine* engine = new test::FakeSpeechEngine;
-    Speaker speaker{std::unique_ptr<SpeechEngine>(engine)};
-    std::unique_ptr<test::StateCoordinator> coordinator;
+// The shell over the coordinator's rig (feeds from a mirror folder the test fills, a speaker
+// whose engine only records), one screen, and a settings window that is a plain widget. The
+// settings exist from the start; the rest is made at launch().
+struct Rig : test::CoordinatorRig {
     std::unique_ptr<DesktopShell> shell;
     QPointer<test::FakeSystemEventSource> events;
     int windowsMade = 0;
 
     explicit Rig(Instant now = utc(2026, 12, 10, 12, 0))
-        : clock(now)
+        : CoordinatorRig(now, Start::later)
     {
-        settings = std::make_unique<AppSettings>(preferencePath());
+        makeSettings();
     }
 
-    QString preferencePath() const { return dir.filePath(u"preferences.json"_qs); }
     DesktopShell& launch()
     {
-        store = std::make_unique<HeadlineStore>(dir.filePath(u"state.json"_qs), clock);
-        news = std::make_unique<NewsService>(*store, clock);
-        coordinator =
-            std::make_unique<test::StateCoordinator>(*settings, *store, *news, speaker, clock);
+        start();
         shell = std::make_unique<DesktopShell>(*coordinator, *settings, *store, clock);
         shell->setScreenAreas([] { return QList<QRect>{QRect(0, 0, 1280, 800)}; });
         shell->setSettingsWindowFactory([this] {
