@@ -144,8 +144,9 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
                     result = watcher->result();
                 gathered(run, reason, since, watch, result, feeds);
             });
-    watcher->setFuture(
-        m_news.gather(sources, gatherWindow.gatherFrom, limit, watch, gatherWindow.sinceLastCheck));
+    m_runs[run].gather =
+        m_news.gather(sources, gatherWindow.gatherFrom, limit, watch, gatherWindow.sinceLastCheck);
+    watcher->setFuture(m_runs[run].gather);
     return run;
 }
 
@@ -248,7 +249,7 @@ void AppCoordinator::forgetHistory()
 AppCoordinator::RunId AppCoordinator::startRun(Phase phase)
 {
     const RunId run = ++m_lastRun;
-    m_runs.insert(run, Run{phase, RunOutcome::briefed, std::nullopt});
+    m_runs.insert(run, Run{phase, RunOutcome::briefed, std::nullopt, {}});
     showState();
     return run;
 }
@@ -293,8 +294,12 @@ void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
 
 void AppCoordinator::endRun(RunId run, RunOutcome outcome)
 {
-    if (!m_runs.remove(run))
+    auto it = m_runs.find(run);
+    if (it == m_runs.end())
         return;
+    // A gather still under way is abandoned: its downloads end now, not when the feeds answer.
+    it->gather.cancel();
+    m_runs.erase(it);
     showState();
     emit runEnded(run, outcome);
 }

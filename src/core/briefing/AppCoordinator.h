@@ -11,6 +11,7 @@
 #include "time/Instant.h"
 
 #include <QDeadlineTimer>
+#include <QFuture>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -110,6 +111,8 @@ private:
         RunOutcome outcome = RunOutcome::briefed;
         // Until when its speech waits, if it must.
         std::optional<QDeadlineTimer> speechHold;
+        // Its gather, cancelled should the run end before it returns.
+        QFuture<GatherResult> gather;
     };
 
     void setLastItems(const QList<NewsItem>& items);

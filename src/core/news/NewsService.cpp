@@ -12,6 +12,7 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
 #include <QTimer>
@@ -68,6 +69,7 @@ struct NewsService::Run {
     qsizetype pending = 0;
     QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
     QStringList failed;
+    QList<QPointer<QNetworkReply>> replies; // every download requested, for a cancel to abort
 };
 
 NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
@@ -86,8 +88,9 @@ NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits l
 
 NewsService::~NewsService()
 {
-    // Parses and merges hold the clock and the store; let them end before those may go.
-    const auto watchers = findChildren<QFutureWatcherBase*>();
+    // Parses and merges hold the clock and the store; let them end before those may go. (The
+    // watchers for a cancel belong to the network manager, and go with it.)
+    const auto watchers = findChildren<QFutureWatcherBase*>(Qt::FindDirectChildrenOnly);
     for (QFutureWatcherBase* watcher : watchers)
         watcher->waitForFinished();
     for (QFuture<void>& merge : m_merges)
@@ -126,8 +129,31 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     QFuture<GatherResult> future = run->promise.future();
     // The manager and every reply belong to this object's thread.
     QMetaObject::invokeMethod(
-        this, [this, run] { start(run, 0); }, Qt::AutoConnection);
+        this,
+        [this, run] {
+            watchForCancel(run);
+            start(run, 0);
+        },
+        Qt::AutoConnection);
     return future;
+}
+
+void NewsService::watchForCancel(const std::shared_ptr<Run>& run)
+{
+    auto* watcher = new QFutureWatcher<GatherResult>(m_network);
+    connect(watcher, &QFutureWatcherBase::canceled, this, [weak = std::weak_ptr<Run>(run)] {
+        const std::shared_ptr<Run> run = weak.lock();
+        if (!run)
+            return;
+        // Each abort finishes its reply at once; the list itself does not change meanwhile.
+        const QList<QPointer<QNetworkReply>> replies = run->replies;
+        for (const QPointer<QNetworkReply>& reply : replies) {
+            if (reply)
+                reply->abort();
+        }
+    });
+    connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
+    watcher->setFuture(run->promise.future());
 }
 
 void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
@@ -137,6 +163,11 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
     // Setting up a request costs this thread a fraction of a millisecond. Requests are sent
     // for up to a millisecond per turn of the event loop: a hundred feeds are all asked for
     // within a few turns, and no batch holds up a frame.
+    if (run->promise.isCanceled()) {
+        // Nothing more is requested; the feeds not asked for count as done.
+        feedDone(run, run->sources.size() - index);
+        return;
+    }
     QElapsedTimer turn;
     turn.start();
     do {
@@ -150,14 +181,16 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
 
 void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source)
 {
-    download(addressOf(source),
-             [this, run, source](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
-                 downloaded(run, source, reply, body);
-             });
+    run->replies.append(
+        download(addressOf(source),
+                 [this, run, source](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+                     downloaded(run, source, reply, body);
+                 }));
 }
 
-void NewsService::download(const QUrl& url,
-                           std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done)
+QNetworkReply*
+NewsService::download(const QUrl& url,
+                      std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done)
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
@@ -185,6 +218,7 @@ void NewsService::download(const QUrl& url,
 
     connect(reply, &QNetworkReply::finished, this,
             [done = std::move(done), reply, body] { done(reply, body); });
+    return reply;
 }
 
 QFuture<FeedCheck> NewsService::check(const QUrl& address)
@@ -244,6 +278,10 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
     reply->deleteLater();
     // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
     // a redirect from https to http.
+    if (run->promise.isCanceled()) {
+        feedDone(run);
+        return;
+    }
     body->take(reply);
     if (!succeeded(reply) || body->size > m_limits.maxBodyBytes) {
         run->failed.append(source.name);
@@ -269,10 +307,15 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
                           }));
 }
 
-void NewsService::feedDone(const std::shared_ptr<Run>& run)
+void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
 {
-    if (--run->pending > 0)
+    run->pending -= finished;
+    if (run->pending > 0)
         return;
+    if (run->promise.isCanceled()) {
+        run->promise.finish();
+        return;
+    }
 
     // The merge and the history check run off the main thread: the store's lock may be held by
     // a write in progress.

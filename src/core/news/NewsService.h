@@ -64,7 +64,8 @@ public:
     // them: the stories on `watch` first, newest first, then the rest round-robin across the
     // categories. Never fails as a whole: a feed that fails is named in the result's
     // failedSources. May be called from any thread; the main thread never waits on the network
-    // or on parsing.
+    // or on parsing. Cancelling the future ends the gather: its downloads are aborted, nothing
+    // more is requested or parsed, and the future finishes cancelled, with no result.
     QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
                                  const WatchList& watch = {}, bool skipLeftOut = false);
 
@@ -82,15 +83,18 @@ private:
     struct Run;
     struct Body;
 
+    // Aborts the run's downloads once its future is cancelled.
+    void watchForCancel(const std::shared_ptr<Run>& run);
     void start(const std::shared_ptr<Run>& run, qsizetype index);
     // Requests `url` under the limits; `done` runs once, on this thread, with the finished reply
     // (deleted later) and the whole body taken in.
-    void download(const QUrl& url,
-                  std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
+    QNetworkReply* download(const QUrl& url,
+                            std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
     void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
     void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, QNetworkReply* reply,
                     const std::shared_ptr<Body>& body);
-    void feedDone(const std::shared_ptr<Run>& run);
+    // `finished` more of the run's feeds are done; the last one merges, or ends a cancelled run.
+    void feedDone(const std::shared_ptr<Run>& run, qsizetype finished = 1);
 
     HeadlineStore& m_store;
     const Clock& m_clock;

@@ -368,6 +368,34 @@ private slots:
         QCOMPARE(result->items.size(), 2);
     }
 
+    // Cancelling a gather ends it at once, at its start or while its feeds stall: the future
+    // finishes cancelled with no result, and feeds that would never finish do not hold it.
+    void cancellingAGatherAbortsItsDownloads_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("at once") << -1;
+        QTest::newRow("while the feeds stall") << 100;
+    }
+    void cancellingAGatherAbortsItsDownloads()
+    {
+        QFETCH(int, afterMs);
+        TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"s"_qs)));
+        stall.stallAfterHeaders = true;
+        m_server.setResponse(u"/stalls.xml"_qs, stall);
+        QList<FeedSource> sources{source(u"fast"_qs, u"/feed.xml"_qs)};
+        for (int i = 0; i < 30; ++i)
+            sources.append(source(u"stalls-%1"_qs.arg(i), u"/stalls.xml"_qs));
+
+        NewsService service(*m_store, m_clock);
+        QFuture<GatherResult> future = service.gather(sources, base, 10);
+        if (afterMs >= 0)
+            QTest::qWait(afterMs);
+        future.cancel();
+        QVERIFY(QTest::qWaitFor([&] { return future.isFinished(); }, 3000));
+        QVERIFY(future.isCanceled());
+        QCOMPARE(future.resultCount(), 0);
+    }
+
     void destroyingTheServiceCancelsItsGathers()
     {
         TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"s"_qs)));
