@@ -91,7 +91,8 @@ double threadCpuMs()
     return cpuMs(CLOCK_THREAD_CPUTIME_ID);
 }
 
-Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& draw, double d,
+// Frames drawn by `draw` into an image of the panel's square, as into the window's backing store.
+Timing timeFrames(const std::function<void(QImage&, const QRectF&, double)>& draw, double d,
                   qreal dpr)
 {
     const double side = OrbPainter::kPanelRatio * d;
@@ -106,17 +107,28 @@ Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& d
     QElapsedTimer clock;
     for (int i = 0; i < warmUp + frames; ++i) {
         image.fill(Qt::transparent); // as the window's backing store is cleared before a frame
-        QPainter p(&image);
         const double cpu0 = processCpuMs();
         clock.start();
-        draw(p, square, 1000.0 + i / 60.0);
-        p.end(); // the frame is done once the painter lets go
+        draw(image, square, 1000.0 + i / 60.0);
         if (i >= warmUp) {
             wall.push_back(double(clock.nsecsElapsed()) / 1e6);
             cpu.push_back(processCpuMs() - cpu0);
         }
     }
     return {stats(cpu), stats(wall)};
+}
+
+// A frame now, composed into the image, or before: the reference renderer's frame painted over
+// it, the painter done once it lets go.
+void drawFrame(OrbPainter& painter, QImage& image, const QRectF& square, const AnnouncerState& from,
+               const AnnouncerState& to, double d, double t, double progress)
+{
+    if (painter.renderer() == Renderer::fast) {
+        painter.drawInto(image, square, from, to, d, t, progress);
+        return;
+    }
+    QPainter p(&image);
+    painter.paintCrossFade(p, square, from, to, d, t, progress);
 }
 
 double cpuSeconds()
@@ -134,14 +146,32 @@ void runEventLoop(int ms)
     loop.exec();
 }
 
-// The orb as the bubble hosts it, counting its frames and the thread time spent painting them.
+// The orb as the bubble hosts it, counting its frames and the thread time spent drawing them,
+// straight into the backing store or through a paint event.
 class TimedOrb : public OrbView {
 public:
     using OrbView::OrbView;
     int frames = 0;
     double paintMs = 0;
 
+    // Draws as the orb does now, or as it did before: the reference renderer through paint events.
+    void drawAsBefore(bool before)
+    {
+        setRenderer(before ? Renderer::reference : Renderer::fast);
+        setDrawsIntoBackingStore(!before);
+    }
+
 protected:
+    bool drawIntoBackingStore() override
+    {
+        const double cpu0 = threadCpuMs();
+        const bool drawn = OrbView::drawIntoBackingStore();
+        if (drawn) {
+            paintMs += threadCpuMs() - cpu0;
+            ++frames;
+        }
+        return drawn;
+    }
     void paintEvent(QPaintEvent* event) override
     {
         const double cpu0 = threadCpuMs();
@@ -210,7 +240,7 @@ int showOnly(const QString& name, bool compact, int seconds, bool over, Renderer
         runEventLoop(300);
     }
     Bubble bubble(compact, AnnouncerState::idle());
-    bubble.orb->setRenderer(renderer);
+    bubble.orb->drawAsBefore(renderer == Renderer::reference);
     bubble.panel->show();
     bubble.orb->setState(*state); // through the cross-fade, as the bubble does
     runEventLoop(seconds * 1000);
@@ -279,7 +309,7 @@ void measureOnScreen(int rounds)
             double fps = 0, fastPaint = 0, beforePaint = 0;
             for (int round = 0; round < rounds; ++round) {
                 for (const Renderer renderer : {Renderer::reference, Renderer::fast}) {
-                    bubble.orb->setRenderer(renderer);
+                    bubble.orb->drawAsBefore(renderer == Renderer::reference);
                     runEventLoop(kSettleMs); // past the cross-fade, the scene made
                     const Round r = measure(bubble, kRoundMs);
                     if (renderer == Renderer::fast) {
@@ -298,7 +328,7 @@ void measureOnScreen(int rounds)
                         before.mean() / std::max(fast.mean(), 1e-9));
         }
         if (!compact) {
-            bubble.orb->setRenderer(Renderer::fast);
+            bubble.orb->drawAsBefore(false);
             bubble.panel->hide();
             const Round r = measure(bubble, 3000);
             std::printf("%-10s %4d | %5.1f | %13.2f %9s |\n", "hidden", 96, r.fps, r.share, "");
@@ -373,10 +403,11 @@ int main(int argc, char** argv)
                 Timing timing[2];
                 for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
                     OrbPainter painter(renderer);
-                    timing[renderer == Renderer::reference] =
-                        timeFrames([&](QPainter& p, const QRectF& sq,
-                                       double t) { painter.paint(p, sq, state, d, t); },
-                                   d, dpr);
+                    timing[renderer == Renderer::reference] = timeFrames(
+                        [&](QImage& image, const QRectF& sq, double t) {
+                            drawFrame(painter, image, sq, state, state, d, t, 1);
+                        },
+                        d, dpr);
                 }
                 row(name, d, dpr, timing[0], timing[1]);
             }
@@ -388,9 +419,9 @@ int main(int argc, char** argv)
         for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
             OrbPainter painter(renderer);
             timing[renderer == Renderer::reference] = timeFrames(
-                [&](QPainter& p, const QRectF& sq, double t) {
-                    painter.paintCrossFade(p, sq, AnnouncerState::idle(),
-                                           AnnouncerState::speaking(), 96, t, 0.5);
+                [&](QImage& image, const QRectF& sq, double t) {
+                    drawFrame(painter, image, sq, AnnouncerState::idle(),
+                              AnnouncerState::speaking(), 96, t, 0.5);
                 },
                 96, dpr);
         }

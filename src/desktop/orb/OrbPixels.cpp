@@ -69,6 +69,15 @@ std::array<float, 4> opaque(const QColor& color)
 
 } // namespace
 
+FrameRows frameRows(QImage& image, QPoint origin, int side)
+{
+    FrameRows rows;
+    rows.stride = image.bytesPerLine() / 4;
+    rows.side = side < 0 ? image.width() : side;
+    rows.first = reinterpret_cast<quint32*>(image.bits()) + origin.y() * rows.stride + origin.x();
+    return rows;
+}
+
 void prepareFrame(QImage& frame, int side, qreal dpr)
 {
     if (frame.width() != side || frame.height() != side ||
@@ -78,13 +87,13 @@ void prepareFrame(QImage& frame, int side, qreal dpr)
     frame.setDevicePixelRatio(dpr);
 }
 
-void mixInto(QImage& into, const QImage& other, double weight)
+void mixInto(const FrameRows& into, const QImage& other, double weight)
 {
     const auto w = quint32(std::clamp(int(std::lround(weight * 256)), 0, 256));
-    for (int y = 0; y < into.height(); ++y) {
-        auto* a = reinterpret_cast<quint32*>(into.scanLine(y));
+    for (int y = 0; y < into.side; ++y) {
+        quint32* a = into.row(y);
         const auto* b = reinterpret_cast<const quint32*>(other.constScanLine(y));
-        for (int x = 0; x < into.width(); ++x)
+        for (int x = 0; x < into.side; ++x)
             a[x] = mix(a[x], b[x], w);
     }
 }
@@ -211,10 +220,10 @@ std::pair<double, double> blobOffset(int i, double phase, double d)
     return {radius * std::cos(angle), radius * std::sin(angle)};
 }
 
-void drawRipples(QImage& frame, double centre, double d, qreal dpr,
+void drawRipples(const FrameRows& frame, double centre, double d, qreal dpr,
                  const std::array<float, 4>& ring, double phase, double breathing)
 {
-    const int n = frame.width();
+    const int n = frame.side;
     const double c = centre;
     const Px color = load(ring.data());
     for (int i = 0; i < 2; ++i) {
@@ -229,7 +238,7 @@ void drawRipples(QImage& frame, double centre, double d, qreal dpr,
         const int y0 = std::max(0, int(std::floor(c - outer)));
         const int y1 = std::min(n, int(std::ceil(c + outer)));
         for (int y = y0; y < y1; ++y) {
-            auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+            quint32* line = frame.row(y);
             const double dy = y + 0.5 - c;
             const double reach = std::sqrt(std::max(0.0, outer * outer - dy * dy));
             const double hole = inner > std::abs(dy) ? std::sqrt(inner * inner - dy * dy) : -1;

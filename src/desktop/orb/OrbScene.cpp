@@ -156,6 +156,11 @@ bool OrbScene::matches(Kind kind, double diameter, qreal dpr, int frameSide, dou
 void OrbScene::render(QImage& frame, double seconds)
 {
     prepareFrame(frame, m_frameSide, m_dpr);
+    render(frameRows(frame), seconds);
+}
+
+void OrbScene::render(const FrameRows& frame, double seconds)
+{
     const Motion m = motion(m_kind, seconds);
     const int last = m_discSide - 2;
     for (int x = 0; x < m_frameSide; ++x) {
@@ -228,7 +233,7 @@ void OrbScene::renderGrid(const Motion& motion)
 // Every frame pixel, row by row. From the grid, scaled up by two: the glow outside the disc, the
 // inner look inside it, and across its edge the two mixed by the disc's coverage, drawn once at
 // rest size and sampled at the breathing scale like the layers that have edges.
-void OrbScene::renderRows(QImage& frame, const Motion& motion)
+void OrbScene::renderRows(const FrameRows& frame, const Motion& motion)
 {
     const double breathing = motion.breathing;
     const float opacity = motion.symbolOpacity;
@@ -237,7 +242,7 @@ void OrbScene::renderRows(QImage& frame, const Motion& motion)
     const double c = m_centre;
     const double radius = m_diameter / 2 * m_dpr * breathing;
     for (int y = 0; y < n; ++y) {
-        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        quint32* line = frame.row(y);
         const size_t j = size_t(y >> 1) * size_t(m);
         const bool odd = y & 1;
         const quint32* glowA = m_glowGrid.data() + j;
