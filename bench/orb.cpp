@@ -13,6 +13,7 @@
 //
 //   bench_orb [--rounds N] [--scales 1,2]
 //                             the figures; N alternating rounds of each renderer (default 3)
+//   bench_orb ... --sse2     the same with the composing loops' SSE2 path on a processor with AVX2
 //   bench_orb --show STATE [--compact] [--seconds N] [--over] [--reference]
 //                             only shows the bubble in that state (idle, gathering, speaking,
 //                             failed) at 100,100 for N seconds (default 4), for screenshots;
@@ -22,6 +23,7 @@
 #include "bubble/BubbleWidget.h"
 #include "linux/desktop/X11Window.h"
 #include "orb/OrbPainter.h"
+#include "orb/OrbPixels.h"
 #include "orb/OrbView.h"
 
 #include <QApplication>
@@ -345,9 +347,11 @@ void measureScales(const QStringList& scales, int rounds)
         env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--on-screen"), QStringLiteral("--rounds"), QString::number(rounds)});
+        QStringList arguments{QStringLiteral("--on-screen"), QStringLiteral("--rounds"),
+                              QString::number(rounds)};
+        if (orbpixels::simd() == orbpixels::Simd::sse2)
+            arguments << QStringLiteral("--sse2");
+        child.start(QCoreApplication::applicationFilePath(), arguments);
         child.waitForFinished(-1);
     }
     std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
@@ -372,6 +376,10 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, also into a pipe or file
     const QStringList args = app.arguments();
     const int rounds = std::max(1, argument(args, QStringLiteral("--rounds"), "3").toInt());
+    if (args.contains(QStringLiteral("--sse2")))
+        orbpixels::setSimd(orbpixels::Simd::sse2);
+    std::printf("Composing loops: %s\n",
+                orbpixels::simd() == orbpixels::Simd::avx2 ? "AVX2" : "SSE2");
     if (args.contains(QStringLiteral("--show"))) {
         return showOnly(argument(args, QStringLiteral("--show"), {}),
                         args.contains(QStringLiteral("--compact")),

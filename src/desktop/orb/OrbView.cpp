@@ -120,13 +120,15 @@ bool OrbView::drawIntoBackingStore()
     const QRectF here = square();
     if (here.isEmpty())
         return true;
-    if (here != m_reachSquare || diameter() != m_reachDiameter) {
+    const QPoint offset = mapTo(top, QPoint());
+    // Made again only when the orb's size or place changes: no allocation per frame.
+    if (here != m_reachSquare || diameter() != m_reachDiameter || offset != m_reachOffset) {
         m_reachSquare = here;
         m_reachDiameter = diameter();
-        m_reach = reach(here, m_reachDiameter);
+        m_reachOffset = offset;
+        m_reach = reach(here, m_reachDiameter).translated(offset);
     }
-    const QPoint offset = mapTo(top, QPoint());
-    const QRegion area = m_reach.translated(offset);
+    const QRegion& area = m_reach;
     store->beginPaint(area);
     QPaintDevice* device = store->paintDevice();
     bool drawn = false;

@@ -75,10 +75,12 @@ private:
     double m_diameter = 0;
     bool m_intoBackingStore = true;
     OrbPainter m_painter;
-    // The reach of the last frame drawn straight, and what it was computed for.
+    // The reach of the last frame drawn straight, in the window's coordinates, and what it was
+    // computed for.
     QRegion m_reach;
     QRectF m_reachSquare;
     double m_reachDiameter = 0;
+    QPoint m_reachOffset;
     QElapsedTimer m_clock;
     QTimer m_frameTimer;
     qint64 m_frameIntervalNs = 0;
