@@ -1,12 +1,14 @@
-// Cost of the orb, against the painter it had before (the reference renderer, which composes
-// every layer at full resolution and blends the frame over the window), measured in the same run.
+// Cost of the orb, against the way it was drawn before (the reference renderer, which composes
+// every layer at full resolution, its frame painted over the window in a repaint of the widget at
+// every frame), measured in the same run. Now a frame is composed straight into the window's
+// backing store.
 //
 // First the time to draw one frame offscreen, for each state at both diameters and at pixel
 // ratios 1, 1.5 and 2, as the process's CPU time (which other programs on the machine do not
 // inflate the way they do wall time) and as wall time. Then, on an X display, the process's
 // share of a core while the bubble's own window (panel, container, orb) is shown at the display's
 // rate in each state and size, at scale factors 1 and 2 (each in a child process, since Qt reads
-// QT_SCALE_FACTOR once), and while hidden. The two renderers take turns in alternating rounds, so
+// QT_SCALE_FACTOR once), and while hidden. The two ways take turns in alternating rounds, so
 // that load from other programs falls on both alike. For a true figure the display needs a
 // compositing manager, so the window is translucent as users get it: bench/orb-on-xvfb starts a
 // private Xvfb with xcompmgr and runs this there.
@@ -288,8 +290,8 @@ Round measure(Bubble& bubble, int ms)
     return r;
 }
 
-// The bubble's window in each state and size at this process's scale factor, the two renderers
-// in alternating rounds.
+// The bubble's window in each state and size at this process's scale factor, the two ways of
+// drawing in alternating rounds.
 void measureOnScreen(int rounds)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -355,9 +357,10 @@ void measureScales(const QStringList& scales, int rounds)
         child.waitForFinished(-1);
     }
     std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
-                "highest of the rounds; paint ms: the orb's paint event per frame, thread CPU; "
-                "before: the reference renderer, as the orb was drawn before; ratio: before's "
-                "mean share over the orb's)\n");
+                "highest of the rounds; paint ms: thread CPU per frame, now composing into the "
+                "backing store with its preparation and flush, before the paint event; before: "
+                "the reference renderer repainting the widget, as the orb was drawn before; "
+                "ratio: before's mean share over the orb's)\n");
 }
 
 QString argument(const QStringList& args, const QString& name, const QString& fallback)
