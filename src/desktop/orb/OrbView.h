@@ -17,8 +17,9 @@ namespace vardelle {
 // the bubble's container handles every click.
 //
 // An animation frame is composed straight into the window's backing store and only the area the
-// orb can reach is flushed: no paint event, no clearing, no intermediate image. A paint event
-// (a show, an expose, a grab, a state change) draws the same frame through QPainter.
+// orb can reach is prepared and flushed: no paint event, no walk of the widgets, no intermediate
+// image and no blit. A paint event (a show, an expose, a grab, a state change) draws the same
+// frame through QPainter.
 class OrbView : public QWidget {
     Q_OBJECT
 
