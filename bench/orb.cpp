@@ -1,18 +1,21 @@
-// Cost of the orb, against the painter it had before (the reference renderer, which composes
-// every layer at full resolution and blends the frame over the window), measured in the same run.
+// Cost of the orb, against the way it was drawn before (the reference renderer, which composes
+// every layer at full resolution, its frame painted over the window in a repaint of the widget at
+// every frame), measured in the same run. Now a frame is composed straight into the window's
+// backing store.
 //
 // First the time to draw one frame offscreen, for each state at both diameters and at pixel
 // ratios 1, 1.5 and 2, as the process's CPU time (which other programs on the machine do not
 // inflate the way they do wall time) and as wall time. Then, on an X display, the process's
 // share of a core while the bubble's own window (panel, container, orb) is shown at the display's
 // rate in each state and size, at scale factors 1 and 2 (each in a child process, since Qt reads
-// QT_SCALE_FACTOR once), and while hidden. The two renderers take turns in alternating rounds, so
+// QT_SCALE_FACTOR once), and while hidden. The two ways take turns in alternating rounds, so
 // that load from other programs falls on both alike. For a true figure the display needs a
 // compositing manager, so the window is translucent as users get it: bench/orb-on-xvfb starts a
 // private Xvfb with xcompmgr and runs this there.
 //
 //   bench_orb [--rounds N] [--scales 1,2]
 //                             the figures; N alternating rounds of each renderer (default 3)
+//   bench_orb ... --sse2     the same with the composing loops' SSE2 path on a processor with AVX2
 //   bench_orb --show STATE [--compact] [--seconds N] [--over] [--reference]
 //                             only shows the bubble in that state (idle, gathering, speaking,
 //                             failed) at 100,100 for N seconds (default 4), for screenshots;
@@ -22,6 +25,7 @@
 #include "bubble/BubbleWidget.h"
 #include "linux/desktop/X11Window.h"
 #include "orb/OrbPainter.h"
+#include "orb/OrbPixels.h"
 #include "orb/OrbView.h"
 
 #include <QApplication>
@@ -91,7 +95,8 @@ double threadCpuMs()
     return cpuMs(CLOCK_THREAD_CPUTIME_ID);
 }
 
-Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& draw, double d,
+// Frames drawn by `draw` into an image of the panel's square, as into the window's backing store.
+Timing timeFrames(const std::function<void(QImage&, const QRectF&, double)>& draw, double d,
                   qreal dpr)
 {
     const double side = OrbPainter::kPanelRatio * d;
@@ -106,17 +111,28 @@ Timing timeFrames(const std::function<void(QPainter&, const QRectF&, double)>& d
     QElapsedTimer clock;
     for (int i = 0; i < warmUp + frames; ++i) {
         image.fill(Qt::transparent); // as the window's backing store is cleared before a frame
-        QPainter p(&image);
         const double cpu0 = processCpuMs();
         clock.start();
-        draw(p, square, 1000.0 + i / 60.0);
-        p.end(); // the frame is done once the painter lets go
+        draw(image, square, 1000.0 + i / 60.0);
         if (i >= warmUp) {
             wall.push_back(double(clock.nsecsElapsed()) / 1e6);
             cpu.push_back(processCpuMs() - cpu0);
         }
     }
     return {stats(cpu), stats(wall)};
+}
+
+// A frame now, composed into the image, or before: the reference renderer's frame painted over
+// it, the painter done once it lets go.
+void drawFrame(OrbPainter& painter, QImage& image, const QRectF& square, const AnnouncerState& from,
+               const AnnouncerState& to, double d, double t, double progress)
+{
+    if (painter.renderer() == Renderer::fast) {
+        painter.drawInto(image, square, from, to, d, t, progress);
+        return;
+    }
+    QPainter p(&image);
+    painter.paintCrossFade(p, square, from, to, d, t, progress);
 }
 
 double cpuSeconds()
@@ -134,14 +150,32 @@ void runEventLoop(int ms)
     loop.exec();
 }
 
-// The orb as the bubble hosts it, counting its frames and the thread time spent painting them.
+// The orb as the bubble hosts it, counting its frames and the thread time spent drawing them,
+// straight into the backing store or through a paint event.
 class TimedOrb : public OrbView {
 public:
     using OrbView::OrbView;
     int frames = 0;
     double paintMs = 0;
 
+    // Draws as the orb does now, or as it did before: the reference renderer through paint events.
+    void drawAsBefore(bool before)
+    {
+        setRenderer(before ? Renderer::reference : Renderer::fast);
+        setDrawsIntoBackingStore(!before);
+    }
+
 protected:
+    bool drawIntoBackingStore() override
+    {
+        const double cpu0 = threadCpuMs();
+        const bool drawn = OrbView::drawIntoBackingStore();
+        if (drawn) {
+            paintMs += threadCpuMs() - cpu0;
+            ++frames;
+        }
+        return drawn;
+    }
     void paintEvent(QPaintEvent* event) override
     {
         const double cpu0 = threadCpuMs();
@@ -210,7 +244,7 @@ int showOnly(const QString& name, bool compact, int seconds, bool over, Renderer
         runEventLoop(300);
     }
     Bubble bubble(compact, AnnouncerState::idle());
-    bubble.orb->setRenderer(renderer);
+    bubble.orb->drawAsBefore(renderer == Renderer::reference);
     bubble.panel->show();
     bubble.orb->setState(*state); // through the cross-fade, as the bubble does
     runEventLoop(seconds * 1000);
@@ -256,8 +290,8 @@ Round measure(Bubble& bubble, int ms)
     return r;
 }
 
-// The bubble's window in each state and size at this process's scale factor, the two renderers
-// in alternating rounds.
+// The bubble's window in each state and size at this process's scale factor, the two ways of
+// drawing in alternating rounds.
 void measureOnScreen(int rounds)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -279,7 +313,7 @@ void measureOnScreen(int rounds)
             double fps = 0, fastPaint = 0, beforePaint = 0;
             for (int round = 0; round < rounds; ++round) {
                 for (const Renderer renderer : {Renderer::reference, Renderer::fast}) {
-                    bubble.orb->setRenderer(renderer);
+                    bubble.orb->drawAsBefore(renderer == Renderer::reference);
                     runEventLoop(kSettleMs); // past the cross-fade, the scene made
                     const Round r = measure(bubble, kRoundMs);
                     if (renderer == Renderer::fast) {
@@ -298,7 +332,7 @@ void measureOnScreen(int rounds)
                         before.mean() / std::max(fast.mean(), 1e-9));
         }
         if (!compact) {
-            bubble.orb->setRenderer(Renderer::fast);
+            bubble.orb->drawAsBefore(false);
             bubble.panel->hide();
             const Round r = measure(bubble, 3000);
             std::printf("%-10s %4d | %5.1f | %13.2f %9s |\n", "hidden", 96, r.fps, r.share, "");
@@ -315,15 +349,18 @@ void measureScales(const QStringList& scales, int rounds)
         env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--on-screen"), QStringLiteral("--rounds"), QString::number(rounds)});
+        QStringList arguments{QStringLiteral("--on-screen"), QStringLiteral("--rounds"),
+                              QString::number(rounds)};
+        if (orbpixels::simd() == orbpixels::Simd::sse2)
+            arguments << QStringLiteral("--sse2");
+        child.start(QCoreApplication::applicationFilePath(), arguments);
         child.waitForFinished(-1);
     }
     std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
-                "highest of the rounds; paint ms: the orb's paint event per frame, thread CPU; "
-                "before: the reference renderer, as the orb was drawn before; ratio: before's "
-                "mean share over the orb's)\n");
+                "highest of the rounds; paint ms: thread CPU per frame, now composing into the "
+                "backing store with its preparation and flush, before the paint event; before: "
+                "the reference renderer repainting the widget, as the orb was drawn before; "
+                "ratio: before's mean share over the orb's)\n");
 }
 
 QString argument(const QStringList& args, const QString& name, const QString& fallback)
@@ -342,6 +379,10 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, also into a pipe or file
     const QStringList args = app.arguments();
     const int rounds = std::max(1, argument(args, QStringLiteral("--rounds"), "3").toInt());
+    if (args.contains(QStringLiteral("--sse2")))
+        orbpixels::setSimd(orbpixels::Simd::sse2);
+    std::printf("Composing loops: %s\n",
+                orbpixels::simd() == orbpixels::Simd::avx2 ? "AVX2" : "SSE2");
     if (args.contains(QStringLiteral("--show"))) {
         return showOnly(argument(args, QStringLiteral("--show"), {}),
                         args.contains(QStringLiteral("--compact")),
@@ -373,10 +414,11 @@ int main(int argc, char** argv)
                 Timing timing[2];
                 for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
                     OrbPainter painter(renderer);
-                    timing[renderer == Renderer::reference] =
-                        timeFrames([&](QPainter& p, const QRectF& sq,
-                                       double t) { painter.paint(p, sq, state, d, t); },
-                                   d, dpr);
+                    timing[renderer == Renderer::reference] = timeFrames(
+                        [&](QImage& image, const QRectF& sq, double t) {
+                            drawFrame(painter, image, sq, state, state, d, t, 1);
+                        },
+                        d, dpr);
                 }
                 row(name, d, dpr, timing[0], timing[1]);
             }
@@ -388,9 +430,9 @@ int main(int argc, char** argv)
         for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
             OrbPainter painter(renderer);
             timing[renderer == Renderer::reference] = timeFrames(
-                [&](QPainter& p, const QRectF& sq, double t) {
-                    painter.paintCrossFade(p, sq, AnnouncerState::idle(),
-                                           AnnouncerState::speaking(), 96, t, 0.5);
+                [&](QImage& image, const QRectF& sq, double t) {
+                    drawFrame(painter, image, sq, AnnouncerState::idle(),
+                              AnnouncerState::speaking(), 96, t, 0.5);
                 },
                 96, dpr);
         }

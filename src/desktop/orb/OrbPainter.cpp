@@ -3,6 +3,7 @@
 #include "OrbPixels.h"
 
 #include <QEasingCurve>
+#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,19 @@ constexpr size_t kMaxScenes = 6;
 qreal devicePixelRatioOf(const QPainter& painter)
 {
     return painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+}
+
+// Device pixels a side of the frame has: those of the square's smaller side, a fraction rounded
+// up.
+int frameSideFor(const QRectF& square, qreal dpr)
+{
+    return int(std::ceil(std::min(square.width(), square.height()) * dpr - 1e-9));
+}
+
+// The orb's centre in the frame, in device pixels.
+double centreFor(const QRectF& square, qreal dpr)
+{
+    return std::min(square.width(), square.height()) * dpr / 2;
 }
 
 // The scene for these parameters from `scenes`, made if missing and moved to the front.
@@ -100,16 +114,26 @@ void OrbPainter::clearCaches()
     m_fadeTo = {};
 }
 
-void OrbPainter::render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
+void OrbPainter::render(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind kind,
                         double diameter, double seconds)
 {
-    const qreal dpr = devicePixelRatioOf(painter);
-    const double side = std::min(square.width(), square.height()) * dpr;
-    const int frameSide = int(std::ceil(side - 1e-9));
     if (m_renderer == Renderer::reference || !OrbScene::suits(diameter, dpr))
-        sceneIn(m_referenceScenes, kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
+        sceneIn(m_referenceScenes, kind, diameter, dpr, frame.side, centre).render(frame, seconds);
     else
-        sceneIn(m_scenes, kind, diameter, dpr, frameSide, side / 2).render(frame, seconds);
+        sceneIn(m_scenes, kind, diameter, dpr, frame.side, centre).render(frame, seconds);
+}
+
+void OrbPainter::compose(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind from,
+                         Kind to, double weight, double diameter, double seconds)
+{
+    if (from == to || weight >= 1)
+        return render(frame, dpr, centre, to, diameter, seconds);
+    render(frame, dpr, centre, from, diameter, seconds);
+    if (weight <= 0)
+        return;
+    orbpixels::prepareFrame(m_fadeTo, frame.side, dpr);
+    render(orbpixels::frameRows(m_fadeTo), dpr, centre, to, diameter, seconds);
+    orbpixels::mixInto(frame, m_fadeTo, weight);
 }
 
 void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame)
@@ -130,27 +154,40 @@ void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& fra
 void OrbPainter::paint(QPainter& painter, const QRectF& square, const AnnouncerState& state,
                        double diameter, double seconds)
 {
-    if (!(diameter >= 1) || square.isEmpty())
-        return;
-    render(m_frame, painter, square, state.kind, diameter, seconds);
-    blit(painter, square, m_frame);
+    paintCrossFade(painter, square, state, state, diameter, seconds, 1);
 }
 
 void OrbPainter::paintCrossFade(QPainter& painter, const QRectF& square, const AnnouncerState& from,
                                 const AnnouncerState& to, double diameter, double seconds,
                                 double progress)
 {
-    const double weight = easeInOut(progress);
-    if (from.kind == to.kind || weight >= 1)
-        return paint(painter, square, to, diameter, seconds);
-    if (weight <= 0)
-        return paint(painter, square, from, diameter, seconds);
     if (!(diameter >= 1) || square.isEmpty())
         return;
-    render(m_frame, painter, square, from.kind, diameter, seconds);
-    render(m_fadeTo, painter, square, to.kind, diameter, seconds);
-    orbpixels::mixInto(m_frame, m_fadeTo, weight);
+    const qreal dpr = devicePixelRatioOf(painter);
+    orbpixels::prepareFrame(m_frame, frameSideFor(square, dpr), dpr);
+    compose(orbpixels::frameRows(m_frame), dpr, centreFor(square, dpr), from.kind, to.kind,
+            easeInOut(progress), diameter, seconds);
     blit(painter, square, m_frame);
+}
+
+bool OrbPainter::drawInto(QImage& image, const QRectF& square, const AnnouncerState& from,
+                          const AnnouncerState& to, double diameter, double seconds,
+                          double progress)
+{
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    if (!(diameter >= 1) || square.isEmpty())
+        return true;
+    const qreal dpr = image.devicePixelRatio();
+    const int side = frameSideFor(square, dpr);
+    const QPointF corner = square.topLeft() * dpr;
+    const QPoint origin = corner.toPoint();
+    if (std::abs(corner.x() - origin.x()) > 1e-6 || std::abs(corner.y() - origin.y()) > 1e-6 ||
+        !image.rect().contains(QRect(origin, QSize(side, side))))
+        return false;
+    compose(orbpixels::frameRows(image, origin, side), dpr, centreFor(square, dpr), from.kind,
+            to.kind, easeInOut(progress), diameter, seconds);
+    return true;
 }
 
 } // namespace vardelle

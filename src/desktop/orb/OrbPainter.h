@@ -54,12 +54,25 @@ public:
     void paintCrossFade(QPainter& painter, const QRectF& square, const AnnouncerState& from,
                         const AnnouncerState& to, double diameter, double seconds, double progress);
 
+    // Composes the frame straight into `image` (a window's backing store, say) instead of
+    // painting it: every pixel of the orb's square `square`, in the image's logical coordinates,
+    // is replaced, the cross-fade from `from` included while `progress` is below 1. Returns false
+    // and draws nothing unless the image is premultiplied ARGB and holds the square on whole
+    // device pixels; the frame's last row and column may reach past a square of a fractional
+    // number of device pixels.
+    bool drawInto(QImage& image, const QRectF& square, const AnnouncerState& from,
+                  const AnnouncerState& to, double diameter, double seconds, double progress = 1);
+
     void clearCaches();
 
 private:
-    // Renders `kind` into `frame` for the panel `square` of the painter's device.
-    void render(QImage& frame, const QPainter& painter, const QRectF& square, Kind kind,
+    // Renders `kind` into `frame`, the panel's square at the pixel ratio `dpr` with the orb's
+    // centre at (`centre`, `centre`).
+    void render(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind kind,
                 double diameter, double seconds);
+    // Renders the cross-fade at `weight` (after easing) into `frame`.
+    void compose(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind from, Kind to,
+                 double weight, double diameter, double seconds);
     static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
 
     Renderer m_renderer;

@@ -7,6 +7,11 @@
 #include <cmath>
 #include <numbers>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VARDELLE_ORB_AVX2 1
+#endif
+
 namespace vardelle::orbpixels {
 
 namespace {
@@ -67,7 +72,113 @@ std::array<float, 4> opaque(const QColor& color)
     return {float(color.blueF()), float(color.greenF()), float(color.redF()), 1};
 }
 
+bool processorHasAvx2()
+{
+#if defined(VARDELLE_ORB_AVX2)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+Simd g_simd = processorHasAvx2() ? Simd::avx2 : Simd::sse2;
+
+void upsampleSse2(quint32* out, int x, int x1, const quint32* a, const quint32* b)
+{
+#if defined(__SSE2__)
+    for (; x + 8 <= x1; x += 8) {
+        const int i = x >> 1;
+        auto row = [&](int k) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+            return b ? _mm_avg_epu8(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)))
+                     : p;
+        };
+        const __m128i here = row(i);
+        const __m128i between = _mm_avg_epu8(here, row(i + 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_unpacklo_epi32(here, between));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4),
+                         _mm_unpackhi_epi32(here, between));
+    }
+#endif
+    for (; x < x1; ++x)
+        out[x] = upsampled(x, a, b);
+}
+
+void glowSpanPlain(quint32* out, int x, int x1, float dx, float dy2, float index,
+                   const std::vector<quint32>& table)
+{
+    const auto count = int(table.size());
+    for (; x < x1; ++x, dx += 1) {
+        const int k = int((dx * dx + dy2) * index);
+        out[x] = k < count ? table[size_t(k)] : 0;
+    }
+}
+
+#if defined(VARDELLE_ORB_AVX2)
+
+// Eight pixels a step, the table read with a masked gather. Without FMA, so that every index is
+// rounded as in the plain loop.
+__attribute__((target("avx2"))) void glowSpanAvx2(quint32* out, int x, int x1, float dx, float dy2,
+                                                  float index, const std::vector<quint32>& table)
+{
+    const auto count = int(table.size());
+    const auto* entries = reinterpret_cast<const int*>(table.data());
+    const __m256i counts = _mm256_set1_epi32(count);
+    const __m256 rowSquare = _mm256_set1_ps(dy2), scale = _mm256_set1_ps(index);
+    __m256 distance = _mm256_add_ps(_mm256_set1_ps(dx), _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256 eight = _mm256_set1_ps(8);
+    for (; x + 8 <= x1; x += 8, dx += 8) {
+        const __m256 squared = _mm256_add_ps(_mm256_mul_ps(distance, distance), rowSquare);
+        const __m256i k = _mm256_cvttps_epi32(_mm256_mul_ps(squared, scale));
+        const __m256i inside = _mm256_cmpgt_epi32(counts, k);
+        const __m256i pixels = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), entries,
+                                                           _mm256_and_si256(k, inside), inside, 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), pixels);
+        distance = _mm256_add_ps(distance, eight);
+    }
+    glowSpanPlain(out, x, x1, dx, dy2, index, table);
+}
+
+#endif
+
 } // namespace
+
+Simd simd()
+{
+    return g_simd;
+}
+
+bool setSimd(Simd simd)
+{
+    if (simd == Simd::avx2 && !processorHasAvx2())
+        return false;
+    g_simd = simd;
+    return true;
+}
+
+void upsample(quint32* out, int x0, int x1, const quint32* a, const quint32* b)
+{
+    if (x0 >= x1)
+        return;
+    int x = x0;
+    if (x & 1) {
+        out[x] = upsampled(x, a, b);
+        ++x;
+    }
+    // SSE2 also where AVX2 is there: with 32-byte stores, the per-pixel reads of the same row
+    // that follow (the disc's edge, the layers over it) wait for store forwarding, which made
+    // frames slower as a whole.
+    upsampleSse2(out, x, x1, a, b);
+}
+
+FrameRows frameRows(QImage& image, QPoint origin, int side)
+{
+    FrameRows rows;
+    rows.stride = image.bytesPerLine() / 4;
+    rows.side = side < 0 ? image.width() : side;
+    rows.first = reinterpret_cast<quint32*>(image.bits()) + origin.y() * rows.stride + origin.x();
+    return rows;
+}
 
 void prepareFrame(QImage& frame, int side, qreal dpr)
 {
@@ -78,13 +189,13 @@ void prepareFrame(QImage& frame, int side, qreal dpr)
     frame.setDevicePixelRatio(dpr);
 }
 
-void mixInto(QImage& into, const QImage& other, double weight)
+void mixInto(const FrameRows& into, const QImage& other, double weight)
 {
     const auto w = quint32(std::clamp(int(std::lround(weight * 256)), 0, 256));
-    for (int y = 0; y < into.height(); ++y) {
-        auto* a = reinterpret_cast<quint32*>(into.scanLine(y));
+    for (int y = 0; y < into.side; ++y) {
+        quint32* a = into.row(y);
         const auto* b = reinterpret_cast<const quint32*>(other.constScanLine(y));
-        for (int x = 0; x < into.width(); ++x)
+        for (int x = 0; x < into.side; ++x)
             a[x] = mix(a[x], b[x], w);
     }
 }
@@ -92,11 +203,11 @@ void mixInto(QImage& into, const QImage& other, double weight)
 void glowSpan(quint32* out, int x0, int x1, float dx, float dy2, float index,
               const std::vector<quint32>& table)
 {
-    const auto count = int(table.size());
-    for (int x = x0; x < x1; ++x, dx += 1) {
-        const int k = int((dx * dx + dy2) * index);
-        out[x] = k < count ? table[size_t(k)] : 0;
-    }
+#if defined(VARDELLE_ORB_AVX2)
+    if (g_simd == Simd::avx2)
+        return glowSpanAvx2(out, x0, x1, dx, dy2, index, table);
+#endif
+    glowSpanPlain(out, x0, x1, dx, dy2, index, table);
 }
 
 void glowSpan(float* out, int x0, int x1, float dx, float dy2, float index,
@@ -211,10 +322,10 @@ std::pair<double, double> blobOffset(int i, double phase, double d)
     return {radius * std::cos(angle), radius * std::sin(angle)};
 }
 
-void drawRipples(QImage& frame, double centre, double d, qreal dpr,
+void drawRipples(const FrameRows& frame, double centre, double d, qreal dpr,
                  const std::array<float, 4>& ring, double phase, double breathing)
 {
-    const int n = frame.width();
+    const int n = frame.side;
     const double c = centre;
     const Px color = load(ring.data());
     for (int i = 0; i < 2; ++i) {
@@ -229,7 +340,7 @@ void drawRipples(QImage& frame, double centre, double d, qreal dpr,
         const int y0 = std::max(0, int(std::floor(c - outer)));
         const int y1 = std::min(n, int(std::ceil(c + outer)));
         for (int y = y0; y < y1; ++y) {
-            auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+            quint32* line = frame.row(y);
             const double dy = y + 0.5 - c;
             const double reach = std::sqrt(std::max(0.0, outer * outer - dy * dy));
             const double hole = inner > std::abs(dy) ? std::sqrt(inner * inner - dy * dy) : -1;

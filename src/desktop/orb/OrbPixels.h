@@ -101,13 +101,54 @@ inline quint32 mix(quint32 a, quint32 b, quint32 w)
     return rb | ag;
 }
 
+// The pixels a frame is composed into: `side` rows of `side` premultiplied ARGB pixels, `stride`
+// pixels apart. An image of the painter's own, or a square of the window's backing store.
+struct FrameRows {
+    quint32* first = nullptr;
+    qsizetype stride = 0;
+    int side = 0;
+    quint32* row(int y) const { return first + qsizetype(y) * stride; }
+};
+
+// The `side` × `side` square of `image` (premultiplied ARGB) from the device pixel `origin`; the
+// image must hold it. Without a side, the image's width.
+FrameRows frameRows(QImage& image, QPoint origin = {}, int side = -1);
+
+// The instructions the composing loops use (the glow's table look-ups): AVX2 where the processor
+// has it, else SSE2. Both give the same pixels.
+enum class Simd { sse2, avx2 };
+Simd simd();
+// Makes the loops use `simd` if the processor has it (for tests and benchmarks); returns whether
+// it does.
+bool setSimd(Simd simd);
+
+// The mean of two premultiplied pixels, each byte rounded up.
+inline quint32 average(quint32 a, quint32 b)
+{
+    return (a | b) - (((a ^ b) & 0xfefefefe) >> 1);
+}
+
+// Frame pixel x of a row from a half-resolution grid: grid point i lies on pixel 2i, pixel
+// 2i + 1 takes the mean of points i and i + 1. On odd rows the grid row is the mean of rows `a`
+// and `b` (null on even rows).
+inline quint32 upsampled(int x, const quint32* a, const quint32* b)
+{
+    auto at = [&](int i) { return b ? average(a[i], b[i]) : a[i]; };
+    const int i = x >> 1;
+    return (x & 1) ? average(at(i), at(i + 1)) : at(i);
+}
+
+// Frame pixels x0 to x1 of a row, upsampled as above. The grid rows must hold eight points
+// beyond the last one read.
+void upsample(quint32* out, int x0, int x1, const quint32* a, const quint32* b);
+
 // Makes `frame` a premultiplied ARGB image of `side` × `side` pixels with the pixel ratio `dpr`,
 // reallocating it only when its size or format differ.
 void prepareFrame(QImage& frame, int side, qreal dpr);
 
-// Mixes two premultiplied images of one size in place: `into` becomes
+// Mixes two premultiplied frames of one size in place: `into` becomes
 // into × (1 − w) + other × w, w in 256ths, so the mix is as opaque as either side.
-void mixInto(QImage& into, const QImage& other, double weight);
+void mixInto(const FrameRows& into, const QImage& other, double weight);
 
 // Pixels x0 to x1 of a row from a table of colours against squared distance from the centre:
 // `dx` is the first pixel's horizontal distance, `dy2` the row's squared vertical distance and
@@ -174,7 +215,7 @@ std::pair<double, double> blobOffset(int i, double phase, double d);
 
 // Two rings, half a cycle apart, each growing from the orb's edge to 1.45 times its size while
 // fading out; drawn over everything in `frame`, only where they cover. `centre` in device pixels.
-void drawRipples(QImage& frame, double centre, double d, qreal dpr,
+void drawRipples(const FrameRows& frame, double centre, double d, qreal dpr,
                  const std::array<float, 4>& color, double phase, double breathing);
 
 } // namespace vardelle::orbpixels

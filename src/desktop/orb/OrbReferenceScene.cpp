@@ -81,6 +81,11 @@ bool OrbReferenceScene::matches(Kind kind, double diameter, qreal dpr, int frame
 void OrbReferenceScene::render(QImage& frame, double seconds)
 {
     prepareFrame(frame, m_frameSide, m_dpr);
+    render(frameRows(frame), seconds);
+}
+
+void OrbReferenceScene::render(const FrameRows& frame, double seconds)
+{
     const Motion m = motion(m_kind, seconds);
     renderDisc(m.phase, m.glowScale, m.symbolOpacity);
     renderFrame(frame, m.breathing, m.glowScale);
@@ -164,7 +169,7 @@ void OrbReferenceScene::renderDisc(double phase, double glowScale, float symbolO
 
 // The whole frame at the breathing scale: the disc's content resampled where it reaches, the
 // glow straight from its table everywhere else.
-void OrbReferenceScene::renderFrame(QImage& frame, double breathing, double glowScale)
+void OrbReferenceScene::renderFrame(const FrameRows& frame, double breathing, double glowScale)
 {
     const int n = m_frameSide;
     const double c = m_centre;
@@ -192,7 +197,7 @@ void OrbReferenceScene::renderFrame(QImage& frame, double breathing, double glow
     }
 
     for (int y = 0; y < n; ++y) {
-        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        quint32* line = frame.row(y);
         const float dy = float(y) + first;
         int from = 0, to = 0;
         int y0 = 0;

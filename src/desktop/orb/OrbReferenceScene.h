@@ -38,12 +38,14 @@ public:
     // Replaces every pixel of `frame` with the orb at `seconds`. `frame` is (re)allocated as a
     // premultiplied ARGB image of the frame size with the scene's device pixel ratio.
     void render(QImage& frame, double seconds);
+    // The same into rows of the frame's size that the caller holds.
+    void render(const orbpixels::FrameRows& frame, double seconds);
 
 private:
     using Runs = orbpixels::Runs;
 
     void renderDisc(double phase, double glowScale, float symbolOpacity);
-    void renderFrame(QImage& frame, double breathing, double glowScale);
+    void renderFrame(const orbpixels::FrameRows& frame, double breathing, double glowScale);
 
     Kind m_kind;
     double m_diameter;

@@ -23,50 +23,6 @@ constexpr double kEdgeReach = 1.5;
 constexpr double kBlobBlur = 0.085;
 constexpr double kHalfResolutionBlur = 8;
 
-// The mean of two premultiplied pixels, each byte rounded up.
-quint32 average(quint32 a, quint32 b)
-{
-    return (a | b) - (((a ^ b) & 0xfefefefe) >> 1);
-}
-
-// Frame pixels x0 to x1 of one row from a half-resolution grid: grid point i lies on pixel 2i,
-// pixel 2i + 1 takes the mean of points i and i + 1. On odd rows the grid row is the mean of rows
-// `a` and `b` (null on even rows). The rows must hold four points beyond the last one read.
-quint32 upsampled(int x, const quint32* a, const quint32* b)
-{
-    auto at = [&](int i) { return b ? average(a[i], b[i]) : a[i]; };
-    const int i = x >> 1;
-    return (x & 1) ? average(at(i), at(i + 1)) : at(i);
-}
-
-void upsample(quint32* out, int x0, int x1, const quint32* a, const quint32* b)
-{
-    if (x0 >= x1)
-        return;
-    int x = x0;
-    if (x < x1 && (x & 1)) {
-        out[x] = upsampled(x, a, b);
-        ++x;
-    }
-#if defined(__SSE2__)
-    for (; x + 8 <= x1; x += 8) {
-        const int i = x >> 1;
-        auto row = [&](int k) {
-            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
-            return b ? _mm_avg_epu8(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)))
-                     : p;
-        };
-        const __m128i here = row(i);
-        const __m128i between = _mm_avg_epu8(here, row(i + 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_unpacklo_epi32(here, between));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4),
-                         _mm_unpackhi_epi32(here, between));
-    }
-#endif
-    for (; x < x1; ++x)
-        out[x] = upsampled(x, a, b);
-}
-
 // Frame columns [from, to) whose pixel centres lie within `radius` of the centre on a row
 // `dy` from it, or an empty span.
 std::pair<int, int> chord(double c, double dy, double radius, int n)
@@ -156,6 +112,11 @@ bool OrbScene::matches(Kind kind, double diameter, qreal dpr, int frameSide, dou
 void OrbScene::render(QImage& frame, double seconds)
 {
     prepareFrame(frame, m_frameSide, m_dpr);
+    render(frameRows(frame), seconds);
+}
+
+void OrbScene::render(const FrameRows& frame, double seconds)
+{
     const Motion m = motion(m_kind, seconds);
     const int last = m_discSide - 2;
     for (int x = 0; x < m_frameSide; ++x) {
@@ -228,7 +189,7 @@ void OrbScene::renderGrid(const Motion& motion)
 // Every frame pixel, row by row. From the grid, scaled up by two: the glow outside the disc, the
 // inner look inside it, and across its edge the two mixed by the disc's coverage, drawn once at
 // rest size and sampled at the breathing scale like the layers that have edges.
-void OrbScene::renderRows(QImage& frame, const Motion& motion)
+void OrbScene::renderRows(const FrameRows& frame, const Motion& motion)
 {
     const double breathing = motion.breathing;
     const float opacity = motion.symbolOpacity;
@@ -237,7 +198,7 @@ void OrbScene::renderRows(QImage& frame, const Motion& motion)
     const double c = m_centre;
     const double radius = m_diameter / 2 * m_dpr * breathing;
     for (int y = 0; y < n; ++y) {
-        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        quint32* line = frame.row(y);
         const size_t j = size_t(y >> 1) * size_t(m);
         const bool odd = y & 1;
         const quint32* glowA = m_glowGrid.data() + j;
@@ -261,8 +222,7 @@ void OrbScene::renderRows(QImage& frame, const Motion& motion)
             for (int x = from; x < to; ++x) {
                 const auto [x0, fx] = m_columns[size_t(x)];
                 const float cover = bilinear<1>(m_clip.data(), m_discSide, x0, y0, fx, fy)[0];
-                line[x] =
-                    mix(upsampled(x, glowA, glowB), line[x], quint32(std::lround(cover * 256)));
+                line[x] = mix(upsampled(x, glowA, glowB), line[x], quint32(cover * 256 + 0.5f));
             }
         };
         if (inner0 >= inner1) {

@@ -38,6 +38,8 @@ public:
     // Replaces every pixel of `frame` with the orb at `seconds`. `frame` is (re)allocated as a
     // premultiplied ARGB image of the frame size with the scene's device pixel ratio.
     void render(QImage& frame, double seconds);
+    // The same into rows of the frame's size that the caller holds.
+    void render(const orbpixels::FrameRows& frame, double seconds);
 
 private:
     // A layer kept at rest size in the disc's square, `channels` floats a pixel.
@@ -47,7 +49,7 @@ private:
     };
 
     void renderGrid(const orbpixels::Motion& motion);
-    void renderRows(QImage& frame, const orbpixels::Motion& motion);
+    void renderRows(const orbpixels::FrameRows& frame, const orbpixels::Motion& motion);
     template <int Channels>
     void composeRow(quint32* line, int y, const Layer& layer, double breathing,
                     const auto& compose);

@@ -1,8 +1,10 @@
 #include "orb/OrbView.h"
 
+#include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include <cmath>
 
@@ -11,6 +13,11 @@ namespace vardelle {
 namespace {
 
 constexpr double kFallbackRefreshRate = 60;
+// How far from the centre, over the diameter, a frame can draw: the glow's blurred disc reaches
+// 0.8 d at rest and grows to 1.35 × 1.035 times that; the ripples stay within 0.76 d.
+constexpr double kReach = 0.8 * 1.35 * 1.035;
+// Bands of the reach region on either side of the centre: each one rectangle for the X server.
+constexpr int kReachBands = 4;
 
 } // namespace
 
@@ -74,12 +81,78 @@ double OrbView::seconds() const
     return double(m_clock.nsecsElapsed()) / 1e9;
 }
 
-void OrbView::paintEvent(QPaintEvent*)
+QRectF OrbView::square() const
 {
     const double side = std::min(width(), height());
-    if (side <= 0)
+    return QRectF((width() - side) / 2, (height() - side) / 2, side, side);
+}
+
+QRegion OrbView::reach(const QRectF& square, double diameter)
+{
+    // One pixel more for the filters' and the antialiasing's spread.
+    const double radius = kReach * diameter + 1;
+    const QPointF c = square.center();
+    const QRect bounds = square.toAlignedRect();
+    QRegion region;
+    for (int band = -kReachBands; band < kReachBands; ++band) {
+        // Band rows from y0 to y1; its widest row is the one nearest the centre.
+        const double y0 = c.y() + radius * band / kReachBands;
+        const double y1 = y0 + radius / kReachBands;
+        const double nearest = band < 0 ? y1 - c.y() : y0 - c.y();
+        const double half = std::sqrt(std::max(0.0, radius * radius - nearest * nearest));
+        const QRect rect = QRectF(QPointF(c.x() - half, y0), QPointF(c.x() + half, y1))
+                               .toAlignedRect()
+                               .intersected(bounds);
+        if (!rect.isEmpty())
+            region += rect;
+    }
+    return region;
+}
+
+bool OrbView::drawIntoBackingStore()
+{
+    QWidget* top = window();
+    QWindow* handle = top->windowHandle();
+    QBackingStore* store = top->backingStore();
+    if (!m_intoBackingStore || !handle || !store || !handle->isExposed() ||
+        store->size() != top->size())
+        return false;
+    const QRectF here = square();
+    if (here.isEmpty())
+        return true;
+    const QPoint offset = mapTo(top, QPoint());
+    // Made again only when the orb's size or place changes: no allocation per frame.
+    if (here != m_reachSquare || diameter() != m_reachDiameter || offset != m_reachOffset) {
+        m_reachSquare = here;
+        m_reachDiameter = diameter();
+        m_reachOffset = offset;
+        m_reach = reach(here, m_reachDiameter).translated(offset);
+    }
+    const QRegion& area = m_reach;
+    store->beginPaint(area);
+    QPaintDevice* device = store->paintDevice();
+    bool drawn = false;
+    if (device && device->devType() == QInternal::Image) {
+        const double now = seconds();
+        const double progress =
+            m_changedAt >= 0 ? (now - m_changedAt) / OrbPainter::kCrossFadeSeconds : 1;
+        // A reference: a copy of the image would detach from the backing store's pixels.
+        QImage& image = *static_cast<QImage*>(device);
+        drawn =
+            m_painter.drawInto(image, here.translated(offset), progress < 1 ? m_previous : m_state,
+                               m_state, diameter(), now, std::min(progress, 1.0));
+    }
+    store->endPaint();
+    if (drawn)
+        store->flush(area, handle);
+    return drawn;
+}
+
+void OrbView::paintEvent(QPaintEvent*)
+{
+    const QRectF square = this->square();
+    if (square.isEmpty())
         return;
-    const QRectF square((width() - side) / 2, (height() - side) / 2, side, side);
     const double now = seconds();
     QPainter painter(this);
     const double progress = (now - m_changedAt) / OrbPainter::kCrossFadeSeconds;
@@ -133,7 +206,8 @@ void OrbView::nextFrame()
 {
     if (!isVisible() || window()->isMinimized())
         return;
-    update();
+    if (!drawIntoBackingStore())
+        update();
     scheduleFrame();
 }
 

@@ -148,6 +148,10 @@ private slots:
     void crossFadeMixesBothLooks();
     void crossFadeEnds_data();
     void crossFadeEnds();
+    void drawsIntoAnImageAsItPaints_data();
+    void drawsIntoAnImageAsItPaints();
+    void refusesWhatItCannotDrawInto_data();
+    void refusesWhatItCannotDrawInto();
 };
 
 void TestOrbPainter::showsTheStatePalette_data()
@@ -365,6 +369,84 @@ void TestOrbPainter::crossFadeEnds()
         painter.paintCrossFade(p, QRectF(0, 0, kPanel * d, kPanel * d), from, to, d, t, progress);
     }
     QCOMPARE(image, render(showsTarget ? to : from, d, t).image);
+}
+
+// A window's backing store as drawInto meets it: larger than the orb's square, with pixels of
+// other widgets around it that must stay as they are.
+QImage backingStore(QSize logical, qreal dpr)
+{
+    QImage image(logical * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(QColor(12, 34, 56, 78));
+    return image;
+}
+
+void TestOrbPainter::drawsIntoAnImageAsItPaints_data()
+{
+    QTest::addColumn<double>("diameter");
+    QTest::addColumn<qreal>("dpr");
+    QTest::addColumn<double>("progress");
+    for (const double d : {96.0, 44.0}) {
+        for (const qreal dpr : {1.0, 1.5, 2.0}) {
+            QTest::addRow("%g @%gx", d, dpr) << d << dpr << 1.0;
+            QTest::addRow("%g @%gx cross-fading", d, dpr) << d << dpr << 0.4;
+        }
+    }
+}
+
+// The frame composed straight into a backing store is the one painted through QPainter, and
+// nothing around the orb's square changes.
+void TestOrbPainter::drawsIntoAnImageAsItPaints()
+{
+    QFETCH(double, diameter);
+    QFETCH(qreal, dpr);
+    QFETCH(double, progress);
+    const AnnouncerState from = AnnouncerState::idle(), to = AnnouncerState::speaking();
+    const int side = int(std::lround(kPanel * diameter));
+    const QRectF square(10, 6, side, side);
+    const QSize size(side + 30, side + 20);
+    for (const double t : {0.4, 17.25}) {
+        QImage painted = backingStore(size, dpr);
+        {
+            OrbPainter painter;
+            QPainter p(&painted);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.fillRect(square, Qt::transparent); // as the backing store is cleared for a repaint
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.paintCrossFade(p, square, from, to, diameter, t, progress);
+        }
+        QImage drawn = backingStore(size, dpr);
+        OrbPainter painter;
+        QVERIFY(painter.drawInto(drawn, square, from, to, diameter, t, progress));
+        QCOMPARE(drawn, painted);
+    }
+}
+
+void TestOrbPainter::refusesWhatItCannotDrawInto_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<QRectF>("square");
+    QTest::newRow("not premultiplied") << QImage::Format_ARGB32 << QRectF(0, 0, 182, 182);
+    QTest::newRow("no alpha") << QImage::Format_RGB32 << QRectF(0, 0, 182, 182);
+    QTest::newRow("between pixels")
+        << QImage::Format_ARGB32_Premultiplied << QRectF(0.5, 0, 182, 182);
+    QTest::newRow("past the image")
+        << QImage::Format_ARGB32_Premultiplied << QRectF(20, 0, 182, 182);
+    QTest::newRow("before the image")
+        << QImage::Format_ARGB32_Premultiplied << QRectF(-1, 0, 182, 182);
+}
+
+void TestOrbPainter::refusesWhatItCannotDrawInto()
+{
+    QFETCH(QImage::Format, format);
+    QFETCH(QRectF, square);
+    QImage image(190, 190, format);
+    image.fill(QColor(12, 34, 56));
+    const QImage before = image;
+    OrbPainter painter;
+    QVERIFY(
+        !painter.drawInto(image, square, AnnouncerState::idle(), AnnouncerState::idle(), 96, 1.0));
+    QCOMPARE(image, before);
 }
 
 QTEST_MAIN(TestOrbPainter)

@@ -1,6 +1,9 @@
 #include "orb/OrbView.h"
 
+#include <QPainter>
 #include <QTest>
+
+#include <cmath>
 
 using namespace vardelle;
 
@@ -13,6 +16,8 @@ private slots:
     void diameterLeavesRoomForGlowAndRipples();
     void framesOnlyWhileOnScreen();
     void paintsOnlyTheOrb();
+    void drawsOnlyWithinItsReach_data();
+    void drawsOnlyWithinItsReach();
 };
 
 void TestOrbView::keepsTheState()
@@ -85,6 +90,52 @@ void TestOrbView::paintsOnlyTheOrb()
     QCOMPARE(qAlpha(image.pixel(1, 1)), 0);
     QCOMPARE(qAlpha(image.pixel(188, 188)), 0);
     QVERIFY(qAlpha(image.pixel(95, 95)) > 200);
+}
+
+void TestOrbView::drawsOnlyWithinItsReach_data()
+{
+    QTest::addColumn<AnnouncerState>("state");
+    QTest::addColumn<double>("diameter");
+    QTest::addColumn<qreal>("dpr");
+    for (const double d : {96.0, 44.0}) {
+        for (const qreal dpr : {1.0, 1.5, 2.0}) {
+            QTest::addRow("idle %g @%gx", d, dpr) << AnnouncerState::idle() << d << dpr;
+            QTest::addRow("speaking %g @%gx", d, dpr) << AnnouncerState::speaking() << d << dpr;
+            QTest::addRow("gathering %g @%gx", d, dpr) << AnnouncerState::gathering() << d << dpr;
+        }
+    }
+}
+
+// Animation frames flush only the reach: whatever a frame draws outside it would stay on the
+// screen. Over a whole breathing cycle and the glow's, nothing shows outside it, while the reach
+// leaves out the panel's far corners.
+void TestOrbView::drawsOnlyWithinItsReach()
+{
+    QFETCH(AnnouncerState, state);
+    QFETCH(double, diameter);
+    QFETCH(qreal, dpr);
+    const int side = int(std::lround(OrbPainter::kPanelRatio * diameter));
+    const QRectF square(0, 0, side, side);
+    const QRegion reach = OrbView::reach(square, diameter);
+    QVERIFY(!reach.contains(QPoint(0, 0)));
+    QVERIFY(!reach.contains(QPoint(side - 1, side - 1)));
+    QVERIFY(reach.rectCount() <= 8);
+
+    OrbPainter painter;
+    QImage image(QSize(side, side) * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    // The breathing's period is 2π / 1.6 radians of phase, the glow's 2π / 2.1; the phase runs
+    // at 0.3 to 1.3 radians a second.
+    for (double t = 0; t < 30; t += 0.37) {
+        QVERIFY(painter.drawInto(image, square, state, state, diameter, t));
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if (line[x] != 0 && !reach.contains(QPoint(int(x / dpr), int(y / dpr))))
+                    QFAIL(qPrintable(QStringLiteral("%1,%2 at %3 s").arg(x).arg(y).arg(t)));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(TestOrbView)
