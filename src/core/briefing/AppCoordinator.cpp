@@ -266,8 +266,12 @@ void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
 void AppCoordinator::speak(RunId run, const QList<BriefingPart>& parts, RunOutcome outcome)
 {
     auto it = m_runs.find(run);
-    if (it == m_runs.end() || parts.isEmpty())
+    if (it == m_runs.end())
         return;
+    if (parts.isEmpty()) {
+        endRun(run, outcome); // nothing to say
+        return;
+    }
     it->phase = Phase::speaking;
     it->outcome = outcome;
     it->parts = parts;
