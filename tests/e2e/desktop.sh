@@ -7,8 +7,9 @@
 # stored; a second start puts the bubble there; starting it once more opens the settings window
 # of the running one, `vardelle brief` is spoken by the running one, SIGTERM ends it, and the
 # small bubble chosen in the settings window is small again after a restart. Hovering the bubble
-# shows its tooltip, a double click on it opens the settings window and tells nothing, and Ctrl+Q
-# in that window quits.
+# shows its tooltip, a double click on it opens the settings window and tells nothing, the media
+# keys' MPRIS player plays a briefing, skips to the next story and stops, and Ctrl+Q in that
+# window quits.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -261,7 +262,7 @@ await 60 bash -c "tail -n1 <(grep -o 'state: [a-z]*' '$work/vardelle.log') | gre
 #    box at a fixed place in the General tab of the centred window.
 read -r sx sy <<<"$(xwininfo -name 'Vardelle Settings' |
     awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }')"
-xdotool mousemove $((sx + 37)) $((sy + 331)) click 1
+xdotool mousemove $((sx + 37)) $((sy + 359)) click 1
 compact_bubble() { xwininfo -root -tree | grep -E '"Vardelle": \("vardelle" "Vardelle"\) +84x84'; }
 await 10 compact_bubble >/dev/null || fail "the bubble did not shrink"
 shot compact
@@ -292,7 +293,42 @@ grep -o 'state: [a-z]*' "$work/vardelle.log" | tail -n1 | grep -q idle ||
 ! grep -q "A story no double click tells" "$state" || fail "the double click's first click was recorded"
 shot double-click
 
-# 9. Ctrl+Q, which the status menu shows, quits from the settings window too.
+# 9. The media keys' way in, MPRIS: Play gives a briefing, read story by story; Next moves on to
+#    the next story at once; Stop stops, and nothing more is read.
+mpris() { # method or property, through the session bus as a desktop's media keys call it
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vardelle \
+        /org/mpris/MediaPlayer2 "$@"
+}
+player_status() {
+    mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
+        string:PlaybackStatus | grep -o '"[A-Za-z]*"' | tr -d '"'
+}
+long_title() { # long enough that the speech service is still at it when the keys arrive
+    printf '%s:' "$1"; for _ in $(seq 14); do printf ' a patched gateway was found exposed again'; done
+}
+write_feed talos "$(long_title "Media key story one")" "$(long_title "Media key story two")" \
+    "$(long_title "Media key story three")" "A story no double click tells"
+mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2 string:Identity |
+    grep -q '"Vardelle"' || fail "no MPRIS player named Vardelle"
+[ "$(player_status)" = Stopped ] || fail "the player is not stopped before Play"
+mpris org.mpris.MediaPlayer2.Player.Play >/dev/null
+await 60 grep -q "reading 2 of [0-9]*: .*Media key story one" "$work/vardelle.log" ||
+    fail "Play through MPRIS gave no briefing"
+[ "$(player_status)" = Playing ] || fail "the player is not playing during the briefing"
+mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player string:Metadata |
+    grep -q "Media key story" || fail "the player's track is not the story being read"
+mpris org.mpris.MediaPlayer2.Player.Next >/dev/null
+await 5 grep -q "reading 3 of [0-9]*: .*Media key story two" "$work/vardelle.log" ||
+    fail "Next did not move on to the next story"
+mpris org.mpris.MediaPlayer2.Player.Stop >/dev/null
+await 10 bash -c "[ \"\$(grep -o 'state: [a-z]*' '$work/vardelle.log' | tail -n1)\" = 'state: idle' ]" ||
+    fail "Stop through MPRIS did not stop the briefing"
+[ "$(player_status)" = Stopped ] || fail "the player still plays after Stop"
+readings=$(log_count "reading [0-9]* of")
+sleep 3
+[ "$(log_count "reading [0-9]* of")" -eq "$readings" ] || fail "the stopped briefing read on"
+
+# 10. Ctrl+Q, which the status menu shows, quits from the settings window too.
 xdotool key ctrl+q
 await 10 bash -c "! kill -0 $app 2>/dev/null" || fail "Ctrl+Q did not end the application"
 wait "$app" || fail "Ctrl+Q ended the application with status $?"

@@ -1,4 +1,5 @@
 #include "linux/session/LogindEventSource.h"
+#include "support/PrivateBus.h"
 #include "support/TestData.h"
 #include "system/SystemEventMonitor.h"
 
@@ -7,8 +8,6 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -16,9 +15,6 @@
 #include <QtTest>
 
 #include <memory>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 using namespace vardelle;
 using namespace Qt::StringLiterals;
@@ -38,66 +34,6 @@ const QString screenSaverInterface = u"org.freedesktop.ScreenSaver"_s;
 const QString sessionByPid = u"/org/freedesktop/login1/session/c1"_s;
 const QString sessionAuto = u"/org/freedesktop/login1/session/_32"_s;
 const QString sessionFromEnvironment = u"/org/freedesktop/login1/session/_37"_s;
-
-// A dbus-daemon of our own, listening in a private folder, gone with the test (also if the test
-// itself dies: the daemon gets SIGTERM when its parent goes).
-class PrivateBus {
-public:
-    ~PrivateBus() { stop(); }
-
-    bool start(const QString& folder, const QString& program)
-    {
-        const QString config = folder + u"/bus.conf"_s;
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        const QString text = u"<!DOCTYPE busconfig PUBLIC"
-                             " \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                             "<busconfig>\n"
-                             "  <type>session</type>\n"
-                             "  <listen>unix:dir=%1</listen>\n"
-                             "  <auth>EXTERNAL</auth>\n"
-                             "  <policy context=\"default\">\n"
-                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                             "    <allow eavesdrop=\"true\"/>\n"
-                             "    <allow own=\"*\"/>\n"
-                             "  </policy>\n"
-                             "</busconfig>\n"_s.arg(folder);
-        file.write(text.toUtf8());
-        file.close();
-
-        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(program, {u"--config-file="_s + config, u"--print-address"_s, u"--nofork"_s,
-                                  u"--nopidfile"_s});
-        if (!m_process.waitForStarted())
-            return false;
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(patience))
-                return false;
-        }
-        m_address = QString::fromUtf8(m_process.readLine()).trimmed();
-        return !m_address.isEmpty();
-    }
-
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(patience)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    QString address() const { return m_address; }
-
-private:
-    QProcess m_process;
-    QString m_address;
-};
 
 // Waits until the bus has handled every message sent so far on `connection`: a call's reply comes
 // after everything queued before it, and a signal is routed to its receivers before the bus takes
@@ -199,8 +135,8 @@ public:
 
 private:
     QTemporaryDir m_home;
-    PrivateBus m_systemBus;
-    PrivateBus m_sessionBus;
+    test::PrivateBus m_systemBus;
+    test::PrivateBus m_sessionBus;
     QString m_absentAddress;
     FakeManager m_manager;
     FakeSession m_sessions[3];

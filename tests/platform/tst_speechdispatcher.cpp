@@ -2,21 +2,16 @@
 #include "linux/speech/SpeechDispatcherVoices.h"
 #include "speech/Speaker.h"
 
+#include "support/SpeechServer.h"
 #include "support/TestData.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <sys/prctl.h>
 
 using namespace vardelle;
 using Id = SpeechEngine::UtteranceId;
@@ -40,14 +35,14 @@ QList<Id> ids(const QSignalSpy& spy)
     return result;
 }
 
-constexpr int serverTimeoutMs = 60000;
+constexpr int serverTimeoutMs = test::SpeechServer::timeoutMs;
 
 } // namespace
 
 // Every test that needs the server starts it (once) through this; skips without the program.
 #define REQUIRE_SPEECH_DISPATCHER()                                                                \
     do {                                                                                           \
-        if (QStandardPaths::findExecutable(QStringLiteral("speech-dispatcher")).isEmpty())         \
+        if (!test::SpeechServer::isInstalled())                                                    \
             QSKIP("speech-dispatcher is not installed");                                           \
         startServer();                                                                             \
         if (QTest::currentTestFailed())                                                            \
@@ -58,70 +53,18 @@ class SpeechDispatcherTest : public QObject {
     Q_OBJECT
 
 private:
-    // A speech-dispatcher of this test alone: its own runtime, configuration and home folders,
-    // audio to libao's null driver, and a socket in the temporary folder. It dies with the test.
-    QTemporaryDir m_root;
-    QProcess m_server;
+    test::SpeechServer m_server;
 
-    QString socketPath() const { return m_root.filePath(QStringLiteral("speechd.sock")); }
-    SpeechDispatcherAddress address() const { return {socketPath(), false}; }
+    SpeechDispatcherAddress address() const { return {m_server.socketPath(), false}; }
 
     void startServer()
     {
-        if (m_server.state() == QProcess::Running && QFileInfo::exists(socketPath()))
-            return;
-        QVERIFY(m_root.isValid());
-        const QString runtime = m_root.filePath(QStringLiteral("runtime"));
-        const QString config = m_root.filePath(QStringLiteral("config"));
-        const QString home = m_root.filePath(QStringLiteral("home"));
-        const QString logs = m_root.filePath(QStringLiteral("logs"));
-        for (const QString& folder : {runtime, home, logs})
-            QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                   QFileDevice::ExeOwner));
-        test::writeFile(config + QStringLiteral("/speech-dispatcher/speechd.conf"),
-                        "AudioOutputMethod \"libao\"\nAddModule \"espeak-ng\" \"sd_espeak-ng\" "
-                        "\"espeak-ng.conf\"\nDefaultModule espeak-ng\n");
-        test::writeFile(home + QStringLiteral("/.libao"), "default_driver=null\n");
-
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("PATH"),
-                           qEnvironmentVariable("PATH", QStringLiteral("/usr/bin:/bin")));
-        environment.insert(QStringLiteral("HOME"), home);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-        m_server.setProcessEnvironment(environment);
-        m_server.setProcessChannelMode(QProcess::MergedChannels);
-        m_server.setStandardOutputFile(m_root.filePath(QStringLiteral("server.out")));
-        // Should the test die, the server follows it; and it leaves by itself once idle.
-        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_server.start(QStringLiteral("speech-dispatcher"),
-                       {QStringLiteral("--run-single"), QStringLiteral("--timeout"),
-                        QStringLiteral("120"), QStringLiteral("--log-level"), QStringLiteral("1"),
-                        QStringLiteral("--log-dir"), logs, QStringLiteral("--pid-file"),
-                        m_root.filePath(QStringLiteral("speechd.pid")),
-                        QStringLiteral("--communication-method"), QStringLiteral("unix_socket"),
-                        QStringLiteral("--socket-path"), socketPath()});
-        QVERIFY2(m_server.waitForStarted(), qPrintable(m_server.errorString()));
-        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(socketPath()) ||
-                                      m_server.state() != QProcess::Running,
-                                  "speech-dispatcher made no socket", serverTimeoutMs);
-        QVERIFY2(m_server.state() == QProcess::Running,
-                 test::readFile(m_root.filePath(QStringLiteral("server.out"))).constData());
+        const QString error = m_server.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
 private slots:
-    void cleanupTestCase()
-    {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        m_server.terminate();
-        if (!m_server.waitForFinished(30000)) {
-            m_server.kill();
-            m_server.waitForFinished();
-        }
-    }
+    void cleanupTestCase() { m_server.stop(); }
 
     void rateOnTheServerScale_data()
     {

@@ -38,6 +38,8 @@ AppCoordinator& CoordinatorRig::start()
         coordinator = std::make_unique<StateCoordinator>(*settings, *store, *news, speaker, clock);
         QObject::connect(coordinator.get(), &AppCoordinator::stateChanged,
                          [this](const AnnouncerState& state) { states.append(state); });
+        QObject::connect(coordinator.get(), &AppCoordinator::speaking,
+                         [this](RunId, const QString& text) { told.append(text); });
         QObject::connect(coordinator.get(), &AppCoordinator::runEnded,
                          [this](RunId run, RunOutcome outcome) {
                              ended.append({run, outcome});
@@ -54,18 +56,16 @@ CoordinatorRig::RunId CoordinatorRig::announce(AnnounceReason reason, AnnounceWi
     return run;
 }
 
-QStringList CoordinatorRig::spoken() const
-{
-    QStringList texts;
-    for (const auto& utterance : engine->spoken())
-        texts.append(utterance.text);
-    return texts;
-}
-
 void CoordinatorRig::finishSpeaking()
 {
-    engine->finish(engine->lastId());
-    QCoreApplication::processEvents();
+    // Each end reported brings the next part of a briefing, until there is none.
+    for (int part = 0; part < 10000; ++part) {
+        const qsizetype handed = engine->spoken().size();
+        engine->finish(engine->lastId());
+        QCoreApplication::processEvents();
+        if (engine->spoken().size() == handed)
+            return;
+    }
 }
 
 std::optional<RunOutcome> CoordinatorRig::outcomeOf(RunId run) const

@@ -48,6 +48,9 @@ struct CoordinatorRig {
     // Every state the coordinator published, and every run that ended, in order.
     QList<AnnouncerState> states;
     QList<std::pair<RunId, RunOutcome>> ended;
+    // Every text the coordinator told it speaks: a run's whole text (a briefing's parts
+    // together), in order.
+    QStringList told;
 
     QString preferencePath() const { return dir.filePath(QStringLiteral("preferences.json")); }
     QString statePath() const { return dir.filePath(QStringLiteral("state.json")); }
@@ -66,9 +69,11 @@ struct CoordinatorRig {
     }
     // Runs one request until it has gathered (or at once when it is dropped); its id.
     RunId announce(AnnounceReason reason, AnnounceWindow window = AnnounceWindow::sinceLastCheck);
-    // The texts handed to the engine, oldest first.
-    QStringList spoken() const;
-    // The engine reports the end of what it is saying; the coordinator follows on the event loop.
+    // What the coordinator has had spoken, oldest first: one text for each run's speech, a
+    // briefing's parts together (`told`).
+    QStringList spoken() const { return told; }
+    // The engine reports the end of what it is saying, and of each part of the same briefing
+    // that follows; the coordinator follows on the event loop.
     void finishSpeaking();
     // How `run` ended, once it has.
     std::optional<RunOutcome> outcomeOf(RunId run) const;

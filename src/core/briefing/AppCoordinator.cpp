@@ -186,18 +186,24 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
             endRun(run, RunOutcome::upToDate);
         return;
     }
-    const QString text = composeBriefing(result->items, since, m_clock, watch);
+    const QList<BriefingPart> parts = composeBriefingParts(result->items, since, m_clock, watch);
+    const QString text = joinedText(parts);
     m_store.record(result->items, text, true, result->leftOut);
+    m_lastParts = parts;
     setLastItems(result->items);
     setLastBriefing(text);
-    speak(run, text, RunOutcome::briefed);
+    speak(run, parts, RunOutcome::briefed);
 }
 
 AppCoordinator::RunId AppCoordinator::replayLastBriefing()
 {
     const RunId run = startRun(Phase::speaking);
-    speak(run, m_lastBriefing.isEmpty() ? nothingToReplayMessage : m_lastBriefing,
-          RunOutcome::replayed);
+    if (m_lastBriefing.isEmpty())
+        speak(run, nothingToReplayMessage, RunOutcome::replayed);
+    else if (joinedText(m_lastParts) == m_lastBriefing)
+        speak(run, m_lastParts, RunOutcome::replayed);
+    else // stored by an earlier process, or taken back to one
+        speak(run, m_lastBriefing, RunOutcome::replayed);
     return run;
 }
 
@@ -241,6 +247,7 @@ void AppCoordinator::takeBack(RunId run)
 void AppCoordinator::forgetHistory()
 {
     m_recordedRun = 0;
+    m_lastParts.clear();
     m_store.forgetHistory();
     setLastItems({});
     setLastBriefing({});
@@ -249,12 +256,19 @@ void AppCoordinator::forgetHistory()
 AppCoordinator::RunId AppCoordinator::startRun(Phase phase)
 {
     const RunId run = ++m_lastRun;
-    m_runs.insert(run, Run{phase, RunOutcome::briefed, std::nullopt, {}});
+    Run started;
+    started.phase = phase;
+    m_runs.insert(run, started);
     showState();
     return run;
 }
 
 void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
+{
+    speak(run, QList<BriefingPart>{{text, std::nullopt}}, outcome);
+}
+
+void AppCoordinator::speak(RunId run, const QList<BriefingPart>& parts, RunOutcome outcome)
 {
     auto it = m_runs.find(run);
     if (it == m_runs.end())
@@ -262,34 +276,97 @@ void AppCoordinator::speak(RunId run, const QString& text, RunOutcome outcome)
     if (const std::optional<QDeadlineTimer> hold = std::exchange(it->speechHold, std::nullopt);
         hold && !hold->hasExpired()) {
         // Still gathering, as far as anyone can see, until the hold ends; a stop meanwhile
-        // ends the run and the text is never spoken.
+        // ends the run and nothing is spoken.
         QTimer::singleShot(ceil<milliseconds>(hold->remainingTimeAsDuration()), this,
-                           [this, run, text, outcome] { speak(run, text, outcome); });
+                           [this, run, parts, outcome] { speak(run, parts, outcome); });
+        return;
+    }
+    if (parts.isEmpty()) {
+        endRun(run, outcome); // nothing to say
         return;
     }
     it->phase = Phase::speaking;
     it->outcome = outcome;
-    // The speech this cuts off ends its run as interrupted, not as spoken to the end.
-    if (m_speechOwner != 0 && m_speechOwner != run) {
-        if (auto earlier = m_runs.find(m_speechOwner); earlier != m_runs.end())
-            earlier->outcome = RunOutcome::interrupted;
+    it->parts = parts;
+    it->part = 0;
+    // The speech this cuts off ends its run as interrupted, not as spoken to the end; so does a
+    // run waiting between two of its parts.
+    for (RunId earlier : {m_speechOwner, m_readingRun}) {
+        if (earlier == 0 || earlier == run)
+            continue;
+        if (auto found = m_runs.find(earlier); found != m_runs.end())
+            found->outcome = RunOutcome::interrupted;
     }
     showState();
-    emit speaking(run, text);
+    emit speaking(run, joinedText(parts));
+    speakPart(run);
+}
+
+void AppCoordinator::speakPart(RunId run)
+{
+    const Run& current = m_runs[run];
+    const QString text = current.parts.at(current.part).text;
     m_speechOwner = run;
+    m_readingRun = run;
+    emit readingChanged();
     m_speaker.speak(text, m_settings.voiceIdentifier(), m_settings.speechRate(), this, [this, run] {
-        if (m_speechOwner == run)
+        const bool kept = m_speechOwner == run;
+        if (kept)
             m_speechOwner = 0;
-        // The speaker may run this inside stop() or speak(); the run ends from the event loop,
-        // after the caller has finished.
+        // The speaker may run this inside stop() or speak(); the run goes on (or ends) from the
+        // event loop, after the caller has finished.
         QMetaObject::invokeMethod(
-            this,
-            [this, run] {
-                if (auto ended = m_runs.find(run); ended != m_runs.end())
-                    endRun(run, ended->outcome);
-            },
-            Qt::QueuedConnection);
+            this, [this, run, kept] { partEnded(run, kept); }, Qt::QueuedConnection);
     });
+}
+
+void AppCoordinator::partEnded(RunId run, bool kept)
+{
+    auto it = m_runs.find(run);
+    if (it == m_runs.end())
+        return; // stopped: nothing more of it is spoken
+    if (!kept || m_readingRun != run) {
+        endRun(run, RunOutcome::interrupted);
+        return;
+    }
+    const qsizetype next = it->part + 1 + std::exchange(it->skips, 0);
+    if (next < it->parts.size()) {
+        it->part = next;
+        speakPart(run);
+        return;
+    }
+    endRun(run, it->outcome);
+}
+
+std::optional<AppCoordinator::Reading> AppCoordinator::reading() const
+{
+    const auto it = m_runs.find(m_readingRun);
+    if (m_readingRun == 0 || it == m_runs.end())
+        return std::nullopt;
+    return Reading{m_readingRun, it->part, it->parts.size(), it->parts.at(it->part)};
+}
+
+bool AppCoordinator::hasNextPart() const
+{
+    const auto it = m_runs.find(m_readingRun);
+    if (m_readingRun == 0 || it == m_runs.end())
+        return false;
+    // Between two parts the next one is already due: a skip passes over it.
+    const qsizetype due = it->part + it->skips + (m_speechOwner == m_readingRun ? 0 : 1);
+    return due + 1 < it->parts.size();
+}
+
+bool AppCoordinator::skipToNextPart()
+{
+    if (!hasNextPart())
+        return false;
+    if (m_speechOwner == m_readingRun) {
+        m_speaker.stop(); // its completion goes on with the next part
+        return true;
+    }
+    // Between two parts: the one about to start is passed over.
+    ++m_runs[m_readingRun].skips;
+    return true;
 }
 
 void AppCoordinator::endRun(RunId run, RunOutcome outcome)
@@ -300,7 +377,12 @@ void AppCoordinator::endRun(RunId run, RunOutcome outcome)
     // A gather still under way is abandoned: its downloads end now, not when the feeds answer.
     it->gather.cancel();
     m_runs.erase(it);
+    const bool wasRead = run == m_readingRun;
+    if (wasRead)
+        m_readingRun = 0;
     showState();
+    if (wasRead)
+        emit readingChanged();
     emit runEnded(run, outcome);
 }
 

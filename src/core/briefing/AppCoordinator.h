@@ -3,6 +3,7 @@
 #include "briefing/AnnounceReason.h"
 #include "briefing/AnnouncerState.h"
 #include "briefing/BriefingRun.h"
+#include "briefing/BriefingText.h"
 #include "briefing/BriefingWindow.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
@@ -88,6 +89,22 @@ public:
     // Forgets which stories were told and the last briefing.
     void forgetHistory();
 
+    // A briefing is spoken part by part (the opening, each story, the closing). The part being
+    // read: the run, the part's place among the run's parts, and the part itself.
+    struct Reading {
+        RunId run = 0;
+        qsizetype index = 0;
+        qsizetype count = 0;
+        BriefingPart part;
+    };
+    // What is being read now; nothing while no run speaks.
+    std::optional<Reading> reading() const;
+    // True while the run being read has a part after the one being read.
+    bool hasNextPart() const;
+    // Cuts the part being read short and goes on with the next one; false, doing nothing, when
+    // there is none.
+    bool skipToNextPart();
+
 signals:
     void stateChanged(const vardelle::AnnouncerState& state);
     void lastItemsChanged(const QList<vardelle::NewsItem>& items);
@@ -95,6 +112,8 @@ signals:
     void lastErrorChanged(const std::optional<QString>& error);
     // Every text handed to the speaker, with the run it belongs to, as it is spoken.
     void speaking(vardelle::AppCoordinator::RunId run, const QString& text);
+    // The part being read has changed: another part, another run, or nothing (reading()).
+    void readingChanged();
     // A run has ended; after this nothing of it is spoken or recorded.
     void runEnded(vardelle::AppCoordinator::RunId run, vardelle::RunOutcome outcome);
 
@@ -113,6 +132,11 @@ private:
         std::optional<QDeadlineTimer> speechHold;
         // Its gather, cancelled should the run end before it returns.
         QFuture<GatherResult> gather;
+        // What it speaks, one utterance each, and the one being spoken.
+        QList<BriefingPart> parts;
+        qsizetype part = 0;
+        // Parts to pass over when the current one ends (skips asked for between two parts).
+        qsizetype skips = 0;
     };
 
     void setLastItems(const QList<NewsItem>& items);
@@ -124,6 +148,10 @@ private:
                   const std::optional<GatherResult>& result, qsizetype feeds);
     RunId startRun(Phase phase);
     void speak(RunId run, const QString& text, RunOutcome outcome);
+    void speak(RunId run, const QList<BriefingPart>& parts, RunOutcome outcome);
+    void speakPart(RunId run);
+    // An utterance of `run` has ended; `kept` when no other run's speech cut it off.
+    void partEnded(RunId run, bool kept);
     void endRun(RunId run, RunOutcome outcome);
     // The state that the live runs and the last failure call for.
     void showState();
@@ -144,6 +172,10 @@ private:
     QMap<RunId, Run> m_runs;
     // The run whose text the speaker holds, if any.
     RunId m_speechOwner = 0;
+    // The run whose parts are being read, also in the moment between two parts.
+    RunId m_readingRun = 0;
+    // The parts of the last briefing composed here, for a replay told story by story too.
+    QList<BriefingPart> m_lastParts;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
     // The store as it was before the newest briefing run recorded, for takeBack().

@@ -29,22 +29,26 @@ QString briefingOpening(qsizetype count, Instant since, const Clock& clock)
            englishRelativeTimePhrase(since, clock.now(), RelativeStyle::full) + u'.';
 }
 
-QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock& clock,
-                        const WatchList& watch)
+QList<BriefingPart> composeBriefingParts(const QList<NewsItem>& items, Instant since,
+                                         const Clock& clock, const WatchList& watch)
 {
-    QStringList sentences;
-    sentences.reserve(items.size() + 6);
-    sentences.append(briefingOpening(items.size(), since, clock));
+    QList<BriefingPart> parts;
+    parts.reserve(items.size() + 2);
+    parts.append({briefingOpening(items.size(), since, clock), std::nullopt});
 
-    const auto appendSection = [&sentences](const QString& heading,
-                                            const QList<const NewsItem*>& selected) {
+    // A section's heading is spoken with its first story, so that no part is a bare count.
+    const auto appendSection = [&parts](const QString& heading,
+                                        const QList<const NewsItem*>& selected) {
         if (selected.isEmpty())
             return;
-        sentences.append(heading + QString::number(selected.size()) + u' ' +
-                         storiesWord(selected.size()) + u'.');
-        for (const NewsItem* item : selected)
-            sentences.append(u"From "_qs + cleanForSpeech(item->source) + u". "_qs +
-                             cleanForSpeech(item->title) + u'.');
+        QString lead = heading + QString::number(selected.size()) + u' ' +
+                       storiesWord(selected.size()) + u". "_qs;
+        for (const NewsItem* item : selected) {
+            parts.append({lead + u"From "_qs + cleanForSpeech(item->source) + u". "_qs +
+                              cleanForSpeech(item->title) + u'.',
+                          *item});
+            lead.clear();
+        }
     };
 
     QList<const NewsItem*> watched;
@@ -64,8 +68,23 @@ QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock
         }
         appendSection(u"In "_qs + spokenName(category) + u", "_qs, selected);
     }
-    sentences.append(QStringLiteral("That is everything new since the last check."));
-    return sentences.join(u' ');
+    parts.append({QStringLiteral("That is everything new since the last check."), std::nullopt});
+    return parts;
+}
+
+QString joinedText(const QList<BriefingPart>& parts)
+{
+    QStringList texts;
+    texts.reserve(parts.size());
+    for (const BriefingPart& part : parts)
+        texts.append(part.text);
+    return texts.join(u' ');
+}
+
+QString composeBriefing(const QList<NewsItem>& items, Instant since, const Clock& clock,
+                        const WatchList& watch)
+{
+    return joinedText(composeBriefingParts(items, since, clock, watch));
 }
 
 } // namespace vardelle

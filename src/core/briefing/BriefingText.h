@@ -7,9 +7,25 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace vardelle {
 
 class Clock;
+
+// One utterance of a briefing: the opening, a category's sentence with its first story, a
+// following story, or the closing; with the story it tells, if any.
+struct BriefingPart {
+    QString text;
+    std::optional<NewsItem> story;
+};
+
+// The briefing of composeBriefing() in the parts it is spoken in. Their texts joined by single
+// spaces are composeBriefing()'s text.
+QList<BriefingPart> composeBriefingParts(const QList<NewsItem>& items, Instant since,
+                                         const Clock& clock, const WatchList& watch = {});
+// The parts' texts joined by single spaces.
+QString joinedText(const QList<BriefingPart>& parts);
 
 // The whole briefing for the stories of one gather as one line of English sentences: the stories
 // on `watch` first, newest first, in a section of their own, then the others grouped by category.

@@ -76,6 +76,7 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     m_announceOnLaunch = m_defaults.boolean(key::announceOnLaunch).value_or(true);
     m_announceOnUnlock = m_defaults.boolean(key::announceOnUnlock).value_or(true);
     m_quietMinutes = m_defaults.integer(key::quietMinutes).value_or(30);
+    m_holdWhenBusy = m_defaults.boolean(key::holdWhenBusy).value_or(true);
     m_bubbleHidden = m_defaults.boolean(key::bubbleHidden).value_or(false);
     m_bubbleCompact = m_defaults.boolean(key::bubbleCompact).value_or(false);
     m_isFirstRun = !m_defaults.boolean(key::isFirstRun).value_or(false);
@@ -152,6 +153,13 @@ void AppSettings::setAnnounceOnUnlock(bool on)
     m_announceOnUnlock = on;
     emit announceOnUnlockChanged(m_announceOnUnlock);
     m_defaults.setBoolean(preferenceKeys::announceOnUnlock, m_announceOnUnlock);
+}
+
+void AppSettings::setHoldWhenBusy(bool on)
+{
+    m_holdWhenBusy = on;
+    emit holdWhenBusyChanged(m_holdWhenBusy);
+    m_defaults.setBoolean(preferenceKeys::holdWhenBusy, m_holdWhenBusy);
 }
 
 void AppSettings::setQuietMinutes(qint64 minutes)

@@ -28,6 +28,7 @@ inline constexpr QStringView speechRate = u"speechRate";
 inline constexpr QStringView announceOnLaunch = u"announceOnLaunch";
 inline constexpr QStringView announceOnUnlock = u"announceOnUnlock";
 inline constexpr QStringView quietMinutes = u"quietMinutes";
+inline constexpr QStringView holdWhenBusy = u"holdWhenBusy";
 inline constexpr QStringView bubbleHidden = u"bubbleHidden";
 inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
@@ -68,6 +69,7 @@ class AppSettings : public QObject {
                    announceOnUnlockChanged)
     Q_PROPERTY(
         qint64 quietMinutes READ quietMinutes WRITE setQuietMinutes NOTIFY quietMinutesChanged)
+    Q_PROPERTY(bool holdWhenBusy READ holdWhenBusy WRITE setHoldWhenBusy NOTIFY holdWhenBusyChanged)
     Q_PROPERTY(bool bubbleHidden READ bubbleHidden WRITE setBubbleHidden NOTIFY bubbleHiddenChanged)
     Q_PROPERTY(
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
@@ -101,6 +103,8 @@ public:
     bool announceOnLaunch() const { return m_announceOnLaunch; }
     bool announceOnUnlock() const { return m_announceOnUnlock; }
     qint64 quietMinutes() const { return m_quietMinutes; }
+    // Automatic briefings wait while do not disturb is on or a full-screen window is in front.
+    bool holdWhenBusy() const { return m_holdWhenBusy; }
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
@@ -117,6 +121,7 @@ public:
     void setAnnounceOnLaunch(bool on);
     void setAnnounceOnUnlock(bool on);
     void setQuietMinutes(qint64 minutes);
+    void setHoldWhenBusy(bool on);
     void setBubbleHidden(bool hidden);
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
@@ -142,6 +147,7 @@ signals:
     void announceOnLaunchChanged(bool on);
     void announceOnUnlockChanged(bool on);
     void quietMinutesChanged(qint64 minutes);
+    void holdWhenBusyChanged(bool on);
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
     void isFirstRunChanged(bool firstRun);
@@ -159,6 +165,7 @@ private:
     bool m_announceOnLaunch = true;
     bool m_announceOnUnlock = true;
     qint64 m_quietMinutes = 30;
+    bool m_holdWhenBusy = true;
     bool m_bubbleHidden = false;
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;

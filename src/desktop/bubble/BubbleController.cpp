@@ -107,6 +107,7 @@ BubbleController::BubbleController(AppCoordinator& coordinator, AppSettings& set
         QMetaObject::invokeMethod(
             this, [this, state] { showState(state); }, Qt::QueuedConnection);
     });
+    connect(&coordinator, &AppCoordinator::readingChanged, this, &BubbleController::showReading);
     connect(&settings, &AppSettings::bubbleCompactChanged, this, [this] {
         QMetaObject::invokeMethod(
             this, [this] { applySize(); }, Qt::QueuedConnection);
@@ -170,7 +171,7 @@ void BubbleController::build()
 {
     m_panel = new BubblePanel(BubblePanel::sideFor(m_diameter));
     m_container = new BubbleWidget;
-    m_container->setToolTip(toolTip);
+    showReading();
     QPointer<BubbleController> self(this);
     m_container->onClick = [self] {
         if (self)
@@ -329,9 +330,30 @@ void BubbleController::doubleClick()
     m_actions.settings()->trigger();
 }
 
+std::optional<QString> BubbleController::storyLine() const
+{
+    const std::optional<AppCoordinator::Reading> reading = m_coordinator.reading();
+    if (!reading || !reading->part.story)
+        return std::nullopt;
+    const NewsItem& story = *reading->part.story;
+    return QStringLiteral("Reading: ") + story.title + QStringLiteral(" — ") + story.source;
+}
+
+void BubbleController::showReading()
+{
+    if (!m_container)
+        return;
+    const std::optional<QString> line = storyLine();
+    m_container->setToolTip(line ? plainToolTip(*line) : toolTip);
+}
+
 QString BubbleController::statusLine() const
 {
     const AnnouncerState state = m_coordinator.state();
+    if (state.kind == AnnouncerState::Kind::speaking) {
+        if (const std::optional<QString> line = storyLine())
+            return *line;
+    }
     switch (state.kind) {
     case AnnouncerState::Kind::idle:
         if (const std::optional<Instant> last = m_store.lastGather())

@@ -104,6 +104,10 @@ private:
     void takeBackClick();
     void doubleClick();
     QString statusLine() const;
+    // "Reading: <title> — <source>" while a story is being read.
+    std::optional<QString> storyLine() const;
+    // The tooltip: the story being read, if any, else the usual hint.
+    void showReading();
     void addRecentHeadlines(QMenu& menu);
 
     AppCoordinator& m_coordinator;

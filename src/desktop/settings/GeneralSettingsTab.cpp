@@ -116,6 +116,10 @@ void GeneralSettingsTab::buildAnnounce(QVBoxLayout* column)
                                 QStringLiteral("announceOnUnlock"), m_settings,
                                 &AppSettings::announceOnUnlock, &AppSettings::setAnnounceOnUnlock,
                                 &AppSettings::announceOnUnlockChanged));
+    rows->addWidget(boundToggle(
+        QStringLiteral("Wait while Do Not Disturb is on or a full-screen window is in front"),
+        QStringLiteral("holdWhenBusy"), m_settings, &AppSettings::holdWhenBusy,
+        &AppSettings::setHoldWhenBusy, &AppSettings::holdWhenBusyChanged));
     rows->addWidget(new SettingStepper(
         QStringLiteral("Wait at least "), QStringLiteral(" minutes between automatic briefings"), 0,
         480, 5, m_settings, &AppSettings::quietMinutes, &AppSettings::setQuietMinutes,

@@ -2,20 +2,27 @@
 
 #include "briefing/BriefingServices.h"
 #include "library/LibraryCommands.h"
+#include "linux/busy/FullScreenSignal.h"
+#include "linux/busy/NotificationInhibitSignal.h"
+#include "linux/busy/PortalBannerSignal.h"
 #include "linux/desktop/AutostartEntry.h"
 #include "linux/instance/DesktopStart.h"
 #include "linux/instance/SingleInstance.h"
+#include "linux/mpris/MprisService.h"
 #include "linux/session/UnixSignalWatcher.h"
 #include "linux/speech/SpeechDispatcherEngine.h"
 #include "settings/HeadlineSettingsTab.h"
 #include "settings/SettingsWindow.h"
+#include "shell/DesktopActions.h"
 #include "shell/DesktopShell.h"
 #include "shell/LibraryRequests.h"
 #include "shell/RemoteCommands.h"
 #include "shell/StatusIcon.h"
 #include "time/Clock.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
 
 #include <csignal>
 
@@ -42,6 +49,19 @@ int runAccessory(SingleInstance& instance)
         window->headlineTab()->setLibrary(&library);
         return window;
     });
+    // Automatic briefings wait while do not disturb is on or a full-screen window is in front.
+    shell.setBusySignalsFactory([] {
+        std::vector<std::unique_ptr<BusySignal>> signs;
+        signs.push_back(std::make_unique<NotificationInhibitSignal>());
+        signs.push_back(std::make_unique<PortalBannerSignal>());
+        signs.push_back(std::make_unique<FullScreenSignal>());
+        return signs;
+    });
+    // The media keys and the sound menu: Play asks for the latest headlines, as a click does.
+    MprisService mediaPlayer(services.coordinator,
+                             [&shell] { shell.actions().announceLatest()->trigger(); });
+    mediaPlayer.registerOn(QDBusConnection::sessionBus());
+
     // A second start and `vardelle brief` in a terminal reach this process.
     RemoteCommands remote(services.coordinator, [&shell] { shell.reopen(); });
     QObject::connect(&instance, &SingleInstance::requested, &remote, &RemoteCommands::serve);

@@ -10,6 +10,8 @@
 #include "shell/DesktopActions.h"
 #include "shell/StatusIcon.h"
 #include "store/HeadlineStore.h"
+#include "system/BriefingHold.h"
+#include "system/BusySignal.h"
 #include "system/SystemEventMonitor.h"
 #include "time/Clock.h"
 
@@ -91,7 +93,20 @@ void DesktopShell::launch()
     if (!m_settings.bubbleHidden())
         m_bubble->show();
 
-    // Unlock and wake ask for a briefing; the coordinator decides whether one is due.
+    // Automatic requests wait while the user is busy; the coordinator decides whether one is
+    // due when it is let through.
+    m_hold = std::make_unique<BriefingHold>(
+        [this](AnnounceReason reason) { return m_coordinator.announce(reason) != 0; });
+    if (m_makeBusySignals) {
+        for (auto& signal : m_makeBusySignals())
+            m_hold->addSignal(std::move(signal));
+    }
+    m_hold->setEnabled(m_settings.holdWhenBusy());
+    connect(&m_settings, &AppSettings::holdWhenBusyChanged, m_hold.get(),
+            &BriefingHold::setEnabled);
+    m_hold->start();
+
+    // Unlock and wake ask for a briefing.
     QPointer<DesktopShell> self(this);
     auto source = m_makeEventSource ? m_makeEventSource() : std::make_unique<LogindEventSource>();
     m_eventMonitor = std::make_unique<SystemEventMonitor>(
@@ -99,8 +114,7 @@ void DesktopShell::launch()
             if (!self)
                 return;
             QMetaObject::invokeMethod(
-                self, [self, reason] { self->m_coordinator.announce(reason); },
-                Qt::QueuedConnection);
+                self, [self, reason] { self->m_hold->request(reason); }, Qt::QueuedConnection);
         },
         std::move(source));
     m_eventMonitor->start();
@@ -112,10 +126,18 @@ void DesktopShell::launch()
             [](AppCoordinator::RunId, const QString& text) {
                 qCDebug(shellLog, "speaking: %s", qUtf8Printable(text));
             });
+    connect(&m_coordinator, &AppCoordinator::readingChanged, this, [this] {
+        if (const auto reading = m_coordinator.reading())
+            qCDebug(shellLog, "reading %lld of %lld: %s", qlonglong(reading->index + 1),
+                    qlonglong(reading->count), qUtf8Printable(reading->part.text));
+    });
+    connect(m_hold.get(), &BriefingHold::holdingChanged, this, [](bool holding) {
+        qCDebug(shellLog, holding ? "holding automatic briefings" : "holding no more");
+    });
 
     // The launch briefing, if the coordinator finds one due.
     QMetaObject::invokeMethod(
-        this, [this] { m_coordinator.announce(AnnounceReason::launch); }, Qt::QueuedConnection);
+        this, [this] { m_hold->request(AnnounceReason::launch); }, Qt::QueuedConnection);
 
     // The first run opens the settings window once.
     if (m_settings.isFirstRun()) {

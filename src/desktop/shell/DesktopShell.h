@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -18,7 +19,9 @@ namespace vardelle {
 
 class AppCoordinator;
 class AppSettings;
+class BriefingHold;
 class BubbleController;
+class BusySignal;
 class Clock;
 class DesktopActions;
 class HeadlineStore;
@@ -38,6 +41,7 @@ public:
     using WindowFactory = std::function<std::unique_ptr<QWidget>()>;
     using EventSourceFactory = std::function<std::unique_ptr<SystemEventSource>()>;
     using ScreenAreas = std::function<QList<QRect>()>;
+    using BusySignalsFactory = std::function<std::vector<std::unique_ptr<BusySignal>>()>;
 
     DesktopShell(AppCoordinator& coordinator, AppSettings& settings, HeadlineStore& store,
                  const Clock& clock, QObject* parent = nullptr);
@@ -52,6 +56,12 @@ public:
     void setEventSourceFactory(EventSourceFactory factory)
     {
         m_makeEventSource = std::move(factory);
+    }
+    // The signs that the user is busy, which hold automatic briefings while the holdWhenBusy
+    // preference is on; none unless set.
+    void setBusySignalsFactory(BusySignalsFactory factory)
+    {
+        m_makeBusySignals = std::move(factory);
     }
     // Where the screens are, for the bubble; the application's screens unless set.
     void setScreenAreas(ScreenAreas areas) { m_screenAreas = std::move(areas); }
@@ -78,6 +88,8 @@ public:
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* statusMenu() const { return m_menu.get(); }
     BubbleController* bubble() const { return m_bubble.get(); }
+    // What stands between the automatic requests and the coordinator; made by launch().
+    BriefingHold* hold() const { return m_hold.get(); }
     QWidget* settingsWindow() const { return m_settingsWindow.get(); }
 
 private:
@@ -92,6 +104,7 @@ private:
 
     WindowFactory m_makeSettingsWindow;
     EventSourceFactory m_makeEventSource;
+    BusySignalsFactory m_makeBusySignals;
     ScreenAreas m_screenAreas;
 
     std::unique_ptr<DesktopActions> m_actions;
@@ -99,6 +112,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<BubbleController> m_bubble;
     std::unique_ptr<QWidget> m_settingsWindow;
+    std::unique_ptr<BriefingHold> m_hold;
     std::unique_ptr<SystemEventMonitor> m_eventMonitor;
     bool m_launched = false;
     bool m_terminated = false;

@@ -181,6 +181,38 @@ private slots:
                  "That is everything new since the last check."_qs);
     }
 
+    // Spoken story by story: each category's count goes with its first story; the parts joined
+    // are the briefing, word for word, and each story part carries its story.
+    void parts()
+    {
+        const ManualClock clock(fixedNow);
+        const QList<NewsItem> items{
+            story(NewsCategory::malware, u"M1"_qs, u"S"_qs),
+            story(NewsCategory::cybersecurity, u"C1"_qs, u"S"_qs),
+            story(NewsCategory::cybersecurity, u"C2?"_qs, u"S"_qs),
+            story(NewsCategory::threatIntel, u"Watched"_qs, u"S"_qs),
+        };
+        const WatchList watch({u"watched"_qs});
+        const QList<BriefingPart> parts = composeBriefingParts(items, fixedNow - 2h, clock, watch);
+        QStringList texts;
+        QStringList stories;
+        for (const BriefingPart& part : parts) {
+            texts.append(part.text);
+            stories.append(part.story ? part.story->id : QString());
+        }
+        QCOMPARE(texts, (QStringList{
+                            u"Here is your security briefing. 4 new stories since 2 hours ago."_qs,
+                            u"On your watch list, 1 story. From S. Watched."_qs,
+                            u"In cyber security, 2 stories. From S. C1."_qs,
+                            u"From S. C2."_qs,
+                            u"In malware, 1 story. From S. M1."_qs,
+                            u"That is everything new since the last check."_qs,
+                        }));
+        QCOMPARE(stories,
+                 (QStringList{QString(), u"Watched"_qs, u"C1"_qs, u"C2?"_qs, u"M1"_qs, QString()}));
+        QCOMPARE(joinedText(parts), composeBriefing(items, fixedNow - 2h, clock, watch));
+    }
+
     // The watched stories come first, newest first, in their own section, and are not told
     // again under their category; the opening counts every story.
     void watchSection_data()

@@ -119,6 +119,7 @@ private slots:
         QVERIFY(settings->announceOnLaunch());
         QVERIFY(settings->announceOnUnlock());
         QCOMPARE(settings->quietMinutes(), 30);
+        QVERIFY(settings->holdWhenBusy());
         QVERIFY(!settings->bubbleHidden());
         QVERIFY(!settings->bubbleCompact());
         QVERIFY(settings->isFirstRun());
@@ -171,6 +172,9 @@ private slots:
             << u"announceOnUnlock"_qs << "false"_ba << QVariant(false);
         QTest::newRow("announceOnUnlock null")
             << u"announceOnUnlock"_qs << "null"_ba << QVariant(true);
+        QTest::newRow("holdWhenBusy off") << u"holdWhenBusy"_qs << "false"_ba << QVariant(false);
+        QTest::newRow("holdWhenBusy text")
+            << u"holdWhenBusy"_qs << "\"false\""_ba << QVariant(true);
         QTest::newRow("bubbleHidden on") << u"bubbleHidden"_qs << "true"_ba << QVariant(true);
         QTest::newRow("bubbleHidden one") << u"bubbleHidden"_qs << "1"_ba << QVariant(false);
         QTest::newRow("bubbleHidden text")
@@ -447,6 +451,7 @@ private slots:
             << "announceOnUnlock"_ba << u"announceOnUnlock"_qs << QVariant(false);
         QTest::newRow("quietMinutes")
             << "quietMinutes"_ba << u"quietMinutes"_qs << QVariant::fromValue(qint64(45));
+        QTest::newRow("holdWhenBusy") << "holdWhenBusy"_ba << u"holdWhenBusy"_qs << QVariant(false);
         QTest::newRow("bubbleHidden") << "bubbleHidden"_ba << u"bubbleHidden"_qs << QVariant(false);
         QTest::newRow("bubbleCompact")
             << "bubbleCompact"_ba << u"bubbleCompact"_qs << QVariant(true);

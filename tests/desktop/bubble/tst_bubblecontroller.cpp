@@ -563,7 +563,7 @@ private slots:
             break;
         case Kind::gathering:
             QCOMPARE(rig.engine->spoken().size(), spokenBefore + 1);
-            QVERIFY(rig.engine->spoken().last().text.contains(u"A story"_qs));
+            QVERIFY(rig.coordinator->lastBriefing().contains(u"A story"_qs));
             break;
         default:
             QCOMPARE(rig.engine->stops(), 0);

@@ -157,6 +157,9 @@ private slots:
         QVERIFY(rig.find<QCheckBox>(u"announceOnUnlock"_qs)->isChecked());
         QCOMPARE(rig.find<QCheckBox>(u"announceOnUnlock"_qs)->text(),
                  u"When I unlock my computer or it wakes"_qs);
+        QVERIFY(rig.find<QCheckBox>(u"holdWhenBusy"_qs)->isChecked());
+        QCOMPARE(rig.find<QCheckBox>(u"holdWhenBusy"_qs)->text(),
+                 u"Wait while Do Not Disturb is on or a full-screen window is in front"_qs);
         QVERIFY(!rig.find<QCheckBox>(u"bubbleCompact"_qs)->isChecked());
         QCOMPARE(rig.text(u"quietMinutesLabel"_qs),
                  u"Wait at least 30 minutes between automatic briefings"_qs);
@@ -201,6 +204,7 @@ private slots:
         QTest::addColumn<bool>("initially");
         QTest::newRow("launch") << u"announceOnLaunch"_qs << true;
         QTest::newRow("unlock") << u"announceOnUnlock"_qs << true;
+        QTest::newRow("hold when busy") << u"holdWhenBusy"_qs << true;
         QTest::newRow("compact bubble") << u"bubbleCompact"_qs << false;
     }
     void togglesAreBoundBothWays()

@@ -77,13 +77,13 @@ private slots:
         rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
 
         rig.send({{instance::commandKey, instance::briefCommand}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 1);
-        const QString briefing = rig.engine->spoken().first().text;
+        QTRY_COMPARE(rig.spoken().size(), 1);
+        const QString briefing = rig.spoken().first();
         QVERIFY(briefing.contains(u"Story t1"_qs));
         QTRY_COMPARE(rig.lines, (QList<QJsonObject>{{{instance::speakingKey, briefing}}}));
         QVERIFY(!rig.outcome); // still speaking
 
-        rig.engine->finish(rig.engine->lastId());
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(*rig.outcome, InstanceClient::Outcome::answered);
         QCOMPARE(rig.lines.last(), done(RunOutcome::briefed));
@@ -92,8 +92,8 @@ private slots:
 
         // Nothing new now: the up-to-date message, as the terminal command says it.
         rig.send({{instance::commandKey, instance::briefCommand}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 2);
-        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(rig.spoken().size(), 2);
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines,
                  (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::upToDateMessage}},
@@ -132,13 +132,13 @@ private slots:
         rig.mirror.serve(u"talos"_qs,
                          {{u"t1"_qs, now - 1h}, {u"t2"_qs, now - 2h, u"Ivanti hit"_qs}});
         rig.send({{instance::commandKey, instance::briefCommand}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 1);
-        const QString briefing = rig.engine->spoken().first().text;
+        QTRY_COMPARE(rig.spoken().size(), 1);
+        const QString briefing = rig.spoken().first();
         QVERIFY2(briefing.contains(u" 2 new stories since "_qs) &&
                      briefing.contains(u". On your watch list, 1 story. From Cisco Talos "
                                        "Intelligence. Ivanti hit. In malware, 1 story."_qs),
                  qPrintable(briefing));
-        rig.engine->finish(rig.engine->lastId());
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
     }
 
@@ -153,9 +153,9 @@ private slots:
         rig.store->recordGather(); // the last gather was just now
 
         rig.send({{instance::commandKey, instance::briefCommand}, {instance::todayKey, true}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 1);
-        QVERIFY(rig.engine->spoken().first().text.contains(u"Story morning"_qs));
-        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(rig.spoken().size(), 1);
+        QVERIFY(rig.spoken().first().contains(u"Story morning"_qs));
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines.last(), done(RunOutcome::briefed));
     }
@@ -186,7 +186,7 @@ private slots:
         if (whileGathering) {
             QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
             QTest::qWait(300); // the gather's result comes and is dropped
-            QCOMPARE(rig.engine->spoken().size(), 0);
+            QCOMPARE(rig.spoken().size(), 0);
             QCOMPARE(rig.store->lastGather(), std::nullopt);
         } else {
             QTRY_VERIFY(rig.engine->stops() > stops);
@@ -203,8 +203,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         rig.send({{instance::commandKey, instance::briefCommand}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 1);
-        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(rig.spoken().size(), 1);
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines,
                  (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::unreachableMessage}},
@@ -217,8 +217,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         rig.send({{instance::commandKey, instance::briefCommand}});
-        QTRY_COMPARE(rig.engine->spoken().size(), 1);
-        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(rig.spoken().size(), 1);
+        rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
 
         rig.coordinator->replayLastBriefing();
@@ -238,7 +238,7 @@ private slots:
         QCOMPARE(rig.lines.size(), 1);
         QVERIFY(rig.lines.first().value(instance::errorKey).toString().contains(u"already"_qs));
         QTRY_VERIFY(!rig.coordinator->isGathering());
-        QCOMPARE(rig.engine->spoken().size(), 1); // only the desktop's own briefing
+        QCOMPARE(rig.spoken().size(), 1); // only the desktop's own briefing
     }
 
     void otherCommands_data()
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(rig.speaker.isSpeaking(), !stopsSpeech);
         QCOMPARE(rig.coordinator->state(),
                  stopsSpeech ? AnnouncerState::idle() : AnnouncerState::speaking());
-        QVERIFY(rig.engine->spoken().size() == 1); // nothing was briefed
+        QVERIFY(rig.spoken().size() == 1); // nothing was briefed
     }
 };
 
