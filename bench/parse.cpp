@@ -8,11 +8,9 @@
 #include "briefing/SpeechText.h"
 #include "news/FeedParser.h"
 
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QFile>
+#include "LargeFeed.h"
 
-#include <expat.h>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,15 +18,6 @@
 using namespace vardelle;
 
 namespace {
-
-bool expatOnly(const QByteArray& document)
-{
-    XML_Parser parser = XML_ParserCreateNS(nullptr, '\x01');
-    const bool ok =
-        XML_Parse(parser, document.constData(), int(document.size()), true) == XML_STATUS_OK;
-    XML_ParserFree(parser);
-    return ok;
-}
 
 qsizetype parseWithFeedParser(const QByteArray& document)
 {
@@ -51,33 +40,6 @@ double throughput(const QList<QByteArray>& documents, Work work, double seconds 
     return double(bytes) / 1e6 / (double(timer.nsecsElapsed()) / 1e9);
 }
 
-const QByteArray wrapperHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\""
-    " xmlns:content=\"http://purl.org/rss/1.0/modules/content/\""
-    " xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:atom=\"http://www.w3.org/2005/Atom\""
-    " xmlns:media=\"http://search.yahoo.com/mrss/\" "
-    "xmlns:wfw=\"http://wellformedweb.org/CommentAPI/\""
-    " xmlns:slash=\"http://purl.org/rss/1.0/modules/slash/\""
-    " xmlns:sy=\"http://purl.org/rss/1.0/modules/syndication/\""
-    " xmlns:dcterms=\"http://purl.org/dc/terms/\"><channel><title>Large</title>\n";
-const QByteArray wrapperTail = "</channel></rss>\n";
-
-// The raw <item> elements of an RSS document that still parse once moved into the wrapper.
-QList<QByteArray> itemsOf(const QByteArray& document)
-{
-    QList<QByteArray> items;
-    for (qsizetype start = document.indexOf("<item>"); start >= 0;
-         start = document.indexOf("<item>", start + 1)) {
-        const qsizetype end = document.indexOf("</item>", start);
-        if (end < 0)
-            break;
-        const QByteArray item = document.mid(start, end + 7 - start);
-        if (expatOnly(wrapperHead + item + wrapperTail))
-            items.append(item);
-    }
-    return items;
-}
-
 void report(const char* what, const QList<QByteArray>& documents)
 {
     qsizetype bytes = 0;
@@ -90,7 +52,7 @@ void report(const char* what, const QList<QByteArray>& documents)
     double baseline = 0;
     double ours = 0;
     for (int round = 0; round < 5; ++round) {
-        baseline = std::max(baseline, throughput(documents, expatOnly, 0.4));
+        baseline = std::max(baseline, throughput(documents, bench::expatAccepts, 0.4));
         ours = std::max(ours, throughput(documents, parseWithFeedParser, 0.4));
     }
     std::printf("%s: %lld documents, %.1f MB, %lld items\n", what, qlonglong(documents.size()),
@@ -142,29 +104,14 @@ void reportSpeechText(const QList<QByteArray>& documents)
 
 int main()
 {
-    QString dir = qEnvironmentVariable("VARDELLE_CORPUS", QStringLiteral(VARDELLE_CORPUS_DIR));
-    dir += u"/publishers"_qs;
-    QList<QByteArray> documents;
-    QDirIterator it(dir, {u"*.xml"_qs}, QDir::Files);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            documents.append(file.readAll());
-    }
+    QString dir;
+    const QList<QByteArray> documents = bench::publisherDocuments(&dir);
     if (documents.isEmpty()) {
         std::printf("no publisher documents under %s: nothing to measure\n", qPrintable(dir));
         return 0;
     }
     report("publishers' documents", documents);
-
-    QList<QByteArray> items;
-    for (const QByteArray& document : std::as_const(documents))
-        items += itemsOf(document);
-    QByteArray large = wrapperHead;
-    for (qsizetype i = 0; large.size() < 40'000'000; ++i)
-        large += items[i % items.size()];
-    large += wrapperTail;
-    report("one large feed of their items", {large});
+    report("one large feed of their items", {bench::largeFeedOf(documents, 40'000'000)});
     reportSpeechText(documents);
     return 0;
 }

@@ -115,7 +115,7 @@ qsizetype walkClusters(QStringView text, qsizetype count, qsizetype& found)
         return count <= text.size() ? count : -1;
     }
     breaks->setText(&ut, status);
-    qsizetype position = -1;
+    qsizetype position = 0; // after no cluster at all
     for (int32_t b = breaks->next(); b != icu::BreakIterator::DONE && found < count;
          b = breaks->next()) {
         ++found;

@@ -102,7 +102,7 @@ QByteArrayView skipJunkBeforeDeclaration(QByteArrayView document)
 
 bool parseWhole(XML_Parser parser, QByteArrayView document)
 {
-    constexpr qsizetype chunk = 1 << 30;
+    constexpr qsizetype chunk = 1 << 22;
     for (qsizetype offset = 0;; offset += chunk) {
         const qsizetype length = std::min(chunk, document.size() - offset);
         const bool last = offset + length >= document.size();

@@ -27,8 +27,9 @@ private:
     bool m_needsConversion = false;
 };
 
-// Feeds the whole of `document` to `parser`, in pieces small enough for expat's int lengths, and
-// tells whether it was well formed to its end. Frees nothing.
+// Feeds the whole of `document` to `parser` in pieces of 4 MiB, and tells whether it was well
+// formed to its end. Frees nothing. Expat copies what it is given into a buffer of its own: in
+// pieces, that buffer stays small and warm instead of growing to the document's size.
 bool parseWhole(XML_Parser parser, QByteArrayView document);
 
 // The document from its XML declaration on, when white space or byte-order marks stand before

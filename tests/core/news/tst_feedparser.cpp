@@ -306,6 +306,31 @@ private slots:
         QCOMPARE(items[0].summary, referenceSummary(raw));
     }
 
+    // The cut that summaries and titles are made with, in UTF-16 units for a count of
+    // user-perceived characters; texts with combining marks take ICU's cluster walk.
+    void graphemePrefix_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<qsizetype>("length");
+        QTest::newRow("none of a plain text") << u"abc"_qs << qsizetype(0) << qsizetype(0);
+        QTest::newRow("none of a combined text") << u"e\u0301x"_qs << qsizetype(0) << qsizetype(0);
+        QTest::newRow("one combined character") << u"e\u0301x"_qs << qsizetype(1) << qsizetype(2);
+        QTest::newRow("all of it") << u"e\u0301x"_qs << qsizetype(2) << qsizetype(3);
+        QTest::newRow("more than there are") << u"e\u0301x"_qs << qsizetype(9) << qsizetype(3);
+        QTest::newRow("an emoji sequence")
+            << u"\U0001F469\u200D\U0001F4BBz"_qs << qsizetype(1) << qsizetype(5);
+    }
+    void graphemePrefix()
+    {
+        QFETCH(QString, text);
+        QFETCH(qsizetype, count);
+        QFETCH(qsizetype, length);
+        QCOMPARE(graphemePrefixLength(text, count), length);
+        QCOMPARE(graphemeCount(text.first(length), count + 1),
+                 std::min(count, graphemeCount(text, 99)));
+    }
+
     void dates_data()
     {
         QTest::addColumn<QString>("text");

@@ -95,10 +95,11 @@ double centreEdgeShare(const Frame& f)
     return all ? double(edges) / all : 0;
 }
 
-// The mean alpha over each one-pixel ring around the centre.
+// The mean alpha over each one-pixel ring around the centre, out to 1.8 radii and three rings
+// beyond (the ridge below compares each ring with the third outside it).
 std::vector<double> radialAlpha(const Frame& f)
 {
-    const int last = int(f.radius * 1.85);
+    const int last = int(f.radius * 1.8) + 3;
     std::vector<double> sum(last + 1, 0), count(last + 1, 0);
     for (int y = 0; y < f.image.height(); ++y) {
         for (int x = 0; x < f.image.width(); ++x) {
