@@ -37,9 +37,10 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
-# Polls a command for up to $1 seconds.
+# Polls a command for up to $1 seconds, times VARDELLE_E2E_PATIENCE (a whole number, 1 when unset)
+# for slower builds such as the sanitizers'.
 await() {
-    local seconds=$1; shift
+    local seconds=$(($1 * ${VARDELLE_E2E_PATIENCE:-1})); shift
     for ((i = 0; i < seconds * 10; i++)); do
         if "$@"; then return 0; fi
         sleep 0.1
