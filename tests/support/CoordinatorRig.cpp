@@ -58,12 +58,15 @@ CoordinatorRig::RunId CoordinatorRig::announce(AnnounceReason reason, AnnounceWi
 
 void CoordinatorRig::finishSpeaking()
 {
-    // Each end reported brings the next part of a briefing, until there is none.
+    // Each end reported brings, from the event loop, the next part of a briefing or the end of
+    // its run; the next part is finished in turn.
     for (int part = 0; part < 10000; ++part) {
         const qsizetype handed = engine->spoken().size();
+        const qsizetype runsEnded = ended.size();
         engine->finish(engine->lastId());
-        QCoreApplication::processEvents();
-        if (engine->spoken().size() == handed)
+        const bool moved = QTest::qWaitFor(
+            [&] { return engine->spoken().size() != handed || ended.size() != runsEnded; }, 1000);
+        if (!moved || engine->spoken().size() == handed)
             return;
     }
 }

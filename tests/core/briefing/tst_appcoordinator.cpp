@@ -343,8 +343,11 @@ private slots:
         rig.serve(u"talos"_qs, {{u"b"_qs, now + 30min}, {u"a"_qs, now - 1h}});
         rig.states.clear();
 
-        const RunId newer = rig.coordinator->announce(AnnounceReason::manual);
-        rig.finishSpeaking(); // the older briefing ends while the newer one gathers
+        // The newer run's speech is held a moment, so that every part of the older briefing
+        // ends while the newer one still shows gathering.
+        const RunId newer = rig.coordinator->announce(AnnounceReason::manual,
+                                                      AnnounceWindow::sinceLastCheck, 1500ms);
+        rig.finishSpeaking();
         QTRY_COMPARE(rig.outcomeOf(older), RunOutcome::briefed);
         QTRY_VERIFY(!rig.coordinator->isGathering());
         QCOMPARE(rig.states,
