@@ -54,6 +54,10 @@ shot() {
     echo "screenshot: $shots/$1.png"
 }
 
+# A zone where it is about noon now, so that "today" holds every story of the run even when it
+# starts just before midnight.
+export TZ="NOON$(( $(date -u +%-H) - 12 ))"
+
 # Fresh folders: nothing of the user's is read or written.
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data \
     XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime

@@ -8,12 +8,15 @@
 #include "shell/LibraryRequests.h"
 #include "support/CoordinatorRig.h"
 #include "support/TestData.h"
+#include "support/TestHttpServer.h"
 
 #include <QJsonArray>
 #include <QtTest>
 
 using namespace vardelle;
 using namespace std::chrono_literals;
+using test::TestHttpResponse;
+using test::TestHttpServer;
 using test::utc;
 
 namespace {
@@ -174,6 +177,16 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
+        // While gathering: the feed answers only after a while, so the client goes away before
+        // the briefing could be spoken however fast the machine.
+        TestHttpServer server;
+        if (whileGathering) {
+            QVERIFY(server.listen());
+            TestHttpResponse slow = TestHttpResponse::ok(test::rssDocument({{u"t1"_qs, now - 1h}}));
+            slow.delay = 600ms;
+            server.setResponse(u"/talos.xml"_qs, slow);
+            qputenv(NewsService::mirrorVariable, server.url(u"/"_qs).toEncoded());
+        }
 
         rig.send({{instance::commandKey, instance::briefCommand}});
         if (whileGathering)
@@ -185,7 +198,7 @@ private slots:
 
         if (whileGathering) {
             QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
-            QTest::qWait(300); // the gather's result comes and is dropped
+            QTest::qWait(900); // past the feed's answer, had it still been awaited
             QCOMPARE(rig.spoken().size(), 0);
             QCOMPARE(rig.store->lastGather(), std::nullopt);
         } else {
