@@ -3,6 +3,8 @@
 #include "news/FeedParser.h"
 #include "news/GatherMerge.h"
 #include "store/HeadlineStore.h"
+#include "threads/PoolRun.h"
+#include "threads/TaskQueue.h"
 #include "time/Clock.h"
 
 #include <QCoreApplication>
@@ -14,9 +16,9 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QPromise>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent>
 
 namespace vardelle {
 
@@ -79,6 +81,7 @@ NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits l
     , m_clock(clock)
     , m_limits(limits)
     , m_network(new QNetworkAccessManager(this))
+    , m_fromOtherThreads(new TaskQueue(this))
 {
     // The manager has no disk cache unless one is set, and its default cookie jar lives in memory.
     m_network->setProxyFactory(new EnvironmentProxyFactory);
@@ -128,13 +131,14 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     run->promise.start();
     QFuture<GatherResult> future = run->promise.future();
     // The manager and every reply belong to this object's thread.
-    QMetaObject::invokeMethod(
-        this,
-        [this, run] {
-            watchForCancel(run);
-            start(run, 0);
-        },
-        Qt::AutoConnection);
+    auto begin = [this, run] {
+        watchForCancel(run);
+        start(run, 0);
+    };
+    if (QThread::currentThread() == thread())
+        begin();
+    else
+        m_fromOtherThreads->post(std::move(begin));
     return future;
 }
 
@@ -254,9 +258,9 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
             watcher->deleteLater();
         });
         const Clock* clock = &m_clock;
-        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [address, clock,
-                                                                             pieces = std::move(
-                                                                                 body->pieces)] {
+        watcher->setFuture(runOnPool(QThreadPool::globalInstance(), [address, clock,
+                                                                     pieces =
+                                                                         std::move(body->pieces)] {
             QByteArray document;
             for (const QByteArray& piece : pieces)
                 document.append(piece);
@@ -297,14 +301,14 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
     });
     const Clock* clock = &m_clock;
     watcher->setFuture(
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [source, clock, pieces = std::move(body->pieces), size = body->size] {
-                              QByteArray document;
-                              document.reserve(size);
-                              for (const QByteArray& piece : pieces)
-                                  document.append(piece);
-                              return FeedParser(source, clock).parse(document);
-                          }));
+        runOnPool(QThreadPool::globalInstance(),
+                  [source, clock, pieces = std::move(body->pieces), size = body->size] {
+                      QByteArray document;
+                      document.reserve(size);
+                      for (const QByteArray& piece : pieces)
+                          document.append(piece);
+                      return FeedParser(source, clock).parse(document);
+                  }));
 }
 
 void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
@@ -320,7 +324,7 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
     // The merge and the history check run off the main thread: the store's lock may be held by
     // a write in progress.
     HeadlineStore* store = &m_store;
-    m_merges.append(QtConcurrent::run(QThreadPool::globalInstance(), [run, store] {
+    m_merges.append(runOnPool(QThreadPool::globalInstance(), [run, store] {
         const QList<NewsItem> fresh =
             store->unseen(mergeGathered(run->combined, run->since), run->skipLeftOut);
         QList<NewsItem> picked = selectForBriefing(fresh, run->limit, run->watch);

@@ -22,6 +22,7 @@ namespace vardelle {
 
 class Clock;
 class HeadlineStore;
+class TaskQueue;
 
 // How long and how much one feed download may take before it counts as failed.
 struct FetchLimits {
@@ -100,6 +101,7 @@ private:
     const Clock& m_clock;
     const FetchLimits m_limits;
     QNetworkAccessManager* m_network;
+    TaskQueue* m_fromOtherThreads; // gathers asked for on another thread start here
     QList<QFuture<void>> m_merges; // merges still running on the thread pool
 };
 

@@ -1,12 +1,13 @@
 #include "linux/speech/SpeechDispatcherEngine.h"
 
 #include "linux/speech/SpeechDispatcherSession.h"
+#include "threads/PoolRun.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSemaphore>
 #include <QThread>
-#include <QtConcurrent>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
@@ -25,14 +26,13 @@ SpeechDispatcherEngine::SpeechDispatcherEngine(SpeechDispatcherAddress address, 
     : SpeechEngine(parent)
     , m_address(std::move(address))
     , m_thread(new QThread)
-    , m_worker(new QObject)
+    , m_worker(new TaskQueue)
+    , m_toMain(new TaskQueue(this))
 {
     m_session = std::make_unique<SpeechDispatcherSession>(
         m_address, [this](std::size_t message, bool cancelled) {
             // On libspeechd's thread; the session stops reporting before this engine goes.
-            QMetaObject::invokeMethod(
-                this, [this, message, cancelled] { messageReported(message, cancelled); },
-                Qt::QueuedConnection);
+            m_toMain->post([this, message, cancelled] { messageReported(message, cancelled); });
         });
     m_thread->setObjectName(QStringLiteral("speech-dispatcher"));
     m_worker->moveToThread(m_thread);
@@ -49,10 +49,8 @@ SpeechDispatcherEngine::~SpeechDispatcherEngine()
     if (m_thread->isRunning()) {
         // The server did not answer in time; wait for it rather than pull the connection from
         // under the worker.
-        QMetaObject::invokeMethod(
-            m_worker, [this] { m_session.reset(); }, Qt::QueuedConnection);
-        QMetaObject::invokeMethod(
-            m_worker, [thread = m_thread] { thread->quit(); }, Qt::QueuedConnection);
+        onWorker([this] { m_session.reset(); });
+        onWorker([thread = m_thread] { thread->quit(); });
         m_thread->wait();
     }
     delete m_worker;
@@ -62,7 +60,7 @@ SpeechDispatcherEngine::~SpeechDispatcherEngine()
 
 template <class Task> void SpeechDispatcherEngine::onWorker(Task&& task)
 {
-    QMetaObject::invokeMethod(m_worker, std::forward<Task>(task), Qt::QueuedConnection);
+    m_worker->post(std::forward<Task>(task));
 }
 
 int SpeechDispatcherEngine::dispatcherRate(float rate)
@@ -86,19 +84,15 @@ SpeechEngine::UtteranceId SpeechDispatcherEngine::speak(const QString& text,
         QString error;
         bool opened = false;
         if (m_session->open(&error, &opened) && opened)
-            QMetaObject::invokeMethod(
-                this, [this] { connectionOpened(); }, Qt::QueuedConnection);
+            m_toMain->post([this] { connectionOpened(); });
         const int message =
             m_session->isOpen() ? m_session->say(text, voiceIdentifier, rate, &error) : -1;
-        QMetaObject::invokeMethod(
-            this,
-            [this, utterance, message, error] {
-                if (message < 0)
-                    messageRefused(utterance, error);
-                else
-                    messageQueued(utterance, static_cast<std::size_t>(message));
-            },
-            Qt::QueuedConnection);
+        m_toMain->post([this, utterance, message, error] {
+            if (message < 0)
+                messageRefused(utterance, error);
+            else
+                messageQueued(utterance, static_cast<std::size_t>(message));
+        });
     });
     return utterance;
 }
@@ -187,26 +181,23 @@ void SpeechDispatcherEngine::loadVoices()
         QString error;
         bool opened = false;
         const bool open = m_session->open(&error, &opened);
-        QMetaObject::invokeMethod(
-            this,
-            [this, open, opened, error] {
-                if (opened)
-                    connectionOpened();
-                if (!open) {
-                    m_loadingVoices = false;
-                    sayUnavailable(error);
-                    setVoices({});
-                    return;
-                }
-                SpeechDispatcherAddress address = m_address;
-                address.autospawn = false;
-                m_voiceWatcher.setFuture(QtConcurrent::run([address] {
-                    QString listError;
-                    QList<SpeechVoice> voices = listDispatcherVoices(address, &listError);
-                    return std::pair(voices, listError);
-                }));
-            },
-            Qt::QueuedConnection);
+        m_toMain->post([this, open, opened, error] {
+            if (opened)
+                connectionOpened();
+            if (!open) {
+                m_loadingVoices = false;
+                sayUnavailable(error);
+                setVoices({});
+                return;
+            }
+            SpeechDispatcherAddress address = m_address;
+            address.autospawn = false;
+            m_voiceWatcher.setFuture(runOnPool(QThreadPool::globalInstance(), [address] {
+                QString listError;
+                QList<SpeechVoice> voices = listDispatcherVoices(address, &listError);
+                return std::pair(voices, listError);
+            }));
+        });
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "linux/speech/SpeechDispatcherVoices.h"
 #include "speech/SpeechEngine.h"
+#include "threads/TaskQueue.h"
 
 #include <QFutureWatcher>
 #include <QHash>
@@ -59,7 +60,8 @@ private:
 
     SpeechDispatcherAddress m_address;
     QThread* m_thread;
-    QObject* m_worker; // lives on m_thread: the context of the tasks there
+    TaskQueue* m_worker; // lives on m_thread: runs the tasks there
+    TaskQueue* m_toMain; // carries results and reports back to the main thread
     // Used on m_thread only, also for its destruction.
     std::unique_ptr<SpeechDispatcherSession> m_session;
     UtteranceId m_lastUtterance = 0;
