@@ -36,22 +36,42 @@ std::pair<int, int> chord(double c, double dy, double radius, int n)
     return {from, to};
 }
 
-// A layer of `Channels` floats a pixel sampled between its pixels (x0, y0) and (x0 + 1, y0 + 1).
-template <int Channels>
-inline __attribute__((always_inline)) Px bilinear(const float* values, int side, int x0, int y0,
+// A layer of premultiplied floats, four a pixel, as the bytes it was painted in, or its alpha
+// alone.
+std::vector<quint32> toPixels(const std::vector<float>& layer)
+{
+    std::vector<quint32> pixels(layer.size() / 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = pack(load(&layer[i * 4]));
+    return pixels;
+}
+
+std::vector<quint8> toAlpha(const std::vector<float>& layer)
+{
+    std::vector<quint8> alpha(layer.size() / 4);
+    for (size_t i = 0; i < alpha.size(); ++i)
+        alpha[i] = quint8(std::lround(layer[i * 4 + 3] * 255));
+    return alpha;
+}
+
+// A layer of premultiplied pixels (or of alpha bytes) sampled between its pixels (x0, y0) and
+// (x0 + 1, y0 + 1), as floats from 0 to 1.
+template <typename Texel>
+inline __attribute__((always_inline)) Px bilinear(const Texel* values, int side, int x0, int y0,
                                                   float fx, float fy)
 {
-    const float* p = values + (size_t(y0) * size_t(side) + size_t(x0)) * Channels;
-    const float* q = p + size_t(side) * Channels;
-    auto at = [](const float* v) {
-        if constexpr (Channels == 4)
-            return load(v);
-        else
-            return splat(*v);
+    const Texel* p = values + size_t(y0) * size_t(side) + size_t(x0);
+    const Texel* q = p + size_t(side);
+    auto at = [](const Texel* v) {
+        if constexpr (sizeof(Texel) == 4) {
+            return widen(*v);
+        } else {
+            return splat(float(*v));
+        }
     };
-    const Px top = at(p) + (at(p + Channels) - at(p)) * fx;
-    const Px bottom = at(q) + (at(q + Channels) - at(q)) * fx;
-    return top + (bottom - top) * fy;
+    const Px top = at(p) + (at(p + 1) - at(p)) * fx;
+    const Px bottom = at(q) + (at(q + 1) - at(q)) * fx;
+    return (top + (bottom - top) * fy) * (1.0f / 255);
 }
 
 } // namespace
@@ -70,26 +90,25 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_discOrigin = square.origin;
     m_discSide = square.side;
     m_discCentre = square.centre;
-    m_body = square.layer([&](QImage& c, QPointF mid) { orblayers::paintBody(c, mid, d, false); });
-    const std::vector<float> disc =
-        square.layer([&](QImage& c, QPointF mid) { orblayers::paintDisc(c, mid, d); });
-    m_clip.resize(disc.size() / 4);
-    for (size_t i = 0; i < m_clip.size(); ++i)
-        m_clip[i] = disc[i * 4 + 3];
+    m_body = toPixels(
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintBody(c, mid, d, false); }));
+    m_clip =
+        toAlpha(square.layer([&](QImage& c, QPointF mid) { orblayers::paintDisc(c, mid, d); }));
     const std::vector<float> light =
         square.layer([&](QImage& c, QPointF mid) { orblayers::paintHighlight(c, mid, d); });
-    m_highlight.values.resize(light.size() / 4);
-    for (size_t i = 0; i < m_highlight.values.size(); ++i)
-        m_highlight.values[i] = light[i * 4 + 3];
-    m_rim.values =
-        square.layer([&](QImage& c, QPointF mid) { orblayers::paintRim(c, mid, colors, d); });
-    if (d >= OrbPainter::kSymbolMinDiameter)
-        m_symbol.values =
-            square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
+    m_highlight.values = toAlpha(light);
     // The highlight's faintest tail brightens by under two levels in 255: left out.
-    m_highlight.runs = findRuns(m_highlight.values, m_discSide, 1, 1.5f / 255);
-    m_rim.runs = findRuns(m_rim.values, m_discSide);
-    m_symbol.runs = findRuns(m_symbol.values, m_discSide);
+    m_highlight.runs = findRuns(light, m_discSide, 4, 1.5f / 255);
+    const std::vector<float> rim =
+        square.layer([&](QImage& c, QPointF mid) { orblayers::paintRim(c, mid, colors, d); });
+    m_rim.values = toPixels(rim);
+    m_rim.runs = findRuns(rim, m_discSide);
+    std::vector<float> symbol;
+    if (d >= OrbPainter::kSymbolMinDiameter)
+        symbol =
+            square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
+    m_symbol.values = toPixels(symbol);
+    m_symbol.runs = findRuns(symbol, m_discSide);
 
     m_gridSide = frameSide / 2 + 2;
     const auto cells = size_t(m_gridSide) * size_t(m_gridSide) + 8;
@@ -172,8 +191,8 @@ void OrbScene::renderGrid(const Motion& motion)
             const float ex = dx * inverse;
             const float u = ex + float(m_discCentre) - 0.5f;
             const int x0 = std::clamp(int(std::floor(u)), 0, last);
-            const Px body = bilinear<4>(m_body.data(), m_discSide, x0, y0,
-                                        std::clamp(u - float(x0), 0.0f, 1.0f), fy);
+            const Px body = bilinear(m_body.data(), m_discSide, x0, y0,
+                                     std::clamp(u - float(x0), 0.0f, 1.0f), fy);
             Px blobs = splat(0);
             for (int b = 0; b < 3; ++b) {
                 const float bx = ex - blobX[b], by = ey - blobY[b];
@@ -221,7 +240,7 @@ void OrbScene::renderRows(const FrameRows& frame, const Motion& motion)
                 return;
             for (int x = from; x < to; ++x) {
                 const auto [x0, fx] = m_columns[size_t(x)];
-                const float cover = bilinear<1>(m_clip.data(), m_discSide, x0, y0, fx, fy)[0];
+                const float cover = bilinear(m_clip.data(), m_discSide, x0, y0, fx, fy)[0];
                 line[x] = mix(upsampled(x, glowA, glowB), line[x], quint32(cover * 256 + 0.5f));
             }
         };
@@ -247,7 +266,7 @@ void OrbScene::renderRows(const FrameRows& frame, const Motion& motion)
 // Lays row `y` of a rest-size layer over the frame's row `line` at the breathing scale, sampled
 // bilinearly, only where it reaches: `compose(under, layer)` gives each pixel's new colour.
 template <int Channels>
-void OrbScene::composeRow(quint32* line, int y, const Layer& layer, double breathing,
+void OrbScene::composeRow(quint32* line, int y, const Layer<Channels>& layer, double breathing,
                           const auto& compose)
 {
     if (layer.values.empty())
@@ -273,7 +292,7 @@ void OrbScene::composeRow(quint32* line, int y, const Layer& layer, double breat
     for (const auto& [from, to] : m_spans) {
         for (int x = std::max(from, done); x < to; ++x) {
             const auto [x0, fx] = m_columns[size_t(x)];
-            const Px value = bilinear<Channels>(layer.values.data(), m_discSide, x0, y0, fx, fy);
+            const Px value = bilinear(layer.values.data(), m_discSide, x0, y0, fx, fy);
             line[x] = pack(compose(unpack(line[x]), value));
         }
         done = std::max(done, to);

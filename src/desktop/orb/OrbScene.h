@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <type_traits>
 #include <vector>
 
 namespace vardelle {
@@ -42,16 +43,19 @@ public:
     void render(const orbpixels::FrameRows& frame, double seconds);
 
 private:
-    // A layer kept at rest size in the disc's square, `channels` floats a pixel.
-    struct Layer {
-        std::vector<float> values;
+    // A pixel of a layer kept at rest size in the disc's square: premultiplied ARGB32, or an
+    // alpha alone. The layers are painted in those bytes, so keeping them so loses nothing, and
+    // a frame reads a quarter of the memory floats would take.
+    template <int Channels> using Texel = std::conditional_t<Channels == 4, quint32, quint8>;
+    template <int Channels> struct Layer {
+        std::vector<Texel<Channels>> values;
         orbpixels::Runs runs;
     };
 
     void renderGrid(const orbpixels::Motion& motion);
     void renderRows(const orbpixels::FrameRows& frame, const orbpixels::Motion& motion);
     template <int Channels>
-    void composeRow(quint32* line, int y, const Layer& layer, double breathing,
+    void composeRow(quint32* line, int y, const Layer<Channels>& layer, double breathing,
                     const auto& compose);
 
     Kind m_kind;
@@ -67,12 +71,12 @@ private:
     int m_discSide = 0;
     int m_discOrigin = 0;
     double m_discCentre = 0;
-    // The body's fills over the whole square, not clipped to the disc; four floats a pixel.
-    std::vector<float> m_body;
-    std::vector<float> m_clip; // coverage of the disc, one float a pixel
-    Layer m_highlight;         // white: its alpha alone, one float a pixel
-    Layer m_rim;               // four floats a pixel
-    Layer m_symbol;            // four floats a pixel, empty on small orbs
+    // The body's fills over the whole square, not clipped to the disc.
+    std::vector<quint32> m_body;
+    std::vector<quint8> m_clip; // coverage of the disc
+    Layer<1> m_highlight;       // white: its alpha alone
+    Layer<4> m_rim;
+    Layer<4> m_symbol; // empty on small orbs
 
     // Per frame, at half resolution: grid point (i, j) lies on frame pixel (2i, 2j). The glow
     // alone, and the glow under the body and the blobs as inside the disc.
