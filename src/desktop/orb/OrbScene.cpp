@@ -22,6 +22,12 @@ constexpr double kEdgeReach = 1.5;
 // enough and pays: the normal orb at every pixel ratio, the compact one from about 2.2.
 constexpr double kBlobBlur = 0.085;
 constexpr double kHalfResolutionBlur = 8;
+// Grid points kept past a grid row's end: the upsampling reads up to eight beyond the last one.
+constexpr int kGridSlack = 8;
+// How many rows of a rest-size layer ahead of the one being composed are fetched into the caches,
+// and a layer's texels per cache line.
+constexpr int kPrefetchRows = 3;
+template <int Channels> constexpr int kLineTexels = Channels == 4 ? 16 : 64;
 
 // Frame columns [from, to) whose pixel centres lie within `radius` of the centre on a row
 // `dy` from it, or an empty span.
@@ -111,7 +117,7 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_symbol.runs = findRuns(symbol, m_discSide);
 
     m_gridSide = frameSide / 2 + 2;
-    const auto cells = size_t(m_gridSide) * size_t(m_gridSide) + 8;
+    const auto cells = 2 * size_t(m_gridSide + kGridSlack);
     m_glowGrid.assign(cells, 0);
     m_innerGrid.assign(cells, 0);
     m_columns.resize(size_t(frameSide));
@@ -143,93 +149,115 @@ void OrbScene::render(const FrameRows& frame, double seconds)
         const int x0 = std::clamp(int(std::floor(u)), 0, last);
         m_columns[size_t(x)] = {x0, float(std::clamp(u - x0, 0.0, 1.0))};
     }
-    renderGrid(m);
     renderRows(frame, m);
     if (m_kind == Kind::speaking)
         drawRipples(frame, m_centre, m_diameter, m_dpr, m_tables.ringColor, m.phase, m.breathing);
 }
 
-// The half-resolution grid: the glow everywhere, and near and inside the disc also the body over
-// the glow with the blobs added, as a point wholly inside the disc would show them.
-void OrbScene::renderGrid(const Motion& motion)
+OrbScene::GridMotion OrbScene::gridMotion(const Motion& motion) const
 {
     const double s = motion.breathing;
-    const double c = m_centre;
-    const int m = m_gridSide;
-    const auto glowIndex = float(m_tables.glowStep / std::pow(motion.glowScale * s, 2));
-    const double radius = m_diameter / 2 * m_dpr * s + kGridMargin;
-
-    std::array<float, 3> blobX{}, blobY{};
+    GridMotion g;
+    g.glowIndex = float(m_tables.glowStep / std::pow(motion.glowScale * s, 2));
+    g.radius = m_diameter / 2 * m_dpr * s + kGridMargin;
+    g.inverse = float(1 / s);
     for (int i = 0; i < 3; ++i) {
         const auto [dx, dy] = blobOffset(i, motion.phase, m_diameter);
-        blobX[i] = float(dx * m_dpr);
-        blobY[i] = float(dy * m_dpr);
+        g.blobX[size_t(i)] = float(dx * m_dpr);
+        g.blobY[size_t(i)] = float(dy * m_dpr);
     }
+    return g;
+}
+
+quint32* OrbScene::glowRow(int j)
+{
+    return m_glowGrid.data() + size_t(j & 1) * size_t(m_gridSide + kGridSlack);
+}
+
+quint32* OrbScene::innerRow(int j)
+{
+    return m_innerGrid.data() + size_t(j & 1) * size_t(m_gridSide + kGridSlack);
+}
+
+// Row `j` of the half-resolution grid: the glow everywhere, and near and inside the disc also
+// the body over the glow with the blobs added, as a point wholly inside the disc would show them.
+void OrbScene::renderGridRow(const GridMotion& g, int j)
+{
+    const double c = m_centre;
+    const int m = m_gridSide;
     const auto blobStep = float(m_tables.blobStep);
-    const auto inverse = float(1 / s);
     const int last = m_discSide - 2;
     const auto glowCount = int(m_tables.glowPixels.size());
 
-    for (int j = 0; j < m; ++j) {
-        quint32* glow = m_glowGrid.data() + size_t(j) * size_t(m);
-        quint32* inner = m_innerGrid.data() + size_t(j) * size_t(m);
-        const double dy = 2 * j + 0.5 - c;
-        const auto first = float(0.5 - c);
-        // Steps of two pixels: the same look-up over halved distances, four times as fine.
-        glowSpan(glow, 0, m, first / 2, float(dy * dy / 4), glowIndex * 4, m_tables.glowPixels);
+    quint32* glow = glowRow(j);
+    quint32* inner = innerRow(j);
+    const double dy = 2 * j + 0.5 - c;
+    const auto first = float(0.5 - c);
+    // Steps of two pixels: the same look-up over halved distances, four times as fine.
+    glowSpan(glow, 0, m, first / 2, float(dy * dy / 4), g.glowIndex * 4, m_tables.glowPixels);
 
-        // Grid point i lies on frame pixel 2i: halve the chord found in frame pixels.
-        const auto [from, to] = chord(c, dy, radius, 2 * m);
-        const auto ey = float(dy) * inverse;
-        const float v = ey + float(m_discCentre) - 0.5f;
-        const int y0 = std::clamp(int(std::floor(v)), 0, last);
-        const float fy = std::clamp(v - float(y0), 0.0f, 1.0f);
-        for (int i = (from + 1) / 2; i < (to + 1) / 2; ++i) {
-            const auto dx = float(2 * i) + first;
-            const int k = int((dx * dx + float(dy * dy)) * glowIndex);
-            const Px under = k < glowCount ? load(&m_tables.glow[size_t(k) * 4]) : splat(0);
-            const float ex = dx * inverse;
-            const float u = ex + float(m_discCentre) - 0.5f;
-            const int x0 = std::clamp(int(std::floor(u)), 0, last);
-            const Px body = bilinear(m_body.data(), m_discSide, x0, y0,
-                                     std::clamp(u - float(x0), 0.0f, 1.0f), fy);
-            Px blobs = splat(0);
-            for (int b = 0; b < 3; ++b) {
-                const float bx = ex - blobX[b], by = ey - blobY[b];
-                const int e = int((bx * bx + by * by) * blobStep);
-                if (e < int(m_tables.blobs[b].size()))
-                    blobs += load(m_tables.blobColors[b].data()) * m_tables.blobs[b][size_t(e)];
-            }
-            inner[i] = pack(minOne(body + under * (1 - body[3]) + minOne(blobs)));
+    // Grid point i lies on frame pixel 2i: halve the chord found in frame pixels.
+    const auto [from, to] = chord(c, dy, g.radius, 2 * m);
+    const auto ey = float(dy) * g.inverse;
+    const float v = ey + float(m_discCentre) - 0.5f;
+    const int y0 = std::clamp(int(std::floor(v)), 0, last);
+    const float fy = std::clamp(v - float(y0), 0.0f, 1.0f);
+    for (int i = (from + 1) / 2; i < (to + 1) / 2; ++i) {
+        const auto dx = float(2 * i) + first;
+        const int k = int((dx * dx + float(dy * dy)) * g.glowIndex);
+        const Px under = k < glowCount ? load(&m_tables.glow[size_t(k) * 4]) : splat(0);
+        const float ex = dx * g.inverse;
+        const float u = ex + float(m_discCentre) - 0.5f;
+        const int x0 = std::clamp(int(std::floor(u)), 0, last);
+        const Px body =
+            bilinear(m_body.data(), m_discSide, x0, y0, std::clamp(u - float(x0), 0.0f, 1.0f), fy);
+        Px blobs = splat(0);
+        for (int b = 0; b < 3; ++b) {
+            const float bx = ex - g.blobX[size_t(b)], by = ey - g.blobY[size_t(b)];
+            const int e = int((bx * bx + by * by) * blobStep);
+            if (e < int(m_tables.blobs[b].size()))
+                blobs += load(m_tables.blobColors[b].data()) * m_tables.blobs[b][size_t(e)];
         }
+        inner[i] = pack(minOne(body + under * (1 - body[3]) + minOne(blobs)));
     }
 }
 
 // Every frame pixel, row by row. From the grid, scaled up by two: the glow outside the disc, the
 // inner look inside it, and across its edge the two mixed by the disc's coverage, drawn once at
-// rest size and sampled at the breathing scale like the layers that have edges.
+// rest size and sampled at the breathing scale like the layers that have edges. The grid is made
+// a row at a time just before the frame rows that need it, into two rows used in turn, so it
+// never leaves the first-level cache.
 void OrbScene::renderRows(const FrameRows& frame, const Motion& motion)
 {
     const double breathing = motion.breathing;
     const float opacity = motion.symbolOpacity;
     const int n = m_frameSide;
-    const int m = m_gridSide;
     const double c = m_centre;
     const double radius = m_diameter / 2 * m_dpr * breathing;
+    const GridMotion grid = gridMotion(motion);
+    int gridRows = 0; // the grid rows made so far
     for (int y = 0; y < n; ++y) {
         quint32* line = frame.row(y);
-        const size_t j = size_t(y >> 1) * size_t(m);
+        const int j = y >> 1;
         const bool odd = y & 1;
-        const quint32* glowA = m_glowGrid.data() + j;
-        const quint32* glowB = odd ? glowA + m : nullptr;
-        const quint32* innerA = m_innerGrid.data() + j;
-        const quint32* innerB = odd ? innerA + m : nullptr;
+        // Frame row 2j shows grid row j; row 2j + 1 the mean of rows j and j + 1.
+        for (; gridRows <= j + int(odd); ++gridRows)
+            renderGridRow(grid, gridRows);
+        const quint32* glowA = glowRow(j);
+        const quint32* glowB = odd ? glowRow(j + 1) : nullptr;
+        const quint32* innerA = innerRow(j);
+        const quint32* innerB = odd ? innerRow(j + 1) : nullptr;
         const double dy = y + 0.5 - c;
         const auto [outer0, outer1] = chord(c, dy, radius + kEdgeReach, n);
         const auto [inner0, inner1] = chord(c, dy, radius - kEdgeReach, n);
         const double v = dy / breathing + m_discCentre - 0.5;
         const int y0 = std::clamp(int(std::floor(v)), 0, m_discSide - 2);
         const auto fy = float(std::clamp(v - y0, 0.0, 1.0));
+        if (const int ahead = y0 + kPrefetchRows; ahead < m_discSide) {
+            const quint8* row = m_clip.data() + size_t(ahead) * size_t(m_discSide);
+            for (int a = 0; a < m_discSide; a += kLineTexels<1>)
+                __builtin_prefetch(row + a);
+        }
         upsample(line, 0, outer0, glowA, glowB);
         upsample(line, outer1, n, glowA, glowB);
         upsample(line, outer0, outer1, innerA, innerB);
@@ -278,6 +306,16 @@ void OrbScene::composeRow(quint32* line, int y, const Layer<Channels>& layer, do
     const int y0 = std::clamp(int(std::floor(v)), 0, m_discSide - 2);
     const auto fy = float(std::clamp(v - y0, 0.0, 1.0));
     auto toFrame = [&](double u) { return (u - m_discCentre + 0.5) * breathing + m_centre - 0.5; };
+    // A layer's runs jump from row to row where no prefetcher follows, and a frame finds the
+    // caches cold: ask for the rows a few frame rows on while this one is composed.
+    if (const int ahead = y0 + kPrefetchRows; ahead < m_discSide) {
+        for (int s = layer.runs.rowStart[ahead]; s < layer.runs.rowStart[ahead + 1]; ++s) {
+            const auto [a0, a1] = layer.runs.spans[size_t(s)];
+            const auto* row = layer.values.data() + size_t(ahead) * size_t(m_discSide);
+            for (int a = a0; a < a1 + kLineTexels<Channels>; a += kLineTexels<Channels>)
+                __builtin_prefetch(row + std::min(a, a1));
+        }
+    }
     // Where either source row holds the layer, widened by the filter's reach, each pixel once.
     m_spans.clear();
     for (const int row : {y0, y0 + 1}) {

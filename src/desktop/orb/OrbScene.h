@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <array>
 #include <type_traits>
 #include <vector>
 
@@ -52,7 +53,17 @@ private:
         orbpixels::Runs runs;
     };
 
-    void renderGrid(const orbpixels::Motion& motion);
+    // What the grid's rows share in a frame.
+    struct GridMotion {
+        float glowIndex = 0;
+        double radius = 0;
+        float inverse = 1;
+        std::array<float, 3> blobX{}, blobY{};
+    };
+    GridMotion gridMotion(const orbpixels::Motion& motion) const;
+    quint32* glowRow(int j);
+    quint32* innerRow(int j);
+    void renderGridRow(const GridMotion& grid, int j);
     void renderRows(const orbpixels::FrameRows& frame, const orbpixels::Motion& motion);
     template <int Channels>
     void composeRow(quint32* line, int y, const Layer<Channels>& layer, double breathing,
@@ -79,7 +90,8 @@ private:
     Layer<4> m_symbol; // empty on small orbs
 
     // Per frame, at half resolution: grid point (i, j) lies on frame pixel (2i, 2j). The glow
-    // alone, and the glow under the body and the blobs as inside the disc.
+    // alone, and the glow under the body and the blobs as inside the disc; two rows of each, for
+    // rows j and j + 1 in turn.
     int m_gridSide = 0;
     std::vector<quint32> m_glowGrid;
     std::vector<quint32> m_innerGrid;
