@@ -118,6 +118,22 @@ QRegion OrbView::reach(const QRectF& square, double diameter)
     return region;
 }
 
+const QRegion& OrbView::Reach::of(const QRectF& square, double diameter, QPoint offset, qreal ratio)
+{
+    // No allocation per frame.
+    if (square == this->square && diameter == this->diameter && offset == this->offset &&
+        ratio == this->ratio)
+        return region;
+    this->square = square;
+    this->diameter = diameter;
+    this->offset = offset;
+    this->ratio = ratio;
+    region = QRegion();
+    for (const QRect& r : reach(square, diameter).translated(offset))
+        region += QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio).toAlignedRect();
+    return region;
+}
+
 double OrbView::fadeProgress(double now) const
 {
     return m_changedAt >= 0 ? std::min((now - m_changedAt) / OrbPainter::kCrossFadeSeconds, 1.0)
@@ -177,18 +193,7 @@ bool OrbView::presentFrame()
     if (!m_painter.drawInto(*image, frame, progress < 1 ? m_previous : m_state, m_state, diameter(),
                             now, progress))
         return false;
-    // Made again only when the orb's size or the pixel ratio changes.
-    if (here != m_deviceReachSquare || diameter() != m_deviceReachDiameter ||
-        dpr != m_deviceReachRatio) {
-        m_deviceReachSquare = here;
-        m_deviceReachDiameter = diameter();
-        m_deviceReachRatio = dpr;
-        m_deviceReach = QRegion();
-        for (const QRect& r : reach(frame, diameter()))
-            m_deviceReach +=
-                QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr).toAlignedRect();
-    }
-    m_presenter->present(m_deviceReach, origin);
+    m_presenter->present(m_deviceReach.of(frame, diameter(), QPoint(), dpr), origin);
     return true;
 }
 
@@ -203,14 +208,7 @@ bool OrbView::drawIntoBackingStore()
     if (here.isEmpty())
         return true;
     const QPoint offset = mapTo(top, QPoint());
-    // Made again only when the orb's size or place changes: no allocation per frame.
-    if (here != m_reachSquare || diameter() != m_reachDiameter || offset != m_reachOffset) {
-        m_reachSquare = here;
-        m_reachDiameter = diameter();
-        m_reachOffset = offset;
-        m_reach = reach(here, m_reachDiameter).translated(offset);
-    }
-    const QRegion& area = m_reach;
+    const QRegion& area = m_reach.of(here, diameter(), offset, 1);
     store->beginPaint(area);
     QPaintDevice* device = store->paintDevice();
     bool drawn = false;

@@ -99,18 +99,19 @@ private:
     // The window and size the presenter could not be made for: not tried again.
     quintptr m_presenterFailedFor = 0;
     QSize m_presenterFailedSize;
-    // The reach in the presenter's image, in device pixels, and what it was computed for.
-    QRegion m_deviceReach;
-    QRectF m_deviceReachSquare;
-    double m_deviceReachDiameter = 0;
-    qreal m_deviceReachRatio = 0;
     qint64 m_skippedFrames = 0;
-    // The reach of the last frame drawn straight, in the window's coordinates, and what it was
-    // computed for.
-    QRegion m_reach;
-    QRectF m_reachSquare;
-    double m_reachDiameter = 0;
-    QPoint m_reachOffset;
+    // The reach of an orb in `square` at `diameter`, moved by `offset` and scaled to pixels of
+    // `ratio`, as last computed: made again only when one of them changes.
+    struct Reach {
+        QRegion region;
+        QRectF square;
+        double diameter = 0;
+        QPoint offset;
+        qreal ratio = 0;
+        const QRegion& of(const QRectF& square, double diameter, QPoint offset, qreal ratio);
+    };
+    Reach m_deviceReach; // in the presenter's image, device pixels
+    Reach m_reach;       // in the window's backing store, its logical coordinates
     QElapsedTimer m_clock;
     QTimer m_frameTimer;
     qint64 m_frameIntervalNs = 0;
