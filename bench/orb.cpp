@@ -38,6 +38,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -150,27 +151,35 @@ void runEventLoop(int ms)
     loop.exec();
 }
 
+// The ways of drawing the bubble's frames compared on screen: now (the orb's own images put on
+// the window), the fast renderer straight into the window's backing store, and before (the
+// reference renderer repainting the widget).
+enum class Way { now, backingStore, before };
+constexpr std::array kWays{Way::before, Way::backingStore, Way::now};
+
 // The orb as the bubble hosts it, counting its frames and the thread time spent drawing them,
-// straight into the backing store or through a paint event.
+// without a paint event or through one.
 class TimedOrb : public OrbView {
 public:
     using OrbView::OrbView;
     int frames = 0;
     double paintMs = 0;
 
-    // Draws as the orb does now, or as it did before: the reference renderer through paint events.
-    void drawAsBefore(bool before)
+    void drawAs(Way way)
     {
-        setRenderer(before ? Renderer::reference : Renderer::fast);
-        setDrawsIntoBackingStore(!before);
+        setRenderer(way == Way::before ? Renderer::reference : Renderer::fast);
+        setPresentation(way == Way::now            ? Presentation::ownImages
+                        : way == Way::backingStore ? Presentation::backingStore
+                                                   : Presentation::repaint);
     }
 
 protected:
-    bool drawIntoBackingStore() override
+    bool drawFrame() override
     {
         const double cpu0 = threadCpuMs();
-        const bool drawn = OrbView::drawIntoBackingStore();
-        if (drawn) {
+        const qint64 skipped = skippedFrames();
+        const bool drawn = OrbView::drawFrame();
+        if (drawn && skippedFrames() == skipped) {
             paintMs += threadCpuMs() - cpu0;
             ++frames;
         }
@@ -244,7 +253,7 @@ int showOnly(const QString& name, bool compact, int seconds, bool over, Renderer
         runEventLoop(300);
     }
     Bubble bubble(compact, AnnouncerState::idle());
-    bubble.orb->drawAsBefore(renderer == Renderer::reference);
+    bubble.orb->drawAs(renderer == Renderer::reference ? Way::before : Way::now);
     bubble.panel->show();
     bubble.orb->setState(*state); // through the cross-fade, as the bubble does
     runEventLoop(seconds * 1000);
@@ -290,8 +299,8 @@ Round measure(Bubble& bubble, int ms)
     return r;
 }
 
-// The bubble's window in each state and size at this process's scale factor, the two ways of
-// drawing in alternating rounds.
+// The bubble's window in each state and size at this process's scale factor, the ways of drawing
+// in alternating rounds.
 void measureOnScreen(int rounds)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -300,8 +309,9 @@ void measureOnScreen(int rounds)
                 screen->devicePixelRatio(), qgetenv("DISPLAY").constData(), screen->refreshRate(),
                 x11::compositorRunning() ? "translucent over a compositing manager"
                                          : "NO compositing manager (clipped to a circle)");
-    std::printf("%-10s %4s | %5s | %13s %9s | %13s %9s | %6s\n", "state", "d", "fps", "orb: CPU %",
-                "paint ms", "before: CPU %", "paint ms", "ratio");
+    std::printf("%-10s %4s | %5s | %13s %8s | %13s %8s | %13s %8s | %6s %6s\n", "state", "d", "fps",
+                "now: CPU %", "paint ms", "store: CPU %", "paint ms", "before: CPU %", "paint ms",
+                "/store", "/before");
     constexpr int kRoundMs = 2000, kSettleMs = 400;
     for (const bool compact : {false, true}) {
         Bubble bubble(compact, AnnouncerState::idle());
@@ -309,33 +319,38 @@ void measureOnScreen(int rounds)
         runEventLoop(1000); // first frames
         for (const auto& [name, state] : kStates) {
             bubble.orb->setState(state);
-            Shares fast, before;
-            double fps = 0, fastPaint = 0, beforePaint = 0;
+            std::array<Shares, 3> shares;
+            std::array<double, 3> paint{};
+            double fps = 0;
             for (int round = 0; round < rounds; ++round) {
-                for (const Renderer renderer : {Renderer::reference, Renderer::fast}) {
-                    bubble.orb->drawAsBefore(renderer == Renderer::reference);
+                for (const Way way : kWays) {
+                    bubble.orb->drawAs(way);
                     runEventLoop(kSettleMs); // past the cross-fade, the scene made
                     const Round r = measure(bubble, kRoundMs);
-                    if (renderer == Renderer::fast) {
-                        fast.values.push_back(r.share);
-                        fastPaint += r.paintMs / rounds;
+                    shares[size_t(way)].values.push_back(r.share);
+                    paint[size_t(way)] += r.paintMs / rounds;
+                    if (way == Way::now)
                         fps += r.fps / rounds;
-                    } else {
-                        before.values.push_back(r.share);
-                        beforePaint += r.paintMs / rounds;
-                    }
                 }
             }
-            std::printf("%-10s %4d | %5.1f | %13s %9.3f | %13s %9.3f | %5.1fx\n", name,
-                        BubblePanel::orbDiameter(compact), fps, qPrintable(fast.range()), fastPaint,
-                        qPrintable(before.range()), beforePaint,
-                        before.mean() / std::max(fast.mean(), 1e-9));
+            std::array<QByteArray, 3> share;
+            for (size_t i = 0; i < share.size(); ++i)
+                share[i] = shares[i].range().toLatin1();
+            auto ratio = [&](Way way) {
+                return shares[size_t(way)].mean() / std::max(shares[0].mean(), 1e-9);
+            };
+            std::printf(
+                "%-10s %4d | %5.1f | %13s %8.3f | %13s %8.3f | %13s %8.3f | %5.1fx %5.1fx\n", name,
+                BubblePanel::orbDiameter(compact), fps, share[0].constData(),
+                paint[size_t(Way::now)], share[1].constData(), paint[size_t(Way::backingStore)],
+                share[2].constData(), paint[size_t(Way::before)], ratio(Way::backingStore),
+                ratio(Way::before));
         }
         if (!compact) {
-            bubble.orb->drawAsBefore(false);
+            bubble.orb->drawAs(Way::now);
             bubble.panel->hide();
             const Round r = measure(bubble, 3000);
-            std::printf("%-10s %4d | %5.1f | %13.2f %9s |\n", "hidden", 96, r.fps, r.share, "");
+            std::printf("%-10s %4d | %5.1f | %13.2f %8s |\n", "hidden", 96, r.fps, r.share, "");
         }
     }
 }
@@ -357,10 +372,11 @@ void measureScales(const QStringList& scales, int rounds)
         child.waitForFinished(-1);
     }
     std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
-                "highest of the rounds; paint ms: thread CPU per frame, now composing into the "
-                "backing store with its preparation and flush, before the paint event; before: "
-                "the reference renderer repainting the widget, as the orb was drawn before; "
-                "ratio: before's mean share over the orb's)\n");
+                "highest of the rounds; paint ms: thread CPU per frame, composing and putting it "
+                "on screen, or the paint event; now: the orb's own shared images put on the "
+                "window; store: the same frames composed into the window's backing store, which "
+                "is flushed; before: the reference renderer repainting the widget, as the orb was "
+                "first drawn; /store, /before: their mean share over now's)\n");
 }
 
 QString argument(const QStringList& args, const QString& name, const QString& fallback)

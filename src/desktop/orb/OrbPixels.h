@@ -52,6 +52,15 @@ inline Px splat(float f)
 
 #if defined(__SSE2__)
 
+// A pixel's four bytes as floats from 0 to 255, in three instructions (the compiler's generic
+// conversion takes them one byte at a time).
+inline Px widen(quint32 p)
+{
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_cvtepi32_ps(
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(p)), zero), zero));
+}
+
 inline Px minOne(Px v)
 {
     return _mm_min_ps(v, splat(1));
@@ -65,6 +74,13 @@ inline quint32 pack(Px v)
 }
 
 #else
+
+inline Px widen(quint32 p)
+{
+    PxBytes bytes;
+    std::memcpy(&bytes, &p, sizeof bytes);
+    return __builtin_convertvector(bytes, Px);
+}
 
 inline Px minOne(Px v)
 {
@@ -88,9 +104,7 @@ inline quint32 pack(Px v)
 
 inline Px unpack(quint32 p)
 {
-    PxBytes bytes;
-    std::memcpy(&bytes, &p, sizeof bytes);
-    return __builtin_convertvector(bytes, Px) * (1.0f / 255);
+    return widen(p) * (1.0f / 255);
 }
 
 // Mixes two premultiplied pixels, `w` of 256 toward `b`.

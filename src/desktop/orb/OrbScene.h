@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <array>
+#include <type_traits>
 #include <vector>
 
 namespace vardelle {
@@ -42,16 +44,29 @@ public:
     void render(const orbpixels::FrameRows& frame, double seconds);
 
 private:
-    // A layer kept at rest size in the disc's square, `channels` floats a pixel.
-    struct Layer {
-        std::vector<float> values;
+    // A pixel of a layer kept at rest size in the disc's square: premultiplied ARGB32, or an
+    // alpha alone. The layers are painted in those bytes, so keeping them so loses nothing, and
+    // a frame reads a quarter of the memory floats would take.
+    template <int Channels> using Texel = std::conditional_t<Channels == 4, quint32, quint8>;
+    template <int Channels> struct Layer {
+        std::vector<Texel<Channels>> values;
         orbpixels::Runs runs;
     };
 
-    void renderGrid(const orbpixels::Motion& motion);
+    // What the grid's rows share in a frame.
+    struct GridMotion {
+        float glowIndex = 0;
+        double radius = 0;
+        float inverse = 1;
+        std::array<float, 3> blobX{}, blobY{};
+    };
+    GridMotion gridMotion(const orbpixels::Motion& motion) const;
+    quint32* glowRow(int j);
+    quint32* innerRow(int j);
+    void renderGridRow(const GridMotion& grid, int j);
     void renderRows(const orbpixels::FrameRows& frame, const orbpixels::Motion& motion);
     template <int Channels>
-    void composeRow(quint32* line, int y, const Layer& layer, double breathing,
+    void composeRow(quint32* line, int y, const Layer<Channels>& layer, double breathing,
                     const auto& compose);
 
     Kind m_kind;
@@ -67,15 +82,16 @@ private:
     int m_discSide = 0;
     int m_discOrigin = 0;
     double m_discCentre = 0;
-    // The body's fills over the whole square, not clipped to the disc; four floats a pixel.
-    std::vector<float> m_body;
-    std::vector<float> m_clip; // coverage of the disc, one float a pixel
-    Layer m_highlight;         // white: its alpha alone, one float a pixel
-    Layer m_rim;               // four floats a pixel
-    Layer m_symbol;            // four floats a pixel, empty on small orbs
+    // The body's fills over the whole square, not clipped to the disc.
+    std::vector<quint32> m_body;
+    std::vector<quint8> m_clip; // coverage of the disc
+    Layer<1> m_highlight;       // white: its alpha alone
+    Layer<4> m_rim;
+    Layer<4> m_symbol; // empty on small orbs
 
     // Per frame, at half resolution: grid point (i, j) lies on frame pixel (2i, 2j). The glow
-    // alone, and the glow under the body and the blobs as inside the disc.
+    // alone, and the glow under the body and the blobs as inside the disc; two rows of each, for
+    // rows j and j + 1 in turn.
     int m_gridSide = 0;
     std::vector<quint32> m_glowGrid;
     std::vector<quint32> m_innerGrid;

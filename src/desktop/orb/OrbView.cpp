@@ -1,5 +1,7 @@
 #include "orb/OrbView.h"
 
+#include "linux/desktop/X11Window.h"
+
 #include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
@@ -70,6 +72,13 @@ bool OrbView::isAnimating() const
     return m_frameTimer.isActive();
 }
 
+void OrbView::setPresentation(Presentation presentation)
+{
+    m_presentation = presentation;
+    if (presentation != Presentation::ownImages)
+        m_presenter.reset();
+}
+
 void OrbView::setRenderer(OrbPainter::Renderer renderer)
 {
     m_painter.setRenderer(renderer);
@@ -109,38 +118,108 @@ QRegion OrbView::reach(const QRectF& square, double diameter)
     return region;
 }
 
+const QRegion& OrbView::Reach::of(const QRectF& square, double diameter, QPoint offset, qreal ratio)
+{
+    // No allocation per frame.
+    if (square == this->square && diameter == this->diameter && offset == this->offset &&
+        ratio == this->ratio)
+        return region;
+    this->square = square;
+    this->diameter = diameter;
+    this->offset = offset;
+    this->ratio = ratio;
+    region = QRegion();
+    for (const QRect& r : reach(square, diameter).translated(offset))
+        region += QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio).toAlignedRect();
+    return region;
+}
+
+double OrbView::fadeProgress(double now) const
+{
+    return m_changedAt >= 0 ? std::min((now - m_changedAt) / OrbPainter::kCrossFadeSeconds, 1.0)
+                            : 1;
+}
+
+bool OrbView::drawFrame()
+{
+    switch (m_presentation) {
+    case Presentation::ownImages:
+        return presentFrame() || drawIntoBackingStore();
+    case Presentation::backingStore:
+        return drawIntoBackingStore();
+    case Presentation::repaint:
+        return false;
+    }
+    return false;
+}
+
+bool OrbView::presentFrame()
+{
+    QWindow* handle = window()->windowHandle();
+    if (!handle || !handle->isExposed() || !x11::isAvailable())
+        return false;
+    const QRectF here = square();
+    if (here.isEmpty())
+        return true;
+    const qreal dpr = handle->devicePixelRatio();
+    // The square's corner must fall on a device pixel of the window, as it does for the bubble.
+    const QPointF corner = (here.topLeft() + mapTo(window(), QPoint())) * dpr;
+    const QPoint origin = corner.toPoint();
+    if (std::abs(corner.x() - origin.x()) > 1e-6 || std::abs(corner.y() - origin.y()) > 1e-6)
+        return false;
+    const int side = int(std::ceil(std::min(here.width(), here.height()) * dpr - 1e-9));
+    const QSize size(side, side);
+    const quintptr id = handle->winId();
+    if (!m_presenter || m_presenter->window() != id || m_presenter->size() != size) {
+        m_presenter.reset();
+        if (m_presenterFailedFor == id && m_presenterFailedSize == size)
+            return false;
+        m_presenter = x11::FramePresenter::create(id, size);
+        if (!m_presenter) {
+            m_presenterFailedFor = id;
+            m_presenterFailedSize = size;
+            return false;
+        }
+    }
+    QImage* image = m_presenter->nextFrame();
+    if (!image) {
+        ++m_skippedFrames;
+        return true;
+    }
+    image->setDevicePixelRatio(dpr);
+    const QRectF frame(QPointF(0, 0), here.size());
+    const double now = seconds();
+    const double progress = fadeProgress(now);
+    if (!m_painter.drawInto(*image, frame, progress < 1 ? m_previous : m_state, m_state, diameter(),
+                            now, progress))
+        return false;
+    m_presenter->present(m_deviceReach.of(frame, diameter(), QPoint(), dpr), origin);
+    return true;
+}
+
 bool OrbView::drawIntoBackingStore()
 {
     QWidget* top = window();
     QWindow* handle = top->windowHandle();
     QBackingStore* store = top->backingStore();
-    if (!m_intoBackingStore || !handle || !store || !handle->isExposed() ||
-        store->size() != top->size())
+    if (!handle || !store || !handle->isExposed() || store->size() != top->size())
         return false;
     const QRectF here = square();
     if (here.isEmpty())
         return true;
     const QPoint offset = mapTo(top, QPoint());
-    // Made again only when the orb's size or place changes: no allocation per frame.
-    if (here != m_reachSquare || diameter() != m_reachDiameter || offset != m_reachOffset) {
-        m_reachSquare = here;
-        m_reachDiameter = diameter();
-        m_reachOffset = offset;
-        m_reach = reach(here, m_reachDiameter).translated(offset);
-    }
-    const QRegion& area = m_reach;
+    const QRegion& area = m_reach.of(here, diameter(), offset, 1);
     store->beginPaint(area);
     QPaintDevice* device = store->paintDevice();
     bool drawn = false;
     if (device && device->devType() == QInternal::Image) {
         const double now = seconds();
-        const double progress =
-            m_changedAt >= 0 ? (now - m_changedAt) / OrbPainter::kCrossFadeSeconds : 1;
+        const double progress = fadeProgress(now);
         // A reference: a copy of the image would detach from the backing store's pixels.
         QImage& image = *static_cast<QImage*>(device);
         drawn =
             m_painter.drawInto(image, here.translated(offset), progress < 1 ? m_previous : m_state,
-                               m_state, diameter(), now, std::min(progress, 1.0));
+                               m_state, diameter(), now, progress);
     }
     store->endPaint();
     if (drawn)
@@ -155,8 +234,8 @@ void OrbView::paintEvent(QPaintEvent*)
         return;
     const double now = seconds();
     QPainter painter(this);
-    const double progress = (now - m_changedAt) / OrbPainter::kCrossFadeSeconds;
-    if (m_changedAt >= 0 && progress < 1)
+    const double progress = fadeProgress(now);
+    if (progress < 1)
         m_painter.paintCrossFade(painter, square, m_previous, m_state, diameter(), now, progress);
     else
         m_painter.paint(painter, square, m_state, diameter(), now);
@@ -167,6 +246,8 @@ void OrbView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (QWidget* top = window(); top != this)
         top->installEventFilter(this);
+    if (QWindow* handle = window()->windowHandle())
+        handle->installEventFilter(this);
     startFrames();
 }
 
@@ -174,10 +255,15 @@ void OrbView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     m_frameTimer.stop();
+    m_presenter.reset();
 }
 
 bool OrbView::eventFilter(QObject* watched, QEvent* event)
 {
+    // The window's backing store holds the frame of the last paint, which an expose shows again:
+    // a paint brings it up to date at once rather than at the next frame.
+    if (m_presenter && watched == window()->windowHandle() && event->type() == QEvent::Expose)
+        update();
     if (watched == window() && event->type() == QEvent::WindowStateChange) {
         if (window()->isMinimized())
             m_frameTimer.stop();
@@ -206,7 +292,7 @@ void OrbView::nextFrame()
 {
     if (!isVisible() || window()->isMinimized())
         return;
-    if (!drawIntoBackingStore())
+    if (!drawFrame())
         update();
     scheduleFrame();
 }

@@ -2,10 +2,13 @@
 
 #include "OrbPainter.h"
 #include "briefing/AnnouncerState.h"
+#include "linux/desktop/X11FramePresenter.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 namespace vardelle {
 
@@ -16,10 +19,12 @@ namespace vardelle {
 // hidden. Only the orb is painted; the rest of the widget stays transparent. Takes no mouse input:
 // the bubble's container handles every click.
 //
-// An animation frame is composed straight into the window's backing store and only the area the
-// orb can reach is prepared and flushed: no paint event, no walk of the widgets, no intermediate
-// image and no blit. A paint event (a show, an expose, a grab, a state change) draws the same
-// frame through QPainter.
+// An animation frame is composed without a paint event, no walk of the widgets, no intermediate
+// image and no blit, and only the area the orb can reach is sent to the X server. On X it goes
+// into shared-memory images of the orb's own put straight on the window, without waiting for
+// the server (x11::FramePresenter); elsewhere (Wayland, offscreen), or where the server shares
+// no memory with this process, into the window's backing store, which is flushed. A paint event
+// (a show, an expose, a grab, a state change) draws the same frame through QPainter.
 class OrbView : public QWidget {
     Q_OBJECT
 
@@ -43,10 +48,15 @@ public:
     OrbPainter::Renderer renderer() const { return m_painter.renderer(); }
     void setRenderer(OrbPainter::Renderer renderer);
 
-    // Whether animation frames go straight into the backing store (the default), or through a
-    // repaint of the widget as they did before; kept for the benchmark's baseline.
-    bool drawsIntoBackingStore() const { return m_intoBackingStore; }
-    void setDrawsIntoBackingStore(bool direct) { m_intoBackingStore = direct; }
+    // How animation frames reach the screen: through the orb's own images put on the X window
+    // (the default; where that cannot be done, the next), straight into the window's backing
+    // store, or through a repaint of the widget. The last two are kept for the benchmark's
+    // baselines.
+    enum class Presentation { ownImages, backingStore, repaint };
+    Presentation presentation() const { return m_presentation; }
+    void setPresentation(Presentation presentation);
+    // Frames left out because the X server had not yet read the orb's images of the two before.
+    qint64 skippedFrames() const { return m_skippedFrames; }
 
     // The part of the widget any frame of the orb at `diameter` can draw on, in the widget's
     // coordinates: a few bands around the circle that the glow reaches at its largest, within
@@ -54,16 +64,25 @@ public:
     static QRegion reach(const QRectF& square, double diameter);
 
 protected:
-    // Composes the next frame into the window's backing store and flushes it; false when that
-    // cannot be done (no backing store of the window's size yet, an image of another format), for
-    // a repaint to draw it instead.
-    virtual bool drawIntoBackingStore();
+    // Draws the next animation frame as the presentation says, without a paint event; false when
+    // that cannot be done (no backing store of the window's size yet, an image of another format,
+    // the repaint presentation), for a repaint to draw it instead.
+    virtual bool drawFrame();
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Composes the next frame into the orb's own images and puts it on the X window; false when
+    // that cannot be done.
+    bool presentFrame();
+    // Composes the next frame into the window's backing store and flushes it; false when that
+    // cannot be done.
+    bool drawIntoBackingStore();
+    // The frame's look at `now`: the state to draw from, and how far the cross-fade to the
+    // current one has come.
+    double fadeProgress(double now) const;
     QRectF square() const;
     double seconds() const;
     void startFrames();
@@ -74,14 +93,25 @@ private:
     AnnouncerState m_previous;
     double m_changedAt = -1;
     double m_diameter = 0;
-    bool m_intoBackingStore = true;
+    Presentation m_presentation = Presentation::ownImages;
     OrbPainter m_painter;
-    // The reach of the last frame drawn straight, in the window's coordinates, and what it was
-    // computed for.
-    QRegion m_reach;
-    QRectF m_reachSquare;
-    double m_reachDiameter = 0;
-    QPoint m_reachOffset;
+    std::unique_ptr<x11::FramePresenter> m_presenter;
+    // The window and size the presenter could not be made for: not tried again.
+    quintptr m_presenterFailedFor = 0;
+    QSize m_presenterFailedSize;
+    qint64 m_skippedFrames = 0;
+    // The reach of an orb in `square` at `diameter`, moved by `offset` and scaled to pixels of
+    // `ratio`, as last computed: made again only when one of them changes.
+    struct Reach {
+        QRegion region;
+        QRectF square;
+        double diameter = 0;
+        QPoint offset;
+        qreal ratio = 0;
+        const QRegion& of(const QRectF& square, double diameter, QPoint offset, qreal ratio);
+    };
+    Reach m_deviceReach; // in the presenter's image, device pixels
+    Reach m_reach;       // in the window's backing store, its logical coordinates
     QElapsedTimer m_clock;
     QTimer m_frameTimer;
     qint64 m_frameIntervalNs = 0;

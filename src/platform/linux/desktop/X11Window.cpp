@@ -14,8 +14,6 @@
 
 namespace vardelle::x11 {
 
-namespace {
-
 xcb_connection_t* connection()
 {
     auto* app = qGuiApp;
@@ -24,6 +22,8 @@ xcb_connection_t* connection()
     auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
 }
+
+namespace {
 
 template <class Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
 

@@ -3,6 +3,8 @@
 #include <QRegion>
 #include <QtGlobal>
 
+struct xcb_connection_t;
+
 namespace vardelle::x11 {
 
 // Small window-manager requests for windows of this application on an X server. Every function
@@ -16,6 +18,9 @@ void preferXWayland();
 
 // True when the application's windows live on an X server.
 bool isAvailable();
+
+// The application's connection to its X server, or null when not on X.
+xcb_connection_t* connection();
 
 // Puts the window on every virtual desktop: the sticky state and desktop 0xFFFFFFFF, both as the
 // window's own properties (read by the window manager when it maps the window) and as requests to
