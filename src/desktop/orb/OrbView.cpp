@@ -140,6 +140,14 @@ double OrbView::fadeProgress(double now) const
                             : 1;
 }
 
+bool OrbView::composeInto(QImage& image, const QRectF& square)
+{
+    const double now = seconds();
+    const double progress = fadeProgress(now);
+    return m_painter.drawInto(image, square, progress < 1 ? m_previous : m_state, m_state,
+                              diameter(), now, progress);
+}
+
 bool OrbView::drawFrame()
 {
     switch (m_presentation) {
@@ -188,10 +196,7 @@ bool OrbView::presentFrame()
     }
     image->setDevicePixelRatio(dpr);
     const QRectF frame(QPointF(0, 0), here.size());
-    const double now = seconds();
-    const double progress = fadeProgress(now);
-    if (!m_painter.drawInto(*image, frame, progress < 1 ? m_previous : m_state, m_state, diameter(),
-                            now, progress))
+    if (!composeInto(*image, frame))
         return false;
     m_presenter->present(m_deviceReach.of(frame, diameter(), QPoint(), dpr), origin);
     return true;
@@ -213,13 +218,8 @@ bool OrbView::drawIntoBackingStore()
     QPaintDevice* device = store->paintDevice();
     bool drawn = false;
     if (device && device->devType() == QInternal::Image) {
-        const double now = seconds();
-        const double progress = fadeProgress(now);
         // A reference: a copy of the image would detach from the backing store's pixels.
-        QImage& image = *static_cast<QImage*>(device);
-        drawn =
-            m_painter.drawInto(image, here.translated(offset), progress < 1 ? m_previous : m_state,
-                               m_state, diameter(), now, progress);
+        drawn = composeInto(*static_cast<QImage*>(device), here.translated(offset));
     }
     store->endPaint();
     if (drawn)

@@ -80,9 +80,12 @@ private:
     // Composes the next frame into the window's backing store and flushes it; false when that
     // cannot be done.
     bool drawIntoBackingStore();
-    // The frame's look at `now`: the state to draw from, and how far the cross-fade to the
-    // current one has come.
+    // How far the cross-fade from the previous state to the current one has come at `now`, from
+    // 0 to 1; 1 when there is none.
     double fadeProgress(double now) const;
+    // Composes the frame of this moment into `image` with the orb in `square` (the image's
+    // logical coordinates); false when the image cannot take it.
+    bool composeInto(QImage& image, const QRectF& square);
     QRectF square() const;
     double seconds() const;
     void startFrames();
