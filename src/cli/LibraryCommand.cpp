@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "files/UserFile.h"
 #include "instance/InstanceProtocol.h"
 #include "library/LibraryCommands.h"
 #include "linux/instance/InstanceClient.h"
@@ -26,7 +27,7 @@ const char feedsHelp[] =
     "       vardelle feeds add URL [--name NAME] [--category cybersecurity|threatIntel|malware]\n"
     "       vardelle feeds remove ID|URL\n"
     "       vardelle feeds on|off ID...\n"
-    "       vardelle feeds import FILE [--category C]\n"
+    "       vardelle feeds import FILE|- [--category C]\n"
     "       vardelle feeds export [FILE]\n"
     "\n"
     "Lists, adds and removes your own feeds, and switches any feed on or off.\n"
@@ -39,9 +40,11 @@ const char feedsHelp[] =
     "        stories or is already there is refused with the reason\n"
     "remove  removes one of your own feeds; catalogue feeds can only be switched off\n"
     "on|off  switches feeds, catalogue or own, by id\n"
-    "import  adds the feeds of an OPML file that are not there yet; each entry skipped is\n"
-    "        named on standard error, and the status is then 1\n"
-    "export  writes every feed as OPML 2.0 to FILE, or to standard output\n"
+    "import  adds the feeds of an OPML file (a regular file of at most 16 MiB, or - for\n"
+    "        standard input) that are not there yet; each entry skipped is named on\n"
+    "        standard error, and the status is then 1\n"
+    "export  writes every feed as OPML 2.0 to FILE, or to standard output; a file is\n"
+    "        replaced in one step, a link written through, a pipe or device written into\n"
     "\n"
     "At most 200 own feeds. Exit status: 0 done, 1 refused, 2 usage error or a file that\n"
     "cannot be read or is not OPML.\n";
@@ -72,62 +75,120 @@ int report(const QString& command, const CommandOutput& output)
     return output.status;
 }
 
-// The command in this process, for a user with no desktop instance running.
-int runHere(const QString& command, const QStringList& arguments)
+// Waits for `future` while running the event loop.
+CommandOutput await(const QFuture<CommandOutput>& future)
+{
+    QFutureWatcher<CommandOutput> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!watcher.isFinished())
+        loop.exec();
+    return watcher.result();
+}
+
+// A command as this process runs it: the words after the command, or an import's feeds read
+// from its file here.
+struct Command {
+    QString name; // "feeds" or "watch"
+    QStringList arguments;
+    std::optional<LibraryCommands::ImportRequest> import;
+    // For `feeds export FILE`: the file, written here with the document the command prints.
+    std::optional<QString> exportFile;
+
+    QJsonObject message() const
+    {
+        if (import)
+            return LibraryCommands::importMessage(*import);
+        return {{instance::commandKey, name},
+                {instance::argumentsKey,
+                 QJsonArray::fromStringList(exportFile ? QStringList{u"export"_qs} : arguments)},
+                {instance::directoryKey, QDir::currentPath()}};
+    }
+};
+
+// The command in this process, against the preference file itself.
+CommandOutput runHere(const Command& command)
 {
     const Clock& clock = Clock::system();
     HeadlineStore store(HeadlineStore::defaultFilePath(), clock);
     AppSettings settings(PreferenceFile::defaultPath());
     NewsService news(store, clock);
     LibraryCommands library(settings, news);
-
-    QFutureWatcher<CommandOutput> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(library.run(command, arguments, QDir::currentPath()));
-    if (!watcher.isFinished())
-        loop.exec();
-    return report(command, watcher.result());
+    if (command.import)
+        return await(library.importFeeds(*command.import));
+    if (command.exportFile)
+        return library.exportTo(*command.exportFile, QDir::currentPath());
+    return await(library.run(command.name, command.arguments, QDir::currentPath()));
 }
 
-// The command through the desktop instance. No value when none took it (it has gone, or it is a
-// terminal briefing that serves no requests).
-std::optional<int> runThere(const QString& folder, const QString& command,
-                            const QStringList& arguments)
+// The command through the desktop instance. No value when none took it: none runs, or what holds
+// the instance is another terminal command that serves no requests, or it went away before it
+// read the request.
+std::optional<CommandOutput> runThere(const QString& folder, const Command& command)
 {
-    const InstanceClient::Reply reply = InstanceClient::request(
-        folder, {{instance::commandKey, command},
-                 {instance::argumentsKey, QJsonArray::fromStringList(arguments)},
-                 {instance::directoryKey, QDir::currentPath()}});
+    const InstanceClient::Reply reply = InstanceClient::request(folder, command.message());
     switch (reply.outcome) {
     case InstanceClient::Outcome::notRunning:
     case InstanceClient::Outcome::closed:
         return std::nullopt;
     case InstanceClient::Outcome::notAnswering:
-        write(stderr, u"vardelle "_qs + command + u": "_qs + reply.error + u'\n');
-        return Failure;
+        return CommandOutput{Failure, {}, reply.error};
     case InstanceClient::Outcome::answered:
         break;
     }
+    if (reply.lines.isEmpty())
+        return std::nullopt;
     for (const QJsonObject& line : reply.lines) {
         if (line.contains(instance::statusKey)) {
-            return report(command, {line.value(instance::statusKey).toInt(Failure),
-                                    line.value(instance::outKey).toString(),
-                                    line.value(instance::errKey).toString()});
+            CommandOutput output{line.value(instance::statusKey).toInt(Failure),
+                                 line.value(instance::outKey).toString(),
+                                 line.value(instance::errKey).toString()};
+            if (command.exportFile && output.status == Success) {
+                const QString path = QDir::current().absoluteFilePath(*command.exportFile);
+                if (const std::optional<QString> error = writeUserFile(path, output.out.toUtf8()))
+                    return CommandOutput{Failure, {}, path + u": "_qs + *error};
+                output.out.clear();
+            }
+            return output;
         }
         if (line.value(instance::busyKey).toBool())
             return std::nullopt;
-        if (line.contains(instance::errorKey)) {
-            write(stderr, u"vardelle "_qs + command + u": "_qs +
-                              line.value(instance::errorKey).toString() + u'\n');
-            return Failure;
-        }
+        if (line.contains(instance::errorKey))
+            return CommandOutput{Failure, {}, line.value(instance::errorKey).toString()};
     }
-    write(stderr, u"vardelle "_qs + command + u": Vardelle ended the request early\n"_qs);
-    return Failure;
+    return CommandOutput{Failure, {}, QStringLiteral("Vardelle ended the request early")};
 }
 
-int libraryCommand(const QString& command, const char* help, const QStringList& arguments)
+// The command as the user gave it, with an import's file read; none, with `refusal` set, when it
+// cannot be.
+std::optional<Command> prepare(const QString& name, const QStringList& arguments,
+                               CommandOutput& refusal)
+{
+    Command command{name, arguments, std::nullopt, std::nullopt};
+    if (name != instance::feedsCommand)
+        return command;
+    const QString action = arguments.value(0);
+    if (action == u"import") {
+        command.import =
+            LibraryCommands::importRequest(arguments.mid(1), QDir::currentPath(), refusal);
+        if (!command.import)
+            return std::nullopt;
+        if (instance::encodeLine(command.message()).size() >
+            InstanceRequest::Limits{}.maxLineBytes) {
+            refusal = {Failure,
+                       {},
+                       command.import->from + u": nothing imported: its entries "_qs
+                                              u"are too long"_qs};
+            return std::nullopt;
+        }
+    } else if (action == u"export" && arguments.size() == 2) {
+        command.exportFile = arguments[1];
+    }
+    return command;
+}
+
+int libraryCommand(const QString& name, const char* help, const QStringList& arguments)
 {
     const QStringList rest = arguments.mid(1);
     for (const QString& argument : rest) {
@@ -138,33 +199,32 @@ int libraryCommand(const QString& command, const char* help, const QStringList& 
             return Success;
         }
     }
+    CommandOutput refusal;
+    const std::optional<Command> command = prepare(name, rest, refusal);
+    if (!command)
+        return report(name, refusal);
 
+    // Every change to the preference file is made under its own lock, in whichever process
+    // runs it, so the command may always run here; it goes to a running desktop so that the
+    // desktop's windows show the change at once. While this command holds the instance, a
+    // desktop started meanwhile waits for it, and other terminal commands run in their own
+    // processes.
     SingleInstance instance;
-    // A few passes only when a desktop instance stops just as this command starts.
     for (int pass = 0; pass < 5; ++pass) {
         if (instance.claim() || !instance.errorString().isEmpty()) {
-            // A desktop or briefing started meanwhile waits for the lock; another feeds or watch
-            // command is refused, so that one process at a time writes the preferences.
             QObject::connect(&instance, &SingleInstance::requested, [](InstanceRequest* request) {
-                const QString command = request->command();
-                const bool editing =
-                    command == instance::feedsCommand || command == instance::watchCommand;
-                request->finish({{instance::errorKey, QStringLiteral("Vardelle is changing "
-                                                                     "your feeds in a terminal")},
-                                 {instance::busyKey, !editing}});
+                request->finish({{instance::errorKey,
+                                  QStringLiteral("Vardelle is changing your feeds in a terminal")},
+                                 {instance::busyKey, true}});
             });
-            return runHere(command, rest);
+            return report(name, runHere(*command));
         }
-        if (const std::optional<int> status = runThere(instance.folder(), command, rest))
-            return *status;
-        // A terminal briefing holds the instance; it never writes the preferences, so the
-        // command may do so itself.
+        if (const std::optional<CommandOutput> output = runThere(instance.folder(), *command))
+            return report(name, *output);
         if (SingleInstance::isHeld(instance.folder()))
-            return runHere(command, rest);
+            return report(name, runHere(*command));
     }
-    write(stderr,
-          u"vardelle "_qs + command + u": cannot reach the running Vardelle; try again\n"_qs);
-    return Failure;
+    return report(name, runHere(*command));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "briefing/BriefingRun.h"
 #include "instance/InstanceProtocol.h"
 #include "linux/instance/SingleInstance.h"
+#include "news/FeedSource.h"
 #include "support/TestData.h"
 
 #include <QDateTime>
@@ -12,6 +13,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 using namespace vardelle;
 
@@ -328,6 +331,54 @@ private slots:
         QCOMPARE(result.status, 128 + SIGINT);
         QCOMPARE(result.out, QByteArray("A long briefing\n"));
         QTRY_COMPARE(cancelled, 1);
+    }
+
+    // Terminal commands started at once, with no desktop to run them: each change that
+    // reports success is in the preference file, and none is refused for want of a turn.
+    void concurrentChangesAreAllStored()
+    {
+        const QList<FeedSource> catalogue = FeedSource::catalog();
+        for (int round = 0; round < 3; ++round) {
+            QProcessEnvironment environment = this->environment();
+            const QString config = m_dir.filePath(u"concurrent%1"_qs.arg(round));
+            environment.insert(u"XDG_CONFIG_HOME"_qs, config);
+            std::vector<std::unique_ptr<QProcess>> processes;
+            const auto start = [&](const QStringList& arguments) {
+                auto process = std::make_unique<QProcess>();
+                process->setProcessEnvironment(environment);
+                process->start(QStringLiteral(VARDELLE_BINARY), arguments);
+                processes.push_back(std::move(process));
+            };
+            QStringList terms;
+            QStringList switchedOff;
+            for (int i = 0; i < 20; ++i) {
+                terms.append(u"TERM%1"_qs.arg(i));
+                switchedOff.append(catalogue.at(i % catalogue.size()).id);
+                start({u"watch"_qs, u"add"_qs, terms.last()});
+                start({u"feeds"_qs, u"off"_qs, switchedOff.last()});
+            }
+            for (const auto& process : processes) {
+                QVERIFY(process->waitForFinished(60000));
+                QVERIFY2(process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0,
+                         process->readAllStandardError().constData());
+            }
+            const QJsonObject stored =
+                QJsonDocument::fromJson(test::readFile(config + u"/Vardelle/preferences.json"_qs))
+                    .object();
+            QStringList storedTerms;
+            for (const QJsonValue& term : stored.value(u"watchTerms").toArray())
+                storedTerms.append(term.toString());
+            QStringList storedOff;
+            for (const QJsonValue& id : stored.value(u"disabledFeeds").toArray())
+                storedOff.append(id.toString());
+            storedTerms.sort();
+            terms.sort();
+            storedOff.sort();
+            switchedOff.sort();
+            switchedOff.removeDuplicates();
+            QCOMPARE(storedTerms, terms);
+            QCOMPARE(storedOff, switchedOff);
+        }
     }
 
     void versionAndHelp()

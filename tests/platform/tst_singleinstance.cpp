@@ -250,6 +250,27 @@ private slots:
         QCOMPARE(sockets[0]->state(), QLocalSocket::ConnectedState);
     }
 
+    // Clients that connect and say nothing do not hold up one that asks: each connection is
+    // served on its own, and the cap is far above what a user's scripts open at once.
+    void silentClientsDoNotHoldUpOthers()
+    {
+        SingleInstance instance(m_dir.path());
+        QVERIFY(instance.claim());
+        connect(&instance, &SingleInstance::requested, [](InstanceRequest* request) {
+            request->finish({{instance::okKey, true}});
+        });
+        std::vector<std::unique_ptr<QLocalSocket>> silent;
+        for (int i = 0; i < 40; ++i) {
+            silent.push_back(std::make_unique<QLocalSocket>());
+            silent.back()->connectToServer(SingleInstance::socketPath(m_dir.path()));
+            QVERIFY(silent.back()->waitForConnected(1000));
+        }
+        QTRY_COMPARE(instance.findChildren<InstanceRequest*>().size(), 40);
+        QCOMPARE(converse(m_dir.path(), "{\"command\":\"stop\"}\n"),
+                 QList<QByteArray>{"{\"ok\":true}"});
+        QCOMPARE(silent.front()->state(), QLocalSocket::ConnectedState);
+    }
+
     void clientTellsWhyNobodyAnswers()
     {
         const InstanceClient::Timeouts quick{300ms, 300ms};

@@ -6,7 +6,8 @@
 
 namespace vardelle {
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes)
+bool writeFileAtomically(const QString& path, const QByteArray& bytes,
+                         std::optional<QFileDevice::Permissions> permissions)
 {
     if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
@@ -16,7 +17,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    if ((permissions && !file.setPermissions(*permissions)) || file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
     }

@@ -12,6 +12,10 @@
 //
 //   client: {"command":"show-settings"} | {"command":"brief","today":true} | {"command":"stop"}
 //           | {"command":"feeds"|"watch","arguments":[...],"directory":"<working folder>"}
+//           | {"command":"feeds-import","entries":[{"address":...,"name":...,"category":...}],
+//              "category":"<raw value>","from":"<file>"}
+//                                  the feeds of an OPML file the terminal has read; "category"
+//                                  (of an entry, and of the whole) may be missing
 //   server: {"ok":true}            the request is done
 //           {"speaking":"<text>"}  a text handed to the speech service, as it starts
 //           {"done":true,"outcome":"<how>"}
@@ -33,6 +37,10 @@ inline const QString briefCommand = QStringLiteral("brief");
 inline const QString stopCommand = QStringLiteral("stop");
 inline const QString feedsCommand = QStringLiteral("feeds");
 inline const QString watchCommand = QStringLiteral("watch");
+inline const QString feedsImportCommand = QStringLiteral("feeds-import");
+inline const QString entriesKey = QStringLiteral("entries");
+inline const QString categoryKey = QStringLiteral("category");
+inline const QString fromKey = QStringLiteral("from");
 inline const QString argumentsKey = QStringLiteral("arguments");
 inline const QString directoryKey = QStringLiteral("directory");
 

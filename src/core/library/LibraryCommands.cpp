@@ -1,6 +1,7 @@
 #include "library/LibraryCommands.h"
 
-#include "files/AtomicFile.h"
+#include "files/UserFile.h"
+#include "instance/InstanceProtocol.h"
 #include "library/Opml.h"
 #include "news/NewsService.h"
 #include "news/WatchList.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QSet>
 
 #include <algorithm>
@@ -42,7 +44,8 @@ QString field(QString text)
 QString feedLine(const FeedSource& source, bool on)
 {
     return field(source.id) + u'\t' + field(source.name) + u'\t' + rawValue(source.category) +
-           u'\t' + (on ? u"on"_qs : u"off"_qs) + u'\t' + field(source.url.toString());
+           u'\t' + (on ? u"on"_qs : u"off"_qs) + u'\t' +
+           field(source.url.toString(QUrl::RemovePassword));
 }
 
 // Positional arguments and the values of the options named in `valueOptions` ("--name X" or
@@ -123,9 +126,9 @@ OwnFeed newOwnFeed(const QList<OwnFeed>& feeds, const QUrl& url, const QString& 
                    const QString& feedTitle, NewsCategory category)
 {
     OwnFeed feed;
-    feed.name = !name.trimmed().isEmpty()        ? name.trimmed()
-                : !feedTitle.trimmed().isEmpty() ? feedTitle.trimmed()
-                                                 : url.host();
+    const QString chosen = cleanFeedName(name);
+    const QString titled = cleanFeedName(feedTitle);
+    feed.name = !chosen.isEmpty() ? chosen : !titled.isEmpty() ? titled : url.host();
     feed.id = ownFeedId(feed.name, [&feeds](const QString& id) {
         return FeedSource::find(id) ||
                std::any_of(feeds.cbegin(), feeds.cend(),
@@ -134,6 +137,11 @@ OwnFeed newOwnFeed(const QList<OwnFeed>& feeds, const QUrl& url, const QString& 
     feed.url = url;
     feed.category = category;
     return feed;
+}
+
+CommandOutput locked(const AppSettings& settings)
+{
+    return refused(u"the preferences cannot be changed now: "_qs + settings.lockError());
 }
 
 QString tooManyFeeds()
@@ -193,10 +201,16 @@ QFuture<CommandOutput> LibraryCommands::feeds(const QStringList& arguments,
             return ready(refused(u"feeds "_qs + action + u" takes one or more feed ids"_qs, 2));
         return ready(switchFeeds(rest, action == u"on"));
     }
-    if (action == u"import")
-        return import(rest, directory);
-    if (action == u"export")
-        return ready(exportTo(rest, directory));
+    if (action == u"import") {
+        CommandOutput refusal;
+        const std::optional<ImportRequest> request = importRequest(rest, directory, refusal);
+        return request ? importFeeds(*request) : ready(refusal);
+    }
+    if (action == u"export") {
+        if (!rest.isEmpty())
+            return ready(exportTo(rest.first(), directory));
+        return ready({0, QString::fromUtf8(exportDocument()), {}});
+    }
     return ready(refused(u"unknown feeds command "_qs + action, 2));
 }
 
@@ -225,20 +239,36 @@ QFuture<CommandOutput> LibraryCommands::add(const QStringList& arguments)
     return m_news.check(url).then(&m_news, [this, url, address, name, chosen](FeedCheck check) {
         if (check.refusal)
             return refused(address + u": "_qs + *check.refusal);
+        CommandOutput output;
         // The preferences may have changed while the address was fetched.
-        if (const auto id = feedWithAddress(m_settings, address))
-            return refused(address + u": already among your feeds as "_qs + *id);
-        QList<OwnFeed> feeds = m_settings.customFeeds();
-        if (feeds.size() >= AppSettings::maxOwnFeeds)
-            return refused(address + u": "_qs + tooManyFeeds());
-        const OwnFeed feed = newOwnFeed(feeds, url, name, check.title, chosen);
-        feeds.append(feed);
-        m_settings.setCustomFeeds(feeds);
-        return CommandOutput{0, feedLine(feed.source(), true) + u'\n', {}};
+        const bool done = m_settings.update([&] {
+            if (const auto id = feedWithAddress(m_settings, address)) {
+                output = refused(address + u": already among your feeds as "_qs + *id);
+                return;
+            }
+            QList<OwnFeed> feeds = m_settings.customFeeds();
+            if (feeds.size() >= AppSettings::maxOwnFeeds) {
+                output = refused(address + u": "_qs + tooManyFeeds());
+                return;
+            }
+            const OwnFeed feed = newOwnFeed(feeds, url, name, check.title, chosen);
+            feeds.append(feed);
+            m_settings.setCustomFeeds(feeds);
+            output = {0, feedLine(feed.source(), true) + u'\n', {}};
+        });
+        return done ? output : locked(m_settings);
     });
 }
 
 CommandOutput LibraryCommands::remove(const QString& which)
+{
+    CommandOutput output;
+    if (!m_settings.update([&] { output = removeNow(which); }))
+        return locked(m_settings);
+    return output;
+}
+
+CommandOutput LibraryCommands::removeNow(const QString& which)
 {
     QList<OwnFeed> feeds = m_settings.customFeeds();
     const QString address = comparableAddress(which);
@@ -259,6 +289,14 @@ CommandOutput LibraryCommands::remove(const QString& which)
 }
 
 CommandOutput LibraryCommands::switchFeeds(const QStringList& ids, bool on)
+{
+    CommandOutput output;
+    if (!m_settings.update([&] { output = switchFeedsNow(ids, on); }))
+        return locked(m_settings);
+    return output;
+}
+
+CommandOutput LibraryCommands::switchFeedsNow(const QStringList& ids, bool on)
 {
     QSet<QString> disabled = m_settings.disabledFeedIDs();
     QList<OwnFeed> feeds = m_settings.customFeeds();
@@ -287,27 +325,96 @@ CommandOutput LibraryCommands::switchFeeds(const QStringList& ids, bool on)
     return {};
 }
 
-QFuture<CommandOutput> LibraryCommands::import(const QStringList& arguments,
-                                               const QString& directory)
+std::optional<LibraryCommands::ImportRequest>
+LibraryCommands::importRequest(const QStringList& arguments, const QString& directory,
+                               CommandOutput& refusal)
 {
     QString error;
     const std::optional<Arguments> split = splitArguments(arguments, {u"category"_qs}, error);
-    std::optional<NewsCategory> fallback;
-    if (!split || !categoryOption(*split, fallback, error))
-        return ready(refused(error, 2));
-    if (split->positional.size() != 1)
-        return ready(refused(QStringLiteral("feeds import takes one file"), 2));
+    ImportRequest request;
+    if (!split || !categoryOption(*split, request.fallback, error)) {
+        refusal = refused(error, 2);
+        return std::nullopt;
+    }
+    if (split->positional.size() != 1) {
+        refusal = refused(QStringLiteral("feeds import takes one file"), 2);
+        return std::nullopt;
+    }
+    const QString name = split->positional.first();
+    request.from = name == u"-" ? u"standard input"_qs : absolute(name, directory);
+    const UserFileRead read = readUserFile(name == u"-" ? name : request.from, maxImportBytes);
+    if (!read.bytes) {
+        refusal = refused(request.from + u": "_qs + read.error, 2);
+        return std::nullopt;
+    }
+    std::optional<QList<OpmlEntry>> entries = readOpml(*read.bytes);
+    if (!entries) {
+        refusal = refused(request.from + u": not an OPML document"_qs, 2);
+        return std::nullopt;
+    }
+    if (entries->size() > maxImportEntries) {
+        refusal = refused(request.from + u": nothing imported: it lists more than "_qs +
+                          QString::number(maxImportEntries) + u" feeds"_qs);
+        return std::nullopt;
+    }
+    request.entries = std::move(*entries);
+    return request;
+}
 
-    const QString path = absolute(split->positional.first(), directory);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ready(refused(path + u": cannot be read: "_qs + file.errorString(), 2));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return ready(refused(path + u": cannot be read: "_qs + file.errorString(), 2));
-    const std::optional<QList<OpmlEntry>> entries = readOpml(bytes);
-    if (!entries)
-        return ready(refused(path + u": not an OPML document"_qs, 2));
+QJsonObject LibraryCommands::importMessage(const ImportRequest& request)
+{
+    QJsonArray entries;
+    for (const OpmlEntry& entry : request.entries) {
+        QJsonObject object{{u"address"_qs, entry.address}, {u"name"_qs, entry.name}};
+        if (entry.category)
+            object.insert(instance::categoryKey, rawValue(*entry.category));
+        entries.append(object);
+    }
+    QJsonObject message{{instance::commandKey, instance::feedsImportCommand},
+                        {instance::entriesKey, entries},
+                        {instance::fromKey, request.from}};
+    if (request.fallback)
+        message.insert(instance::categoryKey, rawValue(*request.fallback));
+    return message;
+}
+
+std::optional<LibraryCommands::ImportRequest>
+LibraryCommands::importFromMessage(const QJsonObject& message)
+{
+    // A category that is missing is none; one that is there must name a category.
+    const auto category = [](const QJsonValue& value, std::optional<NewsCategory>& into) {
+        if (value.isUndefined())
+            return true;
+        into = value.isString() ? newsCategoryFromRawValue(value.toString()) : std::nullopt;
+        return into.has_value();
+    };
+    const QJsonValue entries = message.value(instance::entriesKey);
+    const QJsonValue from = message.value(instance::fromKey);
+    ImportRequest request;
+    if (!entries.isArray() || !from.isString() || entries.toArray().size() > maxImportEntries ||
+        !category(message.value(instance::categoryKey), request.fallback))
+        return std::nullopt;
+    request.from = from.toString();
+    for (const QJsonValue& element : entries.toArray()) {
+        const QJsonObject object = element.toObject();
+        const QJsonValue address = object.value(u"address");
+        const QJsonValue name = object.value(u"name");
+        OpmlEntry entry;
+        if (!element.isObject() || !address.isString() || !name.isString() ||
+            !category(object.value(instance::categoryKey), entry.category))
+            return std::nullopt;
+        entry.address = address.toString();
+        entry.name = name.toString();
+        request.entries.append(std::move(entry));
+    }
+    return request;
+}
+
+QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request)
+{
+    const QString& path = request.from;
+    const QList<OpmlEntry>* entries = &request.entries;
+    const std::optional<NewsCategory>& fallback = request.fallback;
 
     // Entries to add, after those skipped for what they are; each still to be fetched once.
     struct Candidate {
@@ -355,53 +462,65 @@ QFuture<CommandOutput> LibraryCommands::import(const QStringList& arguments,
         checks.append(m_news.check(candidate.url));
     const NewsCategory category = fallback.value_or(NewsCategory::cybersecurity);
     return QtFuture::whenAll(checks.begin(), checks.end())
-        .then(&m_news,
-              [this, candidates, skipped, category, finish](const QList<QFuture<FeedCheck>>& done) {
-                  QList<OwnFeed> feeds = m_settings.customFeeds();
-                  qsizetype added = 0;
-                  for (qsizetype i = 0; i < candidates.size(); ++i) {
-                      const OpmlEntry& entry = candidates[i].entry;
-                      const FeedCheck check = done[i].result();
-                      const qsizetype index = candidates[i].index;
-                      if (check.refusal) {
-                          skipped->append({index, entry.address + u": "_qs + *check.refusal});
-                          continue;
-                      }
-                      if (const auto id = feedWithAddress(m_settings, entry.address)) {
-                          skipped->append(
-                              {index, entry.address + u": already among your feeds as "_qs + *id});
-                          continue;
-                      }
-                      if (feeds.size() >= AppSettings::maxOwnFeeds) {
-                          skipped->append({index, entry.address + u": "_qs + tooManyFeeds()});
-                          continue;
-                      }
-                      feeds.append(newOwnFeed(feeds, candidates[i].url, entry.name, check.title,
-                                              entry.category.value_or(category)));
-                      ++added;
-                  }
-                  m_settings.setCustomFeeds(feeds);
-                  return finish(*skipped, added);
-              });
+        .then(&m_news, [this, candidates, skipped, category,
+                        finish](const QList<QFuture<FeedCheck>>& done) {
+            qsizetype added = 0;
+            const bool stored = m_settings.update([&] {
+                QList<OwnFeed> feeds = m_settings.customFeeds();
+                for (qsizetype i = 0; i < candidates.size(); ++i) {
+                    const OpmlEntry& entry = candidates[i].entry;
+                    const FeedCheck check = done[i].result();
+                    const qsizetype index = candidates[i].index;
+                    if (check.refusal) {
+                        skipped->append({index, entry.address + u": "_qs + *check.refusal});
+                        continue;
+                    }
+                    if (const auto id = feedWithAddress(m_settings, entry.address)) {
+                        skipped->append(
+                            {index, entry.address + u": already among your feeds as "_qs + *id});
+                        continue;
+                    }
+                    if (feeds.size() >= AppSettings::maxOwnFeeds) {
+                        skipped->append({index, entry.address + u": "_qs + tooManyFeeds()});
+                        continue;
+                    }
+                    feeds.append(newOwnFeed(feeds, candidates[i].url, entry.name, check.title,
+                                            entry.category.value_or(category)));
+                    ++added;
+                }
+                m_settings.setCustomFeeds(feeds);
+            });
+            return stored ? finish(*skipped, added) : locked(m_settings);
+        });
 }
 
-CommandOutput LibraryCommands::exportTo(const QStringList& arguments, const QString& directory)
+CommandOutput LibraryCommands::exportTo(const QString& file, const QString& directory) const
 {
-    if (arguments.size() > 1)
-        return refused(QStringLiteral("feeds export takes at most one file"), 2);
-    QList<FeedSource> all = FeedSource::catalog();
-    for (const OwnFeed& feed : m_settings.customFeeds())
-        all.append(feed.source());
-    const QByteArray document = writeOpml(all);
-    if (arguments.isEmpty())
-        return {0, QString::fromUtf8(document), {}};
-    const QString path = absolute(arguments.first(), directory);
-    if (!writeFileAtomically(path, document))
-        return refused(path + u": cannot be written"_qs);
+    const QString path = absolute(file, directory);
+    if (const std::optional<QString> error = writeUserFile(path, exportDocument()))
+        return refused(path + u": "_qs + *error);
     return {};
 }
 
+QByteArray LibraryCommands::exportDocument() const
+{
+    QList<FeedSource> all = FeedSource::catalog();
+    for (const OwnFeed& feed : m_settings.customFeeds())
+        all.append(feed.source());
+    return writeOpml(all);
+}
+
 CommandOutput LibraryCommands::watch(const QStringList& arguments)
+{
+    if (arguments.value(0, u"list"_qs) == u"list")
+        return watchNow(arguments);
+    CommandOutput output;
+    if (!m_settings.update([&] { output = watchNow(arguments); }))
+        return locked(m_settings);
+    return output;
+}
+
+CommandOutput LibraryCommands::watchNow(const QStringList& arguments)
 {
     const QString action = arguments.value(0, u"list"_qs);
     const QStringList terms = arguments.mid(1);

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "library/Opml.h"
+
 #include <QFuture>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace vardelle {
 
@@ -19,18 +24,32 @@ struct CommandOutput {
     QString err;
 };
 
-// The commands that edit the user's own feeds and watch list, run against one AppSettings:
+// The commands that edit the user's own feeds and watch list, run against one AppSettings, each
+// change one step of the preference file (AppSettings::update()):
 //
 //   feeds [list] | add URL [--name NAME] [--category C] | remove ID|URL | on|off ID... |
 //         import FILE [--category C] | export [FILE]
 //   watch [list] | add TERM... | remove TERM...
 //
 // The terminal runs them here when no desktop instance runs, and the desktop instance runs them
-// for the terminal otherwise, so that one process writes the preferences. A command that would
-// break a limit, or names something that is not there, changes nothing. Relative file names are
-// taken from `directory`. Main thread only.
+// for the terminal otherwise, so that its settings window shows the change at once. A command
+// that would break a limit, or names something that is not there, changes nothing. Files are read
+// and written by the process that runs the command; the terminal reads an import's file itself
+// (importRequest()) and hands the desktop the feeds it lists, and writes an export's file from
+// exportDocument(). Relative file names are taken from `directory`. Main thread only.
 class LibraryCommands {
 public:
+    // An import's file may be at most this large, and list at most this many feeds.
+    static constexpr qint64 maxImportBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype maxImportEntries = 1000;
+
+    // The feeds of an OPML file to import.
+    struct ImportRequest {
+        QList<OpmlEntry> entries;
+        std::optional<NewsCategory> fallback; // for entries whose outline names no category
+        QString from;                         // the file, as messages name it
+    };
+
     LibraryCommands(AppSettings& settings, NewsService& news);
 
     // `command` is "feeds" or "watch"; `arguments` follow it. Adding and importing download the
@@ -42,14 +61,32 @@ public:
     // the catalogue first, then the own feeds.
     QStringList feedLines() const;
 
+    // The arguments of `feeds import` (FILE, or - for standard input, and --category) with the
+    // file read: a regular file or standard input, at most maxImportBytes, an OPML document of at
+    // most maxImportEntries feeds. None, with `refusal` set, otherwise.
+    static std::optional<ImportRequest>
+    importRequest(const QStringList& arguments, const QString& directory, CommandOutput& refusal);
+    // The "feeds-import" request of the instance protocol that carries `request`, and back: none
+    // unless every part has its kind (entries of texts, categories that are raw values), with
+    // at most maxImportEntries entries.
+    static QJsonObject importMessage(const ImportRequest& request);
+    static std::optional<ImportRequest> importFromMessage(const QJsonObject& message);
+    // Adds the feeds of `request` that are not there yet, each fetched once; as `feeds import`.
+    QFuture<CommandOutput> importFeeds(const ImportRequest& request);
+    // Every feed, the catalogue's and the own ones, as OPML 2.0.
+    QByteArray exportDocument() const;
+    // Writes exportDocument() to `file` (see writeUserFile()).
+    CommandOutput exportTo(const QString& file, const QString& directory) const;
+
 private:
     QFuture<CommandOutput> feeds(const QStringList& arguments, const QString& directory);
     CommandOutput watch(const QStringList& arguments);
+    CommandOutput watchNow(const QStringList& arguments);
     QFuture<CommandOutput> add(const QStringList& arguments);
     CommandOutput remove(const QString& which);
+    CommandOutput removeNow(const QString& which);
     CommandOutput switchFeeds(const QStringList& ids, bool on);
-    QFuture<CommandOutput> import(const QStringList& arguments, const QString& directory);
-    CommandOutput exportTo(const QStringList& arguments, const QString& directory);
+    CommandOutput switchFeedsNow(const QStringList& ids, bool on);
 
     AppSettings& m_settings;
     NewsService& m_news;

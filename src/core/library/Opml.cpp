@@ -123,7 +123,7 @@ QByteArray writeOpml(const QList<FeedSource>& feeds)
             xml.writeAttribute(QStringLiteral("type"), QStringLiteral("rss"));
             xml.writeAttribute(QStringLiteral("text"), feed.name);
             xml.writeAttribute(QStringLiteral("title"), feed.name);
-            xml.writeAttribute(QStringLiteral("xmlUrl"), feed.url.toString());
+            xml.writeAttribute(QStringLiteral("xmlUrl"), feed.url.toString(QUrl::RemovePassword));
         }
         xml.writeEndElement();
     }

@@ -30,11 +30,31 @@ struct OwnFeed {
 };
 
 // The stored form: an array of objects with "id", "name", "url", "category" (a raw value) and
-// "enabled". A value that is not such an array, or holds an element of the wrong shape (not an
-// object, a key missing or of the wrong type, a category that is no raw value, an address that is
-// not http or https), reads as no feeds at all. A repeated id keeps its first feed.
-QList<OwnFeed> ownFeedsFromJson(const QJsonValue& value);
+// "enabled".
 QJsonArray toJson(const QList<OwnFeed>& feeds);
+
+// What a stored array of own feeds gives, read entry by entry.
+struct OwnFeedsRead {
+    // The first `limit` entries of the right shape, in order, each named as cleanFeedName()
+    // leaves it, with an id unique among the catalogue's and each other's (a colliding one gets a
+    // fresh id).
+    QList<OwnFeed> feeds;
+    // Every other entry as it was stored (of the wrong shape: not an object, a key missing or of
+    // the wrong type, a category that is no raw value, an address that is not http or https, an
+    // empty id; or past the limit), so that writing the feeds back loses none of them.
+    QJsonArray unread;
+    // One line for each entry left out, and one for all those past the limit.
+    QStringList problems;
+};
+// A value that is not an array reads as no feeds, with a problem line.
+OwnFeedsRead readOwnFeeds(const QJsonValue& value, qsizetype limit);
+
+// The longest feed name kept, in user-perceived characters.
+inline constexpr qsizetype maxFeedNameLength = 100;
+// A feed name as a feed's own title or a hand-edited file gives it: control characters and the
+// characters that reorder text (bidirectional embeddings, overrides and isolates) removed, white
+// space collapsed and trimmed, cut to maxFeedNameLength.
+QString cleanFeedName(QStringView name);
 
 // Whether `url` is an address an own feed may have: absolute http or https with a host.
 bool isFeedAddress(const QUrl& url);

@@ -1,5 +1,6 @@
 #include "settings/AppSettings.h"
 
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 namespace vardelle {
 
 namespace {
+
+Q_LOGGING_CATEGORY(settingsLog, "vardelle.settings", QtWarningMsg)
 
 QSet<NewsCategory> allCategories()
 {
@@ -34,12 +37,65 @@ QSet<QString> readDisabledFeedIDs(const PreferenceFile& file)
     return QSet<QString>(ids.begin(), ids.end());
 }
 
-// Strings only, or none at all; terms of no use (blank, or too long) are left out.
-QStringList readWatchTerms(const PreferenceFile& file)
+struct WatchTermsRead {
+    QStringList terms;
+    QJsonArray unread;
+    QStringList problems;
+};
+
+// The first maxWatchTerms terms of use; every other element (not a text, blank, too long, or past
+// the limit) as it was stored.
+WatchTermsRead readWatchTerms(const QJsonValue& value)
 {
-    QStringList terms = file.stringArray(preferenceKeys::watchTerms).value_or(QStringList());
-    terms.removeIf([](const QString& term) { return !AppSettings::isValidWatchTerm(term); });
-    return terms;
+    WatchTermsRead read;
+    if (value.isUndefined() || value.isNull())
+        return read;
+    if (!value.isArray()) {
+        read.problems.append(QStringLiteral("not a list of terms; none used"));
+        return read;
+    }
+    qsizetype past = 0;
+    qsizetype index = 0;
+    for (const QJsonValue& element : value.toArray()) {
+        ++index;
+        if (!element.isString() || !AppSettings::isValidWatchTerm(element.toString())) {
+            read.unread.append(element);
+            read.problems.append(u"entry "_qs + QString::number(index) + u" left out: "_qs +
+                                 (element.isString()
+                                      ? u"a term is 1 to "_qs +
+                                            QString::number(AppSettings::maxTermLength) +
+                                            u" characters"_qs
+                                      : u"not a text"_qs));
+        } else if (read.terms.size() >= AppSettings::maxWatchTerms) {
+            read.unread.append(element);
+            ++past;
+        } else {
+            read.terms.append(element.toString());
+        }
+    }
+    if (past > 0)
+        read.problems.append(QString::number(past) + u" terms past the first "_qs +
+                             QString::number(AppSettings::maxWatchTerms) +
+                             u" are kept but not used"_qs);
+    return read;
+}
+
+void report(const PreferenceFile& file, QStringView key, const QStringList& problems)
+{
+    for (const QString& problem : problems)
+        qCWarning(settingsLog).noquote()
+            << file.path() + u": "_qs + key.toString() + u": "_qs + problem;
+}
+
+// Assigns `value` to `member`, and tells through `changed` when it differs.
+template <typename T, typename Signal>
+void take(AppSettings* settings, T& member, T value, Signal changed, bool tell)
+{
+    if (member == value)
+        return;
+    member = std::move(value);
+    if (tell)
+        emit(settings->*changed)(member);
 }
 
 // Stored in the order categories are always listed, so the file does not churn.
@@ -66,22 +122,61 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     : QObject(parent)
     , m_defaults(preferencePath)
 {
+    read(true);
+}
+
+void AppSettings::read(bool initial)
+{
     namespace key = preferenceKeys;
-    m_enabledCategories = readEnabledCategories(m_defaults);
-    m_disabledFeedIDs = readDisabledFeedIDs(m_defaults);
-    m_maxHeadlines = m_defaults.integer(key::maxHeadlines).value_or(12);
-    m_lookbackHours = m_defaults.integer(key::lookbackHours).value_or(24);
-    m_voiceIdentifier = m_defaults.string(key::voiceIdentifier).value_or(QString());
-    m_speechRate = m_defaults.number(key::speechRate).value_or(0.5);
-    m_announceOnLaunch = m_defaults.boolean(key::announceOnLaunch).value_or(true);
-    m_announceOnUnlock = m_defaults.boolean(key::announceOnUnlock).value_or(true);
-    m_quietMinutes = m_defaults.integer(key::quietMinutes).value_or(30);
-    m_holdWhenBusy = m_defaults.boolean(key::holdWhenBusy).value_or(true);
-    m_bubbleHidden = m_defaults.boolean(key::bubbleHidden).value_or(false);
-    m_bubbleCompact = m_defaults.boolean(key::bubbleCompact).value_or(false);
-    m_isFirstRun = !m_defaults.boolean(key::isFirstRun).value_or(false);
-    m_watchTerms = readWatchTerms(m_defaults);
-    m_customFeeds = ownFeedsFromJson(m_defaults.value(key::customFeeds));
+    const PreferenceFile& file = m_defaults;
+    const bool tell = !initial;
+    take(this, m_enabledCategories, readEnabledCategories(file),
+         &AppSettings::enabledCategoriesChanged, tell);
+    take(this, m_disabledFeedIDs, readDisabledFeedIDs(file), &AppSettings::disabledFeedIDsChanged,
+         tell);
+    take(this, m_maxHeadlines, file.integer(key::maxHeadlines).value_or(12),
+         &AppSettings::maxHeadlinesChanged, tell);
+    take(this, m_lookbackHours, file.integer(key::lookbackHours).value_or(24),
+         &AppSettings::lookbackHoursChanged, tell);
+    take(this, m_voiceIdentifier, file.string(key::voiceIdentifier).value_or(QString()),
+         &AppSettings::voiceIdentifierChanged, tell);
+    take(this, m_speechRate, file.number(key::speechRate).value_or(0.5),
+         &AppSettings::speechRateChanged, tell);
+    take(this, m_announceOnLaunch, file.boolean(key::announceOnLaunch).value_or(true),
+         &AppSettings::announceOnLaunchChanged, tell);
+    take(this, m_announceOnUnlock, file.boolean(key::announceOnUnlock).value_or(true),
+         &AppSettings::announceOnUnlockChanged, tell);
+    take(this, m_quietMinutes, file.integer(key::quietMinutes).value_or(30),
+         &AppSettings::quietMinutesChanged, tell);
+    take(this, m_holdWhenBusy, file.boolean(key::holdWhenBusy).value_or(true),
+         &AppSettings::holdWhenBusyChanged, tell);
+    take(this, m_bubbleHidden, file.boolean(key::bubbleHidden).value_or(false),
+         &AppSettings::bubbleHiddenChanged, tell);
+    take(this, m_bubbleCompact, file.boolean(key::bubbleCompact).value_or(false),
+         &AppSettings::bubbleCompactChanged, tell);
+    take(this, m_isFirstRun, !file.boolean(key::isFirstRun).value_or(false),
+         &AppSettings::isFirstRunChanged, tell);
+
+    WatchTermsRead terms = readWatchTerms(file.value(key::watchTerms));
+    m_watchTermsUnread = terms.unread;
+    take(this, m_watchTerms, std::move(terms.terms), &AppSettings::watchTermsChanged, tell);
+    OwnFeedsRead feeds = readOwnFeeds(file.value(key::customFeeds), maxOwnFeeds);
+    m_customFeedsUnread = feeds.unread;
+    take(this, m_customFeeds, std::move(feeds.feeds), &AppSettings::customFeedsChanged, tell);
+    if (initial) {
+        report(file, key::watchTerms, terms.problems);
+        report(file, key::customFeeds, feeds.problems);
+    }
+}
+
+bool AppSettings::update(const std::function<void()>& change)
+{
+    if (!m_defaults.beginEdit())
+        return false;
+    read(false);
+    change();
+    m_defaults.endEdit();
+    return true;
 }
 
 bool AppSettings::isValidWatchTerm(const QString& term)
@@ -194,14 +289,20 @@ void AppSettings::setWatchTerms(const QStringList& terms)
 {
     m_watchTerms = terms;
     emit watchTermsChanged(m_watchTerms);
-    m_defaults.setStringArray(preferenceKeys::watchTerms, m_watchTerms);
+    QJsonArray stored = QJsonArray::fromStringList(m_watchTerms);
+    for (const QJsonValue& unread : std::as_const(m_watchTermsUnread))
+        stored.append(unread);
+    m_defaults.setValue(preferenceKeys::watchTerms, stored);
 }
 
 void AppSettings::setCustomFeeds(const QList<OwnFeed>& feeds)
 {
     m_customFeeds = feeds;
     emit customFeedsChanged(m_customFeeds);
-    m_defaults.setValue(preferenceKeys::customFeeds, toJson(m_customFeeds));
+    QJsonArray stored = toJson(m_customFeeds);
+    for (const QJsonValue& unread : std::as_const(m_customFeedsUnread))
+        stored.append(unread);
+    m_defaults.setValue(preferenceKeys::customFeeds, stored);
 }
 
 std::optional<QPointF> AppSettings::savedBubbleOrigin() const

@@ -5,6 +5,7 @@
 #include "news/OwnFeed.h"
 #include "settings/PreferenceFile.h"
 
+#include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QPointF>
@@ -13,6 +14,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
 #include <optional>
 
 namespace vardelle {
@@ -42,9 +44,16 @@ inline constexpr QStringView bubbleFrameY = u"bubbleFrameY";
 } // namespace preferenceKeys
 
 // Every user preference, held in memory and written through to the preference file on every
-// assignment. The file is read once, when the object is made; a stored value of the wrong kind
-// gives the preference's default. Values are never clamped: the settings window keeps what it
-// offers in range, and anything else stored is used as it stands.
+// assignment. The file is read when the object is made, and again by update(); a stored value of
+// the wrong kind gives the preference's default. Values are never clamped: the settings window
+// keeps what it offers in range, and anything else stored is used as it stands.
+//
+// The two lists the user edits by hand are read entry by entry: a watch term that is not a text of
+// 1 to maxTermLength characters, and an own feed of the wrong shape, is left out and reported
+// once (a warning of the "vardelle.settings" category, which goes to standard error); only the
+// first maxWatchTerms terms and maxOwnFeeds feeds are used. What is left out stays in the file:
+// writing a list back keeps those entries after the ones in use, so that no change ever drops
+// what the user wrote.
 //
 // Each property has a change signal that is emitted on every assignment, also of an equal value,
 // after the new value is in place and before it is written to the file.
@@ -87,8 +96,17 @@ public:
     // Whether `term` may be a watch term: 1 to maxTermLength characters once trimmed.
     static bool isValidWatchTerm(const QString& term);
 
-    // Reads the preference file at `preferencePath` once; writes nothing.
+    // Reads the preference file at `preferencePath`; writes nothing.
     explicit AppSettings(const QString& preferencePath, QObject* parent = nullptr);
+
+    // Runs `change` as one step of the preference file that no other process interleaves with:
+    // under the file's lock, with every preference read again from the file first (a property
+    // whose value changed in the file meanwhile tells its observers), so that a change computed
+    // from what is read here (adding a term to the list) loses nothing another process stored.
+    // False, and `change` not run, when the lock could not be had in PreferenceFile::lockWait;
+    // lockError() says why.
+    bool update(const std::function<void()>& change);
+    QString lockError() const { return m_defaults.lockError(); }
 
     // The store behind the preferences; the bubble's controller writes its origin through it.
     PreferenceFile& defaults() { return m_defaults; }
@@ -155,7 +173,14 @@ signals:
     void customFeedsChanged(const QList<vardelle::OwnFeed>& feeds);
 
 private:
+    // Reads every preference from the file; `initial` for the first time, when nothing is told
+    // and what is left out of the lists is reported.
+    void read(bool initial);
+
     PreferenceFile m_defaults;
+    // Entries of the lists that are stored but not in use, written back after those in use.
+    QJsonArray m_watchTermsUnread;
+    QJsonArray m_customFeedsUnread;
     QSet<NewsCategory> m_enabledCategories;
     QSet<QString> m_disabledFeedIDs;
     qint64 m_maxHeadlines = 12;

@@ -16,8 +16,10 @@ namespace vardelle {
 
 PreferenceFile::PreferenceFile(QString path)
     : m_path(std::move(path))
+    , m_lock(lockPath())
 {
-    load();
+    if (!m_path.isEmpty())
+        read(m_object);
 }
 
 std::optional<QJsonObject> PreferenceFile::decode(const QByteArray& bytes)
@@ -44,45 +46,81 @@ QString PreferenceFile::defaultPath()
     return config + QStringLiteral("/Vardelle/preferences.json");
 }
 
-void PreferenceFile::load()
+PreferenceFile::OnDisk PreferenceFile::read(QJsonObject& object) const
+{
+    QFile file(m_path);
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink())
+        return OnDisk::missing;
+    if (!info.isFile() || info.size() > maxFileBytes || !file.open(QIODevice::ReadOnly))
+        return OnDisk::unreadable;
+    const QByteArray bytes = file.read(maxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > maxFileBytes)
+        return OnDisk::unreadable;
+    std::optional<QJsonObject> decoded = decode(bytes);
+    if (!decoded)
+        return OnDisk::unreadable;
+    object = std::move(*decoded);
+    return OnDisk::object;
+}
+
+void PreferenceFile::reload()
+{
+    QJsonObject onDisk;
+    if (read(onDisk) != OnDisk::object)
+        return; // missing or unreadable: what this process holds is all there is
+    for (auto it = m_unsaved.cbegin(); it != m_unsaved.cend(); ++it) {
+        if (it->isUndefined())
+            onDisk.remove(it.key());
+        else
+            onDisk.insert(it.key(), *it);
+    }
+    m_object = std::move(onDisk);
+}
+
+bool PreferenceFile::beginEdit()
 {
     if (m_path.isEmpty())
-        return;
-    QFile file(m_path);
-    if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_keepAside = true;
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    std::optional<QJsonObject> object = decode(bytes);
-    if (file.error() != QFileDevice::NoError || !object) {
-        m_keepAside = true;
-        return;
-    }
-    m_object = std::move(*object);
+        return true;
+    // The lock file lives beside the preference file, whose folder may not be there yet.
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    if (!m_lock.lock(lockWait))
+        return false;
+    reload();
+    return true;
+}
+
+void PreferenceFile::endEdit()
+{
+    if (!m_path.isEmpty())
+        m_lock.unlock();
 }
 
 bool PreferenceFile::save()
 {
     if (m_path.isEmpty())
         return false;
-    // The folder must exist before the unreadable file can be moved aside inside it.
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+    if (!beginEdit())
         return false;
 
-    if (m_keepAside) {
+    QJsonObject onDisk;
+    if (read(onDisk) == OnDisk::unreadable) {
         // rename(2) keeps the bytes exactly, also of a file we could not read, and replaces an
         // older copy. When it fails for any reason but the file being gone, nothing is written.
         const QByteArray from = QFile::encodeName(m_path);
         const QByteArray to = QFile::encodeName(corruptPath());
-        if (std::rename(from.constData(), to.constData()) != 0 && errno != ENOENT)
+        if (std::rename(from.constData(), to.constData()) != 0 && errno != ENOENT) {
+            endEdit();
             return false;
-        m_keepAside = false;
+        }
     }
-
-    return writeFileAtomically(m_path, QJsonDocument(m_object).toJson(QJsonDocument::Indented));
+    const bool saved =
+        writeFileAtomically(m_path, QJsonDocument(m_object).toJson(QJsonDocument::Indented),
+                            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (saved)
+        m_unsaved.clear();
+    endEdit();
+    return saved;
 }
 
 bool PreferenceFile::contains(QStringView key) const
@@ -154,6 +192,7 @@ bool PreferenceFile::setValue(QStringView key, const QJsonValue& value)
     if (value.isUndefined())
         return remove(key);
     m_object.insert(key, value);
+    m_unsaved.insert(key.toString(), value);
     return save();
 }
 
@@ -187,12 +226,15 @@ bool PreferenceFile::setNumberPair(QStringView firstKey, double first, QStringVi
 {
     m_object.insert(firstKey, first);
     m_object.insert(secondKey, second);
+    m_unsaved.insert(firstKey.toString(), first);
+    m_unsaved.insert(secondKey.toString(), second);
     return save();
 }
 
 bool PreferenceFile::remove(QStringView key)
 {
     m_object.remove(key);
+    m_unsaved.insert(key.toString(), QJsonValue(QJsonValue::Undefined));
     return save();
 }
 

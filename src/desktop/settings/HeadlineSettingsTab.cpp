@@ -169,7 +169,7 @@ void HeadlineSettingsTab::showOwnFeeds(const QList<OwnFeed>& feeds)
         auto* toggle = new QCheckBox(QString(feed.name).replace(u'&', u"&&"_qs));
         toggle->setObjectName(ownFeedName(feed.id));
         toggle->setIcon(categoryIcon(feed.category));
-        toggle->setToolTip(feed.url.toString());
+        toggle->setToolTip(feed.url.toString(QUrl::RemovePassword));
         toggle->setChecked(feed.enabled);
         const QString id = feed.id;
         connect(toggle, &QCheckBox::toggled, this, [this, id](bool on) { setOwnFeed(id, on); });
@@ -184,19 +184,23 @@ void HeadlineSettingsTab::showOwnFeeds(const QList<OwnFeed>& feeds)
 
 void HeadlineSettingsTab::setOwnFeed(const QString& feedId, bool on)
 {
-    QList<OwnFeed> feeds = m_settings.customFeeds();
-    for (OwnFeed& feed : feeds) {
-        if (feed.id == feedId)
-            feed.enabled = on;
-    }
-    m_settings.setCustomFeeds(feeds);
+    m_settings.update([&] {
+        QList<OwnFeed> feeds = m_settings.customFeeds();
+        for (OwnFeed& feed : feeds) {
+            if (feed.id == feedId)
+                feed.enabled = on;
+        }
+        m_settings.setCustomFeeds(feeds);
+    });
 }
 
 void HeadlineSettingsTab::removeOwnFeed(const QString& feedId)
 {
-    QList<OwnFeed> feeds = m_settings.customFeeds();
-    feeds.removeIf([&feedId](const OwnFeed& feed) { return feed.id == feedId; });
-    m_settings.setCustomFeeds(feeds);
+    m_settings.update([&] {
+        QList<OwnFeed> feeds = m_settings.customFeeds();
+        feeds.removeIf([&feedId](const OwnFeed& feed) { return feed.id == feedId; });
+        m_settings.setCustomFeeds(feeds);
+    });
 }
 
 QDialog* HeadlineSettingsTab::openAddFeed()
@@ -281,18 +285,22 @@ void HeadlineSettingsTab::addWatchTerm()
 
 void HeadlineSettingsTab::removeWatchTerms()
 {
-    QStringList terms = m_settings.watchTerms();
-    const QList<QListWidgetItem*> selected = m_watchTerms->selectedItems();
-    QList<int> rows;
-    for (const QListWidgetItem* item : selected)
-        rows.append(m_watchTerms->row(item));
-    std::sort(rows.begin(), rows.end(), std::greater<>());
-    for (const int row : rows) {
-        if (row < terms.size())
-            terms.removeAt(row);
+    // By the terms shown, since another process may have changed the list meanwhile.
+    const QStringList shown = m_settings.watchTerms();
+    QStringList removed;
+    for (const QListWidgetItem* item : m_watchTerms->selectedItems()) {
+        const int row = m_watchTerms->row(item);
+        if (row >= 0 && row < shown.size())
+            removed.append(shown[row]);
     }
-    if (!rows.isEmpty())
+    if (removed.isEmpty())
+        return;
+    m_settings.update([&] {
+        QStringList terms = m_settings.watchTerms();
+        for (const QString& term : std::as_const(removed))
+            terms.removeOne(term);
         m_settings.setWatchTerms(terms);
+    });
 }
 
 QString HeadlineSettingsTab::categoryName(NewsCategory category)

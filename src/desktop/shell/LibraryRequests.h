@@ -1,16 +1,19 @@
 #pragma once
 
+#include "library/LibraryCommands.h"
+
+#include <QFuture>
 #include <QObject>
 
 namespace vardelle {
 
 class InstanceRequest;
-class LibraryCommands;
 
-// Serves the "feeds" and "watch" requests of `vardelle feeds ...` and `vardelle watch ...` in a
-// terminal: runs the command here, against the desktop's own preferences, so that its windows
-// show the change at once and no other process writes the file. Answers with the command's exit
-// status and output in one line. Main thread only.
+// Serves the "feeds", "feeds-import" and "watch" requests of `vardelle feeds ...` and `vardelle
+// watch ...` in a terminal: runs the command here, against the desktop's own preferences, so that
+// its windows show the change at once. Files named in those commands are the terminal's to read
+// and write; a request that would have this process open one is refused. Answers with the command's
+// exit status and output in one line. Main thread only.
 class LibraryRequests : public QObject {
     Q_OBJECT
 
@@ -22,6 +25,8 @@ public:
     void serve(InstanceRequest* request);
 
 private:
+    void answer(InstanceRequest* request, QFuture<CommandOutput> output);
+
     LibraryCommands& m_commands;
 };
 

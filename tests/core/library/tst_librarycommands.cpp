@@ -13,6 +13,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
 #include <utility>
 
 using namespace vardelle;
@@ -414,6 +417,82 @@ private slots:
         QCOMPARE(output.status, 1);
         QVERIFY(output.err.contains(u"nothing imported"_qs));
         QCOMPARE(m_settings->customFeeds().size(), AppSettings::maxOwnFeeds - 1);
+    }
+
+    // What is at an import's path is read only when it is a regular file of at most 16 MiB: a
+    // pipe nobody writes to, a folder or a huge file are refused at once, and nothing changes.
+    void importReadsOnlyBoundedRegularFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a pipe nobody writes to") << u"fifo"_qs << u"not a regular file"_qs;
+        QTest::newRow("a folder") << u"folder"_qs << u"is a folder"_qs;
+        QTest::newRow("past 16 MiB") << u"huge"_qs << u"larger than 16 MiB"_qs;
+    }
+    void importReadsOnlyBoundedRegularFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString target = file(u"import-"_qs + kind);
+        if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        } else if (kind == u"folder") {
+            QVERIFY(QDir().mkpath(target));
+        } else {
+            QFile huge(target);
+            QVERIFY(huge.open(QIODevice::WriteOnly));
+            QVERIFY(huge.write("<opml version=\"2.0\"><body><outline xmlUrl=\"" +
+                               url("/fixture.xml").toUtf8() + "\"/></body></opml>") > 0);
+            QVERIFY(huge.resize(LibraryCommands::maxImportBytes + 1)); // sparse
+        }
+        const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, target});
+        QCOMPARE(output.status, 2);
+        QVERIFY2(output.err.contains(reason), qPrintable(output.err));
+        QVERIFY(m_settings->customFeeds().isEmpty());
+    }
+
+    // An export writes into what is at its path rather than replacing it: the file a link
+    // points to (the link stays), a pipe, a device.
+    void exportWritesIntoWhatIsThere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a link") << u"link"_qs;
+        QTest::newRow("a pipe") << u"fifo"_qs;
+        QTest::newRow("a character device") << u"device"_qs;
+    }
+    void exportWritesIntoWhatIsThere()
+    {
+        QFETCH(QString, kind);
+        const QString target = file(u"export-"_qs + kind);
+        const QByteArray path = QFile::encodeName(target);
+        const QByteArray document = run(u"feeds"_qs, {u"export"_qs}).out.toUtf8();
+        struct stat status {};
+        if (kind == u"link") {
+            test::writeFile(target + u".opml"_qs, "old");
+            QVERIFY(QFile::link(target + u".opml"_qs, target));
+            QCOMPARE(run(u"feeds"_qs, {u"export"_qs, target}).status, 0);
+            QCOMPARE(test::readFile(target + u".opml"_qs), document);
+            QVERIFY(::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode));
+        } else if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+            QByteArray got;
+            std::thread reader([&] {
+                QFile fifo(target);
+                if (fifo.open(QIODevice::ReadOnly))
+                    got = fifo.readAll();
+            });
+            const CommandOutput output = run(u"feeds"_qs, {u"export"_qs, target});
+            reader.join();
+            QCOMPARE(output.status, 0);
+            QCOMPARE(got, document);
+            QVERIFY(::lstat(path.constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+        } else {
+            // A node of its own, like /dev/null, so that a fault replaces only this one.
+            if (::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                QSKIP("making a device node needs root");
+            QCOMPARE(run(u"feeds"_qs, {u"export"_qs, target}).status, 0);
+            QVERIFY(::lstat(path.constData(), &status) == 0 && S_ISCHR(status.st_mode));
+        }
     }
 
     void unreadableImportChangesNothing()

@@ -314,9 +314,9 @@ private slots:
             << QStringList{u" Ivanti "_qs, u"CVE-2024-3400"_qs} << "[" + feed + "]"
             << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
         QTest::newRow("not arrays") << json("'Ivanti'") << QStringList() << feed << QStringList();
-        QTest::newRow("an element of the wrong type")
-            << json("['Ivanti', 7]") << QStringList() << "[" + feed + json(", 'x']")
-            << QStringList();
+        QTest::newRow("an element of the wrong type leaves the others")
+            << json("['Ivanti', 7]") << QStringList{u"Ivanti"_qs} << "[" + feed + json(", 'x']")
+            << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
         QTest::newRow("blank and overlong terms left out")
             << json("['', '  ', 'ok', '") + QByteArray(101, 'a') + json("']")
             << QStringList{u"ok"_qs} << "[" + QByteArray(feed).replace("false", json("'no'")) + "]"
@@ -331,10 +331,37 @@ private slots:
             << QByteArray() << QStringList()
             << "[" + QByteArray(feed).replace(json("'enabled':false"), json("'on':false")) + "]"
             << QStringList();
-        QTest::newRow("a repeated id keeps the first")
+        QTest::newRow("a repeated id gets a fresh one")
             << QByteArray() << QStringList()
             << "[" + feed + ", " + QByteArray(feed).replace("PSIRT", "Second") + "]"
-            << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
+            << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs,
+                           u"second Second https://example.org/rss malware off"_qs};
+        QTest::newRow("a catalogue id gets a fresh one")
+            << QByteArray() << QStringList()
+            << "[" +
+                   QByteArray(feed)
+                       .replace("\"psirt\"", "\"talos\"")
+                       .replace("PSIRT", "Talos Mirror") +
+                   "]"
+            << QStringList{u"talos-mirror Talos Mirror https://example.org/rss malware off"_qs};
+        QTest::newRow("names cleaned and cut like feed titles")
+            << QByteArray() << QStringList()
+            << "[" +
+                   QByteArray(feed).replace("PSIRT", "\\u202eFTCB\\u0007 \\n PSIRT " +
+                                                         QByteArray(500'000, 'x')) +
+                   "]"
+            << QStringList{u"psirt FTCB PSIRT "_qs + QString(89, u'x') +
+                           u" https://example.org/rss malware off"_qs};
+        QStringList manyTerms;
+        QByteArray manyJson = "[";
+        for (int i = 0; i < 250; ++i) {
+            manyTerms.append(u"term"_qs + QString::number(i));
+            manyJson += (i ? ",\"term" : "\"term") + QByteArray::number(i) + "\"";
+        }
+        manyJson += "]";
+        QTest::newRow("only the first 200 terms are used")
+            << manyJson << manyTerms.mid(0, AppSettings::maxWatchTerms) << QByteArray()
+            << QStringList();
     }
     void watchAndOwnFeedReadingRules()
     {
@@ -350,6 +377,36 @@ private slots:
             got.append(feed.id + u' ' + feed.name + u' ' + feed.url.toString() + u' ' +
                        rawValue(feed.category) + (feed.enabled ? u" on"_qs : u" off"_qs));
         QCOMPARE(got, expectedFeeds);
+    }
+
+    // What a list leaves out stays in the file when the list is written back: a bad entry the
+    // user can still mend, terms past the limit, never fewer entries than were read.
+    void writingBackKeepsWhatWasLeftOut()
+    {
+        const QByteArray feed = json("{'id':'psirt','name':'PSIRT','url':'https://example.org/"
+                                     "rss','category':'malware','enabled':true}");
+        const QByteArray bad = QByteArray(feed).replace("https:", "gopher:");
+        store({{u"watchTerms"_qs, json("['Ivanti', 7, '']")},
+               {u"customFeeds"_qs, "[" + bad + ", " + feed + "]"}});
+        const auto settings = make();
+        QCOMPARE(settings->watchTerms(), QStringList{u"Ivanti"_qs});
+        QCOMPARE(settings->customFeeds().size(), 1);
+
+        settings->setWatchTerms(settings->watchTerms() << u"Fortinet"_qs);
+        QList<OwnFeed> feeds = settings->customFeeds();
+        feeds.append({u"new"_qs, u"New"_qs, QUrl(u"https://example.com/feed"_qs),
+                      NewsCategory::cybersecurity, true});
+        settings->setCustomFeeds(feeds);
+
+        const QJsonObject json = stored();
+        QCOMPARE(json.value(u"watchTerms"),
+                 QJsonValue(QJsonArray{u"Ivanti"_qs, u"Fortinet"_qs, 7, u""_qs}));
+        const QJsonArray storedFeeds = json.value(u"customFeeds").toArray();
+        QCOMPARE(storedFeeds.size(), 3);
+        QCOMPARE(storedFeeds.at(2).toObject().value(u"url"),
+                 QJsonValue(u"gopher://example.org/rss"_qs));
+        // Read again, the same feeds are in use.
+        QCOMPARE(make()->customFeeds(), settings->customFeeds());
     }
 
     void storedForms()

@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(stored.value(u"y").toDouble(), -3.0);
         QCOMPARE(PreferenceFile(path()).string(u"foreign"), u"kept"_qs);
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files),
-                 QStringList{u"preferences.json"_qs});
+                 (QStringList{u"preferences.json"_qs, u"preferences.json.lock"_qs}));
     }
 
     void unreadableFileIsKeptAside_data()
@@ -249,7 +249,7 @@ private slots:
         }
         QCOMPARE(readFile(path()), previous);
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files),
-                 QStringList{u"preferences.json"_qs});
+                 (QStringList{u"preferences.json"_qs, u"preferences.json.lock"_qs}));
 
         // Once writes work again, the value kept in memory reaches the file.
         QVERIFY(file.setInteger(u"maxHeadlines", 20));

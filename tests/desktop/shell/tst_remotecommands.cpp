@@ -10,6 +10,7 @@
 #include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QtTest>
 
@@ -143,6 +144,48 @@ private slots:
                  qPrintable(briefing));
         rig.finishSpeaking();
         QTRY_VERIFY(rig.outcome);
+    }
+
+    // The desktop never opens a file a client names: an import arrives as the feeds the
+    // terminal read, an export leaves as the document for the terminal to write.
+    void filesStayWithTheTerminal()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        const QString named = rig.dir.filePath(u"named.opml"_qs);
+        for (const QJsonArray& arguments :
+             {QJsonArray{u"import"_qs, u"/dev/zero"_qs}, QJsonArray{u"export"_qs, named}}) {
+            rig.send({{instance::commandKey, instance::feedsCommand},
+                      {instance::argumentsKey, arguments},
+                      {instance::directoryKey, rig.dir.path()}});
+            QTRY_VERIFY(rig.outcome);
+            QVERIFY(
+                rig.lines.value(0).value(instance::errorKey).toString().contains(u"terminal"_qs));
+        }
+        QVERIFY(!QFileInfo::exists(named));
+
+        rig.send({{instance::commandKey, instance::feedsImportCommand},
+                  {instance::entriesKey, u"not a list"_qs},
+                  {instance::fromKey, u"x.opml"_qs}});
+        QTRY_VERIFY(rig.outcome);
+        QVERIFY(rig.lines.value(0).contains(instance::errorKey));
+
+        LibraryCommands::ImportRequest import;
+        import.from = u"feeds.opml"_qs;
+        import.entries = {{FeedSource::catalog().first().url.toString(), u"Again"_qs, {}},
+                          { u"ftp://example.org/feed"_qs,
+                            u"Old"_qs,
+                            NewsCategory::malware }};
+        rig.send(LibraryCommands::importMessage(import));
+        QTRY_VERIFY(rig.outcome);
+        const QJsonObject answer = rig.lines.value(0);
+        QCOMPARE(answer.value(instance::statusKey), 1);
+        QCOMPARE(answer.value(instance::outKey), u"imported 0 feeds\n"_qs);
+        const QString err = answer.value(instance::errKey).toString();
+        QVERIFY2(
+            err.contains(u"already among your feeds as "_qs + FeedSource::catalog().first().id) &&
+                err.contains(u"ftp://example.org/feed: not an http or https address"_qs),
+            qPrintable(err));
     }
 
     // "today" sets the window's start to local midnight: a story from this morning that an

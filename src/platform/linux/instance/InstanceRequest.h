@@ -27,8 +27,8 @@ public:
     // The bounds a connection lives within.
     struct Limits {
         // A request line longer than this is refused and the connection dropped.
-        // Room for a watch list's worth of terms in one command.
-        qsizetype maxLineBytes = 256 * 1024;
+        // Room for a watch list's worth of terms, or an import's thousand feeds, in one command.
+        qsizetype maxLineBytes = 4 * 1024 * 1024;
         // A client that has not sent its request within this time is dropped.
         std::chrono::milliseconds requestTimeout{5000};
         // While a request is open the client hears at least this often that the instance is

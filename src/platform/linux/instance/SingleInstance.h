@@ -48,7 +48,9 @@ public:
     QString folder() const { return m_folder; }
 
     void setLimits(const InstanceRequest::Limits& limits) { m_limits = limits; }
-    // Connections that have not yet sent their request, at most; more are closed at once.
+    // Connections that have not yet sent their request, at most; more are closed at once. Each
+    // is served on its own and dropped when it stays silent past the request timeout, so the
+    // default is far above what a user's scripts open at once.
     void setMaxWaitingConnections(int count) { m_maxWaiting = count; }
 
     // Whether some live process holds the lock of `folder` at this moment.
@@ -67,7 +69,7 @@ private:
     bool m_claimed = false;
     QString m_error;
     InstanceRequest::Limits m_limits;
-    int m_maxWaiting = 16;
+    int m_maxWaiting = 128;
 };
 
 } // namespace vardelle
