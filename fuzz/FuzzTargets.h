@@ -20,24 +20,32 @@ struct Target {
 
 void briefingWindowInput(QByteArrayView data);
 void feedDate(QByteArrayView data);
+void feedsImport(QByteArrayView data);
 void feedParser(QByteArrayView data);
 void feedText(QByteArrayView data);
 void instanceProtocol(QByteArrayView data);
+void instanceRequests(QByteArrayView data);
 void opml(QByteArrayView data);
 void preferenceFile(QByteArrayView data);
+void preferenceLists(QByteArrayView data);
 void speechText(QByteArrayView data);
 void storedState(QByteArrayView data);
+void watchMatching(QByteArrayView data);
 
 inline constexpr Target targets[] = {
     {"briefing_window", briefingWindowInput},
     {"feed_date", feedDate},
+    {"feeds_import", feedsImport},
     {"feed_parser", feedParser},
     {"feed_text", feedText},
     {"instance_protocol", instanceProtocol},
+    {"instance_requests", instanceRequests},
     {"opml", opml},
     {"preference_file", preferenceFile},
+    {"preference_lists", preferenceLists},
     {"speech_text", speechText},
     {"stored_state", storedState},
+    {"watch_matching", watchMatching},
 };
 
 inline const Target* findTarget(std::string_view name)

@@ -5,7 +5,8 @@
 # icon; the launch briefing is spoken; a click on the bubble speaks the story published since;
 # the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
 # stored; a second start puts the bubble there; starting it once more opens the settings window
-# of the running one, `vardelle brief` is spoken by the running one, SIGTERM ends it, and the
+# of the running one, `vardelle brief` is spoken by the running one, forty `vardelle watch` and
+# `vardelle feeds` commands at once all store their changes, SIGTERM ends it, and the
 # small bubble chosen in the settings window is small again after a restart. Hovering the bubble
 # shows its tooltip, a double click on it opens the settings window and tells nothing, the media
 # keys' MPRIS player plays a briefing, skips to the next story and stops, and Ctrl+Q in that
@@ -222,6 +223,32 @@ await 10 settings_window || fail "a second start did not open the settings windo
 timeout 120 "$vardelle" brief --today >"$work/brief.out" || fail "vardelle brief through the running app: status $?"
 grep -q "Here is your security briefing" "$work/brief.out" || fail "vardelle brief printed: $(cat "$work/brief.out")"
 kill -0 "$app" || fail "the desktop app is gone"
+
+# 6a. Forty terminal commands at once, through the running app: every one exits 0 and every
+#     change is stored; then the same again, undoing them.
+ids="cisa-advisories bleepingcomputer thehackernews orvane securityweek darkreading helpnetsecurity
+therecord industrialcyber sans-isc cisa-ics unit42 cisa-news ncsc-uk malwarebytes talos securelist
+checkpoint-research welivesecurity microsoft-security"
+concurrently() { # watch-action feeds-action: 20 of each at once, every one must exit 0
+    local pids=() n=0
+    for id in $ids; do
+        "$vardelle" watch "$1" "TERM$n" >>"$work/concurrent.log" 2>&1 & pids+=($!)
+        "$vardelle" feeds "$2" "$id" >>"$work/concurrent.log" 2>&1 & pids+=($!)
+        n=$((n + 1))
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" || fail "a concurrent command failed: $(cat "$work/concurrent.log")"
+    done
+}
+stored_lists() {
+    python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))
+print(len([t for t in p.get("watchTerms", []) if t.startswith("TERM")]), len(p.get("disabledFeeds", [])))' \
+        "$preferences"
+}
+concurrently add off
+[ "$(stored_lists)" = "20 20" ] || fail "concurrent changes lost: $(stored_lists)"
+concurrently remove on
+[ "$(stored_lists)" = "0 0" ] || fail "concurrent undoing lost: $(stored_lists)"
 
 # 6b. A Stop while the briefing gathers ends it: nothing is spoken or recorded, so the story is
 #     told by the next briefing; a check that then finds nothing new keeps that briefing for

@@ -106,18 +106,23 @@ QString absolute(const QString& file, const QString& directory)
 }
 
 // Where an address already is among the feeds: the id of the catalogue or own feed that has it.
-std::optional<QString> feedWithAddress(const AppSettings& settings, const QString& address)
+std::optional<QString> feedWithAddress(const QList<OwnFeed>& own, const QString& address)
 {
     const QString wanted = comparableAddress(address);
     for (const FeedSource& source : FeedSource::catalog()) {
         if (comparableAddress(source.url.toString()) == wanted)
             return source.id;
     }
-    for (const OwnFeed& feed : settings.customFeeds()) {
+    for (const OwnFeed& feed : own) {
         if (comparableAddress(feed.url.toString()) == wanted)
             return feed.id;
     }
     return std::nullopt;
+}
+
+std::optional<QString> feedWithAddress(const AppSettings& settings, const QString& address)
+{
+    return feedWithAddress(settings.customFeeds(), address);
 }
 
 // A new own feed from a checked address, named as asked, else by its own title, else its host;
@@ -347,18 +352,28 @@ LibraryCommands::importRequest(const QStringList& arguments, const QString& dire
         refusal = refused(request.from + u": "_qs + read.error, 2);
         return std::nullopt;
     }
-    std::optional<QList<OpmlEntry>> entries = readOpml(*read.bytes);
+    return importFromBytes(*read.bytes, request.from, request.fallback, refusal);
+}
+
+std::optional<LibraryCommands::ImportRequest>
+LibraryCommands::importFromBytes(const QByteArray& bytes, const QString& from,
+                                 std::optional<NewsCategory> fallback, CommandOutput& refusal)
+{
+    if (bytes.size() > maxImportBytes) {
+        refusal = refused(from + u": larger than 16 MiB"_qs, 2);
+        return std::nullopt;
+    }
+    std::optional<QList<OpmlEntry>> entries = readOpml(bytes);
     if (!entries) {
-        refusal = refused(request.from + u": not an OPML document"_qs, 2);
+        refusal = refused(from + u": not an OPML document"_qs, 2);
         return std::nullopt;
     }
     if (entries->size() > maxImportEntries) {
-        refusal = refused(request.from + u": nothing imported: it lists more than "_qs +
+        refusal = refused(from + u": nothing imported: it lists more than "_qs +
                           QString::number(maxImportEntries) + u" feeds"_qs);
         return std::nullopt;
     }
-    request.entries = std::move(*entries);
-    return request;
+    return ImportRequest{std::move(*entries), fallback, from};
 }
 
 QJsonObject LibraryCommands::importMessage(const ImportRequest& request)
@@ -410,36 +425,87 @@ LibraryCommands::importFromMessage(const QJsonObject& message)
     return request;
 }
 
-QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request)
+LibraryCommands::ImportPlan LibraryCommands::planImport(const QList<OpmlEntry>& entries,
+                                                        const QList<OwnFeed>& own)
 {
-    const QString& path = request.from;
-    const QList<OpmlEntry>* entries = &request.entries;
-    const std::optional<NewsCategory>& fallback = request.fallback;
-
-    // Entries to add, after those skipped for what they are; each still to be fetched once.
-    struct Candidate {
-        OpmlEntry entry;
-        QUrl url;
-        qsizetype index; // in the document
-    };
-    // Each skipped entry with its place in the document, so that they are told in that order.
-    auto skipped = std::make_shared<QList<std::pair<qsizetype, QString>>>();
-    QList<Candidate> candidates;
+    ImportPlan plan;
     QSet<QString> seen;
-    for (qsizetype index = 0; index < entries->size(); ++index) {
-        const OpmlEntry& entry = entries->at(index);
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        const OpmlEntry& entry = entries.at(index);
         const QUrl url(entry.address, QUrl::StrictMode);
         const QString key = comparableAddress(entry.address);
         if (!isFeedAddress(url))
-            skipped->append({index, entry.address + u": not an http or https address"_qs});
-        else if (const auto id = feedWithAddress(m_settings, entry.address))
-            skipped->append({index, entry.address + u": already among your feeds as "_qs + *id});
+            plan.skipped.append({index, entry.address + u": not an http or https address"_qs});
+        else if (const auto id = feedWithAddress(own, entry.address))
+            plan.skipped.append(
+                {index, entry.address + u": already among your feeds as "_qs + *id});
         else if (seen.contains(key))
-            skipped->append({index, entry.address + u": listed twice in the file"_qs});
+            plan.skipped.append({index, entry.address + u": listed twice in the file"_qs});
         else
-            candidates.append({entry, url, index});
+            plan.candidates.append({entry, url, index});
         seen.insert(key);
     }
+    return plan;
+}
+
+std::optional<LibraryCommands::Request>
+LibraryCommands::requestFromMessage(const QJsonObject& message, QString& error)
+{
+    Request request;
+    request.command = message.value(instance::commandKey).toString();
+    if (request.command == instance::feedsImportCommand) {
+        request.import = importFromMessage(message);
+        if (!request.import) {
+            error = QStringLiteral("\"entries\" is a list of feeds with an address and a name, "
+                                   "and \"from\" a text");
+            return std::nullopt;
+        }
+        return request;
+    }
+    if (request.command != instance::feedsCommand && request.command != instance::watchCommand) {
+        error = QStringLiteral("unknown command");
+        return std::nullopt;
+    }
+    const QJsonValue arguments = message.value(instance::argumentsKey);
+    const QJsonValue directory = message.value(instance::directoryKey);
+    bool wellFormed = (arguments.isArray() || arguments.isUndefined()) &&
+                      (directory.isString() || directory.isUndefined());
+    for (const QJsonValue& argument : arguments.toArray()) {
+        wellFormed = wellFormed && argument.isString();
+        request.arguments.append(argument.toString());
+    }
+    if (!wellFormed) {
+        error = QStringLiteral("\"arguments\" is a list of texts and \"directory\" a text");
+        return std::nullopt;
+    }
+    // Files are read and written by the terminal that names them, never here: an import
+    // arrives as the feeds the file lists, an export leaves as the document.
+    const QString action = request.arguments.value(0);
+    if (request.command == instance::feedsCommand &&
+        (action == u"import" || (action == u"export" && request.arguments.size() > 1))) {
+        error =
+            QStringLiteral("the terminal reads and writes the files of feeds import and export");
+        return std::nullopt;
+    }
+    request.directory = directory.toString();
+    return request;
+}
+
+QFuture<CommandOutput> LibraryCommands::run(const Request& request)
+{
+    if (request.import)
+        return importFeeds(*request.import);
+    return run(request.command, request.arguments, request.directory);
+}
+
+QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request)
+{
+    const QString& path = request.from;
+    const std::optional<NewsCategory>& fallback = request.fallback;
+
+    const ImportPlan plan = planImport(request.entries, m_settings.customFeeds());
+    const QList<ImportPlan::Candidate>& candidates = plan.candidates;
+    auto skipped = std::make_shared<QList<std::pair<qsizetype, QString>>>(plan.skipped);
     if (m_settings.customFeeds().size() + candidates.size() > AppSettings::maxOwnFeeds)
         return ready(refused(path + u": nothing imported: "_qs + tooManyFeeds()));
 
@@ -458,7 +524,7 @@ QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request
         return ready(finish(*skipped, 0));
 
     QList<QFuture<FeedCheck>> checks;
-    for (const Candidate& candidate : candidates)
+    for (const ImportPlan::Candidate& candidate : candidates)
         checks.append(m_news.check(candidate.url));
     const NewsCategory category = fallback.value_or(NewsCategory::cybersecurity);
     return QtFuture::whenAll(checks.begin(), checks.end())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/Opml.h"
+#include "news/OwnFeed.h"
 
 #include <QFuture>
 #include <QJsonObject>
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 namespace vardelle {
 
@@ -66,11 +68,42 @@ public:
     // most maxImportEntries feeds. None, with `refusal` set, otherwise.
     static std::optional<ImportRequest>
     importRequest(const QStringList& arguments, const QString& directory, CommandOutput& refusal);
+    // The same from the bytes of the file, named `from` in messages.
+    static std::optional<ImportRequest> importFromBytes(const QByteArray& bytes,
+                                                        const QString& from,
+                                                        std::optional<NewsCategory> fallback,
+                                                        CommandOutput& refusal);
+    // What an import of `entries` would do next to the `own` feeds: the entries still to be
+    // fetched once (an http or https address not among the feeds, nor earlier in the list), and
+    // each other one with the reason it is skipped, both with their places in the list.
+    struct ImportPlan {
+        struct Candidate {
+            OpmlEntry entry;
+            QUrl url;
+            qsizetype index;
+        };
+        QList<Candidate> candidates;
+        QList<std::pair<qsizetype, QString>> skipped;
+    };
+    static ImportPlan planImport(const QList<OpmlEntry>& entries, const QList<OwnFeed>& own);
+
     // The "feeds-import" request of the instance protocol that carries `request`, and back: none
     // unless every part has its kind (entries of texts, categories that are raw values), with
     // at most maxImportEntries entries.
     static QJsonObject importMessage(const ImportRequest& request);
     static std::optional<ImportRequest> importFromMessage(const QJsonObject& message);
+
+    // A "feeds", "watch" or "feeds-import" request of the instance protocol, as the process that
+    // serves it takes it: none, with `error` set, when a part is not of its kind or it would
+    // have this process open a file the client named (an import's or an export's).
+    struct Request {
+        QString command;
+        QStringList arguments;
+        QString directory;
+        std::optional<ImportRequest> import;
+    };
+    static std::optional<Request> requestFromMessage(const QJsonObject& message, QString& error);
+    QFuture<CommandOutput> run(const Request& request);
     // Adds the feeds of `request` that are not there yet, each fetched once; as `feeds import`.
     QFuture<CommandOutput> importFeeds(const ImportRequest& request);
     // Every feed, the catalogue's and the own ones, as OPML 2.0.

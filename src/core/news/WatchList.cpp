@@ -13,11 +13,15 @@ char16_t asciiLower(char16_t c)
     return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
 }
 
+// Letters, digits and the marks that combine with them: "Ivanti" ends where "Ivanti's" has its
+// apostrophe, but not inside "Ivantí" written with a combining accent. The modifier letter
+// apostrophe (U+02BC) is an apostrophe here, as in the compared form. Marks count whether or not
+// they are case folded: U+0345 folds to a Greek letter, and is a word character either way.
 bool isWordCodePoint(char32_t c)
 {
     if (c < 0x80)
         return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-    return QChar::isLetterOrNumber(c);
+    return c != 0x02BC && (QChar::isLetterOrNumber(c) || QChar::isMark(c));
 }
 
 // Whether the character that ends just before `index` is a letter or digit.

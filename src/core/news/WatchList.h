@@ -14,8 +14,10 @@
 namespace vardelle {
 
 // The user's watch terms, ready to be looked for in stories. A story matches a term when the term
-// occurs in its title or summary as whole words: ignoring case, and with no letter or digit
-// directly before or after it ("Ivanti" is found in "Ivanti's" and "ivanti", not in "Ivantis").
+// occurs in its title or summary as whole words: ignoring case (Unicode simple case folding, one
+// character for one: "STRASSE" does not match "Straße", nor "istanbul" "İstanbul"), and with no
+// letter, digit or combining mark directly before or after it ("Ivanti" is found in "Ivanti's",
+// "Ivantiʼs" and "ivanti", not in "Ivantis").
 // Runs of white space count as one space, and typographic apostrophes and hyphens as the plain
 // ones, on both sides. Terms are compared as trimmed; an empty term matches nothing.
 //

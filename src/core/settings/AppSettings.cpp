@@ -37,49 +37,6 @@ QSet<QString> readDisabledFeedIDs(const PreferenceFile& file)
     return QSet<QString>(ids.begin(), ids.end());
 }
 
-struct WatchTermsRead {
-    QStringList terms;
-    QJsonArray unread;
-    QStringList problems;
-};
-
-// The first maxWatchTerms terms of use; every other element (not a text, blank, too long, or past
-// the limit) as it was stored.
-WatchTermsRead readWatchTerms(const QJsonValue& value)
-{
-    WatchTermsRead read;
-    if (value.isUndefined() || value.isNull())
-        return read;
-    if (!value.isArray()) {
-        read.problems.append(QStringLiteral("not a list of terms; none used"));
-        return read;
-    }
-    qsizetype past = 0;
-    qsizetype index = 0;
-    for (const QJsonValue& element : value.toArray()) {
-        ++index;
-        if (!element.isString() || !AppSettings::isValidWatchTerm(element.toString())) {
-            read.unread.append(element);
-            read.problems.append(u"entry "_qs + QString::number(index) + u" left out: "_qs +
-                                 (element.isString()
-                                      ? u"a term is 1 to "_qs +
-                                            QString::number(AppSettings::maxTermLength) +
-                                            u" characters"_qs
-                                      : u"not a text"_qs));
-        } else if (read.terms.size() >= AppSettings::maxWatchTerms) {
-            read.unread.append(element);
-            ++past;
-        } else {
-            read.terms.append(element.toString());
-        }
-    }
-    if (past > 0)
-        read.problems.append(QString::number(past) + u" terms past the first "_qs +
-                             QString::number(AppSettings::maxWatchTerms) +
-                             u" are kept but not used"_qs);
-    return read;
-}
-
 void report(const PreferenceFile& file, QStringView key, const QStringList& problems)
 {
     for (const QString& problem : problems)
@@ -117,6 +74,43 @@ QStringList storedForm(const QSet<QString>& ids)
 }
 
 } // namespace
+
+// The first maxWatchTerms terms of use; every other element (not a text, blank, too long, or past
+// the limit) as it was stored.
+WatchTermsRead readWatchTerms(const QJsonValue& value)
+{
+    WatchTermsRead read;
+    if (value.isUndefined() || value.isNull())
+        return read;
+    if (!value.isArray()) {
+        read.problems.append(QStringLiteral("not a list of terms; none used"));
+        return read;
+    }
+    qsizetype past = 0;
+    qsizetype index = 0;
+    for (const QJsonValue& element : value.toArray()) {
+        ++index;
+        if (!element.isString() || !AppSettings::isValidWatchTerm(element.toString())) {
+            read.unread.append(element);
+            read.problems.append(u"entry "_qs + QString::number(index) + u" left out: "_qs +
+                                 (element.isString()
+                                      ? u"a term is 1 to "_qs +
+                                            QString::number(AppSettings::maxTermLength) +
+                                            u" characters"_qs
+                                      : u"not a text"_qs));
+        } else if (read.terms.size() >= AppSettings::maxWatchTerms) {
+            read.unread.append(element);
+            ++past;
+        } else {
+            read.terms.append(element.toString());
+        }
+    }
+    if (past > 0)
+        read.problems.append(QString::number(past) + u" terms past the first "_qs +
+                             QString::number(AppSettings::maxWatchTerms) +
+                             u" are kept but not used"_qs);
+    return read;
+}
 
 AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     : QObject(parent)

@@ -43,6 +43,18 @@ inline constexpr QStringView bubbleFrameX = u"bubbleFrameX";
 inline constexpr QStringView bubbleFrameY = u"bubbleFrameY";
 } // namespace preferenceKeys
 
+// What a stored array of watch terms gives, read entry by entry: the first
+// AppSettings::maxWatchTerms texts of 1 to AppSettings::maxTermLength characters, in order; every
+// other element as it was stored (not a text, blank, too long, past the limit); and one line for
+// each element left out, and one for all those past the limit. A value that is not an array
+// reads as no terms, with a problem line.
+struct WatchTermsRead {
+    QStringList terms;
+    QJsonArray unread;
+    QStringList problems;
+};
+WatchTermsRead readWatchTerms(const QJsonValue& value);
+
 // Every user preference, held in memory and written through to the preference file on every
 // assignment. The file is read when the object is made, and again by update(); a stored value of
 // the wrong kind gives the preference's default. Values are never clamped: the settings window

@@ -54,6 +54,16 @@ private slots:
         QTest::newRow("blank term") << u"   "_qs << u"anything at all"_qs << false;
         QTest::newRow("non-Latin letters") << u"Straße"_qs << u"STRASSE straße"_qs << true;
         QTest::newRow("accented letter after") << u"Cafe"_qs << u"Caf\u00e9 owners"_qs << false;
+        QTest::newRow("modifier apostrophe") << u"Ivanti"_qs << u"Ivanti\u02BCs gateway"_qs << true;
+        QTest::newRow("combining accent after") << u"Cafe"_qs << u"Cafe\u0301 owners"_qs << false;
+        QTest::newRow("combining accent inside the term")
+            << u"Cafe\u0301"_qs << u"CAFE\u0301 owners"_qs << true;
+        QTest::newRow("a mark that folds to a letter, after")
+            << u"Ivanti"_qs << u"Ivanti\u0345 gateway"_qs << false;
+        QTest::newRow("simple case folding: no sharp s to ss")
+            << u"STRASSE"_qs << u"Stra\u00dfe"_qs << false;
+        QTest::newRow("simple case folding: dotted capital I is not i")
+            << u"istanbul"_qs << u"\u0130stanbul"_qs << false;
     }
     void matching()
     {

@@ -1,0 +1,61 @@
+// A line a local program sends to the running desktop, taken and run as the desktop runs a
+// `vardelle feeds` or `vardelle watch` request, against preferences held in memory. Commands
+// that would fetch an address are taken but not run: the fuzzer has no network.
+#include "FuzzTargets.h"
+
+#include "instance/InstanceProtocol.h"
+#include "library/LibraryCommands.h"
+#include "news/NewsService.h"
+#include "settings/AppSettings.h"
+#include "store/HeadlineStore.h"
+#include "time/Clock.h"
+
+#include <QCoreApplication>
+
+void vardelle::fuzz::instanceRequests(QByteArrayView data)
+{
+    const std::optional<QJsonObject> message = instance::decodeLine(data.toByteArray());
+    if (!message)
+        return;
+    QString error;
+    const std::optional<LibraryCommands::Request> request =
+        LibraryCommands::requestFromMessage(*message, error);
+    if (!request) {
+        FUZZ_CHECK(!error.isEmpty());
+        return;
+    }
+    if (request->command == instance::feedsCommand) {
+        const QString action = request->arguments.value(0);
+        // Never a file for this process to open.
+        FUZZ_CHECK(action != u"import");
+        FUZZ_CHECK(action != u"export" || request->arguments.size() == 1);
+        if (action == u"add")
+            return;
+    }
+
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+    static HeadlineStore store(QString(), Clock::system());
+    static NewsService news(store, Clock::system());
+    AppSettings settings{QString()};
+    settings.setWatchTerms({QStringLiteral("Ivanti")});
+    LibraryCommands commands(settings, news);
+    if (request->import) {
+        const LibraryCommands::ImportPlan plan =
+            LibraryCommands::planImport(request->import->entries, settings.customFeeds());
+        FUZZ_CHECK(plan.candidates.size() + plan.skipped.size() == request->import->entries.size());
+        return;
+    }
+    const QFuture<CommandOutput> future = commands.run(*request);
+    FUZZ_CHECK(future.isFinished());
+    const CommandOutput output = future.result();
+    FUZZ_CHECK(output.status >= 0 && output.status <= 2);
+    FUZZ_CHECK(output.status == 0 || !output.err.isEmpty());
+    // Whatever was asked, the limits hold.
+    FUZZ_CHECK(settings.watchTerms().size() <= AppSettings::maxWatchTerms);
+    for (const QString& term : settings.watchTerms())
+        FUZZ_CHECK(AppSettings::isValidWatchTerm(term));
+    FUZZ_CHECK(settings.customFeeds().size() <= AppSettings::maxOwnFeeds);
+}
