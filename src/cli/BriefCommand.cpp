@@ -74,7 +74,7 @@ int briefHere(SingleInstance& instance, bool today, bool speak)
 
 // The briefing through the desktop instance that runs for this user. No value when it turned
 // out to have gone in the meantime.
-std::optional<int> briefThere(const QString& folder, bool today)
+std::optional<int> briefThere(const QString& folder, bool today, bool speak)
 {
     InstanceClient client(folder);
     QEventLoop loop;
@@ -124,7 +124,11 @@ std::optional<int> briefThere(const QString& folder, bool today)
     QObject::connect(&interrupts, &UnixSignalWatcher::received,
                      [&](int signal) { exit(128 + signal); });
 
-    client.send({{instance::commandKey, instance::briefCommand}, {instance::todayKey, today}});
+    QJsonObject request{{instance::commandKey, instance::briefCommand},
+                        {instance::todayKey, today}};
+    if (!speak)
+        request.insert(instance::speakKey, false);
+    client.send(request);
     loop.exec();
     client.close();
     return status;
@@ -149,8 +153,8 @@ int briefCommand(const QStringList& arguments)
                                                   "last check."));
     const QCommandLineOption noSpeech(
         QStringLiteral("no-speech"),
-        QStringLiteral("Print the briefing without speaking it. Not while the desktop app runs: "
-                       "it would speak it, so this is an error then (status 1)."));
+        QStringLiteral("Print the briefing without speaking it. While the desktop app runs, it "
+                       "gathers and records the briefing as for a click, and speaks nothing."));
     parser.addOptions({today, noSpeech});
     parser.process(arguments);
     if (!parser.positionalArguments().isEmpty()) {
@@ -167,12 +171,8 @@ int briefCommand(const QStringList& arguments)
             // Without a runtime folder no desktop instance can run either.
             return briefHere(instance, parser.isSet(today), !parser.isSet(noSpeech));
         }
-        if (parser.isSet(noSpeech)) {
-            std::fprintf(stderr, "vardelle brief: Vardelle is already running (the desktop app or "
-                                 "another briefing), and --no-speech works only without it\n");
-            return Failure;
-        }
-        if (const std::optional<int> status = briefThere(instance.folder(), parser.isSet(today)))
+        if (const std::optional<int> status =
+                briefThere(instance.folder(), parser.isSet(today), !parser.isSet(noSpeech)))
             return *status;
     }
     std::fprintf(stderr, "vardelle brief: cannot reach the running Vardelle; try again\n");

@@ -6,7 +6,8 @@
 # the bubble is dragged; "Quit Vardelle" in the tray menu ends it with the bubble's new position
 # stored; a second start puts the bubble there; starting it once more opens the settings window
 # of the running one, `vardelle brief` is spoken by the running one, forty `vardelle watch` and
-# `vardelle feeds` commands at once all store their changes, SIGTERM ends it, and the
+# `vardelle feeds` commands at once all store their changes, `vardelle brief --no-speech` prints
+# and records a briefing the running one does not speak, SIGTERM ends it, and the
 # small bubble chosen in the settings window is small again after a restart. Hovering the bubble
 # shows its tooltip, a double click on it opens the settings window and tells nothing, the media
 # keys' MPRIS player plays a briefing, skips to the next story and stops, and Ctrl+Q in that
@@ -226,12 +227,9 @@ kill -0 "$app" || fail "the desktop app is gone"
 
 # 6a. Forty terminal commands at once, through the running app: every one exits 0 and every
 #     change is stored; then the same again, undoing them.
-ids="cisa-advisories bleepingcomputer thehackernews orvane securityweek darkreading helpnetsecurity
-therecord industrialcyber sans-isc cisa-ics unit42 cisa-news ncsc-uk malwarebytes talos securelist
-checkpoint-research welivesecurity microsoft-security"
 concurrently() { # watch-action feeds-action: 20 of each at once, every one must exit 0
     local pids=() n=0
-    for id in $ids; do
+    for id in "${feeds[@]}"; do
         "$vardelle" watch "$1" "TERM$n" >>"$work/concurrent.log" 2>&1 & pids+=($!)
         "$vardelle" feeds "$2" "$id" >>"$work/concurrent.log" 2>&1 & pids+=($!)
         n=$((n + 1))
@@ -249,6 +247,20 @@ concurrently add off
 [ "$(stored_lists)" = "20 20" ] || fail "concurrent changes lost: $(stored_lists)"
 concurrently remove on
 [ "$(stored_lists)" = "0 0" ] || fail "concurrent undoing lost: $(stored_lists)"
+
+# 6c. A text briefing while the app runs: printed and recorded, nothing read aloud; a second one
+#     finds nothing new.
+write_feed securelist "Told as text only" "First story from securelist"
+readings=$(grep -c "reading [0-9]* of" "$work/vardelle.log" || true) said=$(spoken)
+timeout 120 "$vardelle" brief --no-speech >"$work/brief.out" ||
+    fail "vardelle brief --no-speech through the running app: status $?"
+grep -q "Told as text only" "$work/brief.out" || fail "the text briefing printed: $(cat "$work/brief.out")"
+grep -q "Told as text only" "$state" || fail "the text briefing was not recorded"
+[ "$(grep -c "reading [0-9]* of" "$work/vardelle.log" || true)" -eq "$readings" ] &&
+    [ "$(spoken)" -eq "$said" ] || fail "the text briefing was read aloud"
+timeout 120 "$vardelle" brief --no-speech >"$work/brief.out" ||
+    fail "a second vardelle brief --no-speech: status $?"
+grep -q "You are up to date" "$work/brief.out" || fail "a second text briefing printed: $(cat "$work/brief.out")"
 
 # 6b. A Stop while the briefing gathers ends it: nothing is spoken or recorded, so the story is
 #     told by the next briefing; a check that then finds nothing new keeps that briefing for

@@ -112,7 +112,7 @@ bool AppCoordinator::isGathering() const
 }
 
 AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWindow window,
-                                               milliseconds speechHold)
+                                               milliseconds speechHold, BriefingDelivery delivery)
 {
     if (!passesGuards(reason))
         return 0;
@@ -122,6 +122,7 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     const RunId run = startRun(Phase::gathering);
     if (speechHold > 0ms)
         m_runs[run].speechHold = QDeadlineTimer(speechHold);
+    m_runs[run].delivery = delivery;
 
     const QList<FeedSource> sources = m_settings.activeSources();
     if (sources.isEmpty()) {
@@ -283,6 +284,12 @@ void AppCoordinator::speak(RunId run, const QList<BriefingPart>& parts, RunOutco
     }
     if (parts.isEmpty()) {
         endRun(run, outcome); // nothing to say
+        return;
+    }
+    if (it->delivery == BriefingDelivery::textOnly) {
+        // Told, not spoken: whatever is being read goes on.
+        emit speaking(run, joinedText(parts));
+        endRun(run, outcome);
         return;
     }
     it->phase = Phase::speaking;

@@ -69,8 +69,12 @@ public:
     // last one). The run gathers, then speaks; runEnded() tells how it ended. With a
     // `speechHold`, nothing is spoken before that much time has passed: a run gathered sooner
     // waits, still showing gathering, so that one which may yet be taken back is never heard.
+    // A textOnly run gathers, records and tells its text through speaking() like any other, but
+    // hands nothing to the speaker and cuts off no other run's speech: it ends as soon as its
+    // text is out.
     RunId announce(AnnounceReason reason, AnnounceWindow window = AnnounceWindow::sinceLastCheck,
-                   std::chrono::milliseconds speechHold = {});
+                   std::chrono::milliseconds speechHold = {},
+                   BriefingDelivery delivery = BriefingDelivery::spoken);
 
     // Speaks the last briefing again, or says there is none. A run of its own.
     RunId replayLastBriefing();
@@ -110,7 +114,8 @@ signals:
     void lastItemsChanged(const QList<vardelle::NewsItem>& items);
     void lastBriefingChanged(const QString& briefing);
     void lastErrorChanged(const std::optional<QString>& error);
-    // Every text handed to the speaker, with the run it belongs to, as it is spoken.
+    // Every text a run tells, with the run it belongs to: as it is handed to the speaker, or,
+    // for a text-only run, as it is ready.
     void speaking(vardelle::AppCoordinator::RunId run, const QString& text);
     // The part being read has changed: another part, another run, or nothing (reading()).
     void readingChanged();
@@ -137,6 +142,7 @@ private:
         qsizetype part = 0;
         // Parts to pass over when the current one ends (skips asked for between two parts).
         qsizetype skips = 0;
+        BriefingDelivery delivery = BriefingDelivery::spoken;
     };
 
     void setLastItems(const QList<NewsItem>& items);

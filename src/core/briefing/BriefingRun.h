@@ -13,6 +13,12 @@ enum class AnnounceWindow : quint8 {
     today,          // everything published since local midnight
 };
 
+// Whether a briefing is spoken, or only handed out as text (for a terminal that prints it).
+enum class BriefingDelivery : quint8 {
+    spoken,
+    textOnly,
+};
+
 // How one run of the coordinator ended.
 enum class RunOutcome : quint8 {
     briefed,      // its briefing was spoken to the end

@@ -10,7 +10,10 @@
 // instance that already runs for this user: newline-delimited JSON objects over a local socket,
 // one request per connection.
 //
-//   client: {"command":"show-settings"} | {"command":"brief","today":true} | {"command":"stop"}
+//   client: {"command":"show-settings"} | {"command":"stop"}
+//           | {"command":"brief","today":true,"speak":false}
+//                                  "today" and "speak" may be missing (false and true); a
+//                                  briefing with "speak" false is told as text only
 //           | {"command":"feeds"|"watch","arguments":[...],"directory":"<working folder>"}
 //           | {"command":"feeds-import","entries":[{"address":...,"name":...,"category":...}],
 //              "category":"<raw value>","from":"<file>"}
@@ -32,6 +35,7 @@ namespace vardelle::instance {
 
 inline const QString commandKey = QStringLiteral("command");
 inline const QString todayKey = QStringLiteral("today");
+inline const QString speakKey = QStringLiteral("speak");
 inline const QString showSettingsCommand = QStringLiteral("show-settings");
 inline const QString briefCommand = QStringLiteral("brief");
 inline const QString stopCommand = QStringLiteral("stop");

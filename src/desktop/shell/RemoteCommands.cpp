@@ -81,13 +81,16 @@ void RemoteCommands::serve(InstanceRequest* request)
 void RemoteCommands::brief(InstanceRequest* request)
 {
     const QJsonValue today = request->message().value(instance::todayKey);
-    if (!today.isUndefined() && !today.isBool()) {
-        request->finish(instance::errorAnswer(QStringLiteral("\"today\" is true or false")));
+    const QJsonValue speak = request->message().value(instance::speakKey);
+    if ((!today.isUndefined() && !today.isBool()) || (!speak.isUndefined() && !speak.isBool())) {
+        request->finish(
+            instance::errorAnswer(QStringLiteral("\"today\" and \"speak\" are true or false")));
         return;
     }
     const AppCoordinator::RunId run = m_coordinator.announce(
         AnnounceReason::manual,
-        today.toBool() ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck);
+        today.toBool() ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck, {},
+        speak.toBool(true) ? BriefingDelivery::spoken : BriefingDelivery::textOnly);
     if (run == 0) {
         request->finish(instance::errorAnswer(QStringLiteral(
             "Vardelle is already gathering headlines; try again when it has finished")));

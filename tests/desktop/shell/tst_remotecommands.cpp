@@ -146,6 +146,40 @@ private slots:
         QTRY_VERIFY(rig.outcome);
     }
 
+    // A text briefing: gathered, recorded and told to the client like any briefing, nothing
+    // handed to the speech engine, and a briefing being read goes on; a second one finds
+    // nothing new.
+    void textBriefingSpeaksNothing()
+    {
+        Rig rig;
+        QVERIFY(rig.instance.claim());
+        rig.coordinator->replayLastBriefing(); // something being read while the text is asked for
+        QTRY_COMPARE(rig.engine->spoken().size(), 1);
+        rig.serve(u"talos"_qs, u"t1"_qs, now - 1h);
+        rig.send({{instance::commandKey, instance::briefCommand}, {instance::speakKey, false}});
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines.size(), 2);
+        const QString text = rig.lines[0].value(instance::speakingKey).toString();
+        QVERIFY2(text.contains(u"1 new story since "_qs), qPrintable(text));
+        QCOMPARE(rig.lines[1], done(RunOutcome::briefed));
+        QCOMPARE(rig.engine->spoken().size(), 1);
+        QCOMPARE(rig.engine->stops(), 0);
+        QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
+        QCOMPARE(rig.store->lastBriefing(), text);
+        QCOMPARE(rig.coordinator->lastBriefing(), text);
+
+        rig.send({{instance::commandKey, instance::briefCommand}, {instance::speakKey, false}});
+        QTRY_VERIFY(rig.outcome);
+        QCOMPARE(rig.lines,
+                 (QList<QJsonObject>{{{instance::speakingKey, AppCoordinator::upToDateMessage}},
+                                     done(RunOutcome::upToDate)}));
+        QCOMPARE(rig.engine->spoken().size(), 1);
+
+        rig.send({{instance::commandKey, instance::briefCommand}, {instance::speakKey, u"no"_qs}});
+        QTRY_VERIFY(rig.outcome);
+        QVERIFY(rig.lines.value(0).contains(instance::errorKey));
+    }
+
     // The desktop never opens a file a client names: an import arrives as the feeds the
     // terminal read, an export leaves as the document for the terminal to write.
     void filesStayWithTheTerminal()
@@ -314,7 +348,7 @@ private slots:
         QTest::newRow("today not a boolean")
             << QJsonObject{{instance::commandKey, instance::briefCommand},
                            {instance::todayKey, u"yes"_qs}}
-            << instance::errorAnswer(u"\"today\" is true or false"_qs) << 0 << false;
+            << instance::errorAnswer(u"\"today\" and \"speak\" are true or false"_qs) << 0 << false;
     }
     void otherCommands()
     {
