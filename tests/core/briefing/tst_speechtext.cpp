@@ -144,6 +144,8 @@ private slots:
         // 18. Space before punctuation
         QTest::newRow("18: before comma and mark") << u"Hello , world !"_qs << u"Hello, world"_qs;
         QTest::newRow("18: before question mark") << u"What ?"_qs << u"What"_qs;
+        QTest::newRow("18: before an exclamation mark alone")
+            << u"Patch now ! Then reboot"_qs << u"Patch now! Then reboot"_qs;
         QTest::newRow("18: not before a colon") << u"Note : fixed"_qs << u"Note : fixed"_qs;
 
         // 19. Doubled punctuation

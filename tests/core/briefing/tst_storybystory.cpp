@@ -2,6 +2,7 @@
 
 #include "briefing/BriefingText.h"
 #include "support/CoordinatorRig.h"
+#include "support/PostedEvents.h"
 
 #include <QtTest>
 
@@ -153,7 +154,7 @@ private slots:
         QVERIFY(!rig.coordinator->skipToNextPart());
         rig.engine->finish(current);
         rig.engine->cancel(current);
-        QTest::qWait(20);
+        QVERIFY(test::deliverPostedEvents());
         QCOMPARE(rig.uttered(), rig.texts(0, 2));
         QCOMPARE(rig.coordinator->state(), AnnouncerState::idle());
     }
@@ -169,7 +170,7 @@ private slots:
         QTRY_COMPARE(rig.readingIndex(), 1);
         rig.engine->finish(opening);
         rig.engine->cancel(opening);
-        QTest::qWait(20);
+        QVERIFY(test::deliverPostedEvents());
         QCOMPARE(rig.readingIndex(), 1);
         QCOMPARE(rig.uttered().size(), 2);
 

@@ -353,6 +353,12 @@ private slots:
             << QStringList{u"fixture-news Fixture News malware"_qs,
                            u"by-text By text threatIntel"_qs}
             << QStringList();
+        QTest::newRow("the nearest enclosing category, not the outermost")
+            << opml("<outline text=\"malware\"><outline text=\"threatIntel\">" +
+                    outline("/fixture.xml") + "</outline>" + outline("/other.xml") + "</outline>")
+            << QStringList() << 0
+            << QStringList{u"fixture-news Fixture News threatIntel"_qs, u"other Other malware"_qs}
+            << QStringList();
         QTest::newRow("title before text, --category for the rest")
             << opml(outline("/fixture.xml", "text=\"T\" title=\"Named\"") +
                     "<outline text=\"Vendors\">" + outline("/atom.xml") + "</outline>")
@@ -402,21 +408,37 @@ private slots:
             QVERIFY2(errors[i].contains(skipped[i]), qPrintable(errors[i]));
     }
 
-    void importThatWouldBreakTheLimitAddsNothing()
+    // The limit on own feeds counts what an import would add: up to exactly the limit it is
+    // taken, one past it nothing is.
+    void importUpToTheLimit_data()
     {
-        QList<OwnFeed> feeds;
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("feeds");
+        QTest::newRow("one more, to exactly the limit: added")
+            << QStringList{u"/fixture.xml"_qs} << 0 << int(AppSettings::maxOwnFeeds);
+        QTest::newRow("two more, one past it: nothing added")
+            << QStringList{u"/fixture.xml"_qs, u"/other.xml"_qs} << 1
+            << int(AppSettings::maxOwnFeeds - 1);
+    }
+    void importUpToTheLimit()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(int, status);
+        QFETCH(int, feeds);
+        QList<OwnFeed> own;
         for (int i = 0; i < AppSettings::maxOwnFeeds - 1; ++i)
-            feeds.append({u"f%1"_qs.arg(i), u"F"_qs, QUrl(u"https://example.org/%1"_qs.arg(i)),
-                          NewsCategory::malware, true});
-        m_settings->setCustomFeeds(feeds);
-        test::writeFile(file(u"two.opml"_qs),
-                        "<opml version=\"2.0\"><body><outline xmlUrl=\"" +
-                            url("/fixture.xml").toUtf8() + "\"/><outline xmlUrl=\"" +
-                            url("/other.xml").toUtf8() + "\"/></body></opml>");
-        const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, file(u"two.opml"_qs)});
-        QCOMPARE(output.status, 1);
-        QVERIFY(output.err.contains(u"nothing imported"_qs));
-        QCOMPARE(m_settings->customFeeds().size(), AppSettings::maxOwnFeeds - 1);
+            own.append({u"f%1"_qs.arg(i), u"F"_qs, QUrl(u"https://example.org/%1"_qs.arg(i)),
+                        NewsCategory::malware, true});
+        m_settings->setCustomFeeds(own);
+        QByteArray document = "<opml version=\"2.0\"><body>";
+        for (const QString& path : paths)
+            document += "<outline xmlUrl=\"" + m_server.url(path).toString().toUtf8() + "\"/>";
+        test::writeFile(file(u"limit.opml"_qs), document + "</body></opml>");
+        const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, file(u"limit.opml"_qs)});
+        QCOMPARE(output.status, status);
+        QCOMPARE(output.err.contains(u"nothing imported"_qs), status != 0);
+        QCOMPARE(m_settings->customFeeds().size(), feeds);
     }
 
     // What is at an import's path is read only when it is a regular file of at most 16 MiB: a

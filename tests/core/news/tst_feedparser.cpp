@@ -346,6 +346,10 @@ private slots:
         QTest::newRow("two-digit year, this century") << u"Tue, 04 Jun 24 09:15:00 +0000"_qs << at;
         QTest::newRow("two-digit year, last century")
             << u"Fri, 04 Jun 99 09:15:00 GMT"_qs << utc(1999, 6, 4, 9, 15);
+        QTest::newRow("two-digit year 49, this century")
+            << u"Fri, 04 Jun 49 09:15:00 GMT"_qs << utc(2049, 6, 4, 9, 15);
+        QTest::newRow("two-digit year 50, last century")
+            << u"Sun, 04 Jun 50 09:15:00 GMT"_qs << utc(1950, 6, 4, 9, 15);
         QTest::newRow("iso fraction and offset")
             << u"2024-06-04T11:15:00.123+02:00"_qs << utc(2024, 6, 4, 9, 15, 0, 123000);
         QTest::newRow("iso microseconds")
@@ -535,8 +539,8 @@ private slots:
             "<!ENTITY net SYSTEM \"http://127.0.0.1:9/x\">\n]>\n"
             "<rss><channel><item><title>A &ext; B &net;</title></item></channel></rss>";
         const auto items = parse(document);
-        for (const NewsItem& item : items)
-            QVERIFY(!item.title.contains(u"TOPSECRET"));
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0].title, u"A B"_qs);
     }
 
     void entityExpansionIsBounded()
@@ -550,7 +554,9 @@ private slots:
         const auto items = parse("<?xml version=\"1.0\"?>" + dtd +
                                  "<rss><channel><item><title>First</title></item>"
                                  "<item><title>&a19;</title></item></channel></rss>");
-        QVERIFY(items.size() <= 1);
+        // The story before the bomb is kept; the bomb goes no further.
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0].title, u"First"_qs);
     }
 
     // Internal entities let a small document spell a long text (expat allows this much); a title

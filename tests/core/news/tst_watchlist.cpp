@@ -81,6 +81,8 @@ private slots:
     {
         const WatchList watch({u"Fortinet"_qs, u" fortios "_qs, u"VPN"_qs});
         QCOMPARE(watch.match(u"FortiOS VPN bug"_qs), std::optional(u" fortios "_qs));
+        // The list's order decides, not the text's.
+        QCOMPARE(watch.match(u"VPN flaw in FortiOS"_qs), std::optional(u" fortios "_qs));
         const NewsItem item = story(u"New VPN flaw"_qs, u"Fortinet says..."_qs);
         QCOMPARE(watch.match(item), std::optional(u"Fortinet"_qs));
         QVERIFY(!WatchList().match(item));

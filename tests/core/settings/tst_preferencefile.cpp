@@ -191,6 +191,23 @@ private slots:
         QVERIFY(file.setInteger(u"quietMinutes", 5));
         QCOMPARE(readFile(file.corruptPath()), content);
         QCOMPARE(readObject(path()).size(), 2);
+
+        // Deleted by the user meanwhile, the file is written anew with all this process holds,
+        // and the copy set aside stays.
+        QVERIFY(QFile::remove(path()));
+        QVERIFY(file.setInteger(u"lookbackHours", 48));
+        QCOMPARE(readObject(path()), (QJsonObject{{u"maxHeadlines"_qs, 20},
+                                                  {u"quietMinutes"_qs, 5},
+                                                  {u"lookbackHours"_qs, 48}}));
+        QCOMPARE(readFile(file.corruptPath()), content);
+
+        // Unreadable, then deleted before the first write: nothing to set aside, and the write
+        // succeeds.
+        writeFile(path(), content);
+        PreferenceFile later(path());
+        QVERIFY(QFile::remove(path()));
+        QVERIFY(later.setInteger(u"maxHeadlines", 7));
+        QCOMPARE(readObject(path()), (QJsonObject{{u"maxHeadlines"_qs, 7}}));
     }
 
     void keepingAsideFailsWritesNothing()

@@ -239,30 +239,38 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("hasDates");
+        QTest::addColumn<QStringList>("leftOut");
         QTest::newRow("no dates")
-            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})") << false;
+            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})") << false
+            << QStringList();
         QTest::newRow("null dates, extra key, compact")
             << QByteArray(R"({"lastGather":null,"lastAnnouncement":null,"future":{"x":1},)"
                           R"("lastBriefing":"B","lastItems":[],"seenIDs":["a"]})")
-            << false;
+            << false << QStringList();
         QTest::newRow("with dates")
             << QByteArray(R"({"lastGather": 739197000.250001, "lastAnnouncement": 739197000,)"
                           R"( "seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})")
-            << true;
+            << true << QStringList();
+        QTest::newRow("left-out ids")
+            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
+                          R"( "leftOutIDs": ["cut", "too"]})")
+            << false << QStringList{u"cut"_qs, u"too"_qs};
         QTest::newRow("left-out ids of the wrong kind")
             << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
-                          R"( "leftOutIDs": [1]})")
-            << false;
+                          R"( "leftOutIDs": ["cut", 1, null]})")
+            << false << QStringList();
     }
     void readableLayouts()
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, hasDates);
+        QFETCH(QStringList, leftOut);
         writeFile(m_path, content);
 
         HeadlineStore store(m_path, m_clock);
         QCOMPARE(store.state().seenIDs, QStringList{u"a"_qs});
         QCOMPARE(store.lastBriefing(), u"B"_qs);
+        QCOMPARE(store.state().leftOutIDs, leftOut);
         QCOMPARE(store.lastGather().has_value(), hasDates);
         if (hasDates) {
             QCOMPARE(store.lastGather(), utc(2024, 6, 4, 12, 30, 0, 250001));

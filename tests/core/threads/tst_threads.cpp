@@ -1,6 +1,8 @@
 #include "threads/PoolRun.h"
 #include "threads/TaskQueue.h"
 
+#include "support/PostedEvents.h"
+
 #include <QSemaphore>
 #include <QThread>
 #include <QtTest>
@@ -95,7 +97,7 @@ private slots:
         auto queue = std::make_unique<TaskQueue>();
         queue->post([&] { ++ran; });
         queue.reset();
-        QTest::qWait(20);
+        QVERIFY(test::deliverPostedEvents());
         QCOMPARE(ran, 0);
 
         queue = std::make_unique<TaskQueue>();
@@ -105,7 +107,7 @@ private slots:
         });
         queue->post([&] { ++ran; });
         QTRY_VERIFY(!queue);
-        QTest::qWait(20);
+        QVERIFY(test::deliverPostedEvents());
         QCOMPARE(ran, 1);
     }
 

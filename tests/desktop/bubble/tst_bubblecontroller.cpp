@@ -642,8 +642,11 @@ private slots:
     void watchedHeadlinesAreMarked()
     {
         QList<NewsItem> items{headline(1, NewsCategory::malware),
-                              headline(2, NewsCategory::malware)};
+                              headline(2, NewsCategory::malware),
+                              headline(3, NewsCategory::threatIntel)};
         items[1].summary = u"Ivanti's gateway & more"_qs;
+        // Two terms match; the one named is the first of the list, not the first in the text.
+        items[2].summary = u"Ivanti's gateway and Citrix ADC"_qs;
         Rig rig(items);
         rig.settings->setWatchTerms({u"Citrix"_qs, u" ivanti "_qs});
 
@@ -651,11 +654,14 @@ private slots:
         QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
         QVERIFY(recent && recent->menu());
         const QList<QAction*> entries = recent->menu()->actions();
-        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.size(), 3);
         QTextDocument tip;
         tip.setHtml(entries[1]->toolTip());
         QCOMPARE(tip.toPlainText(),
                  u"On your watch list: ivanti\n\nSource — Ivanti's gateway & more"_qs);
+        tip.setHtml(entries[2]->toolTip());
+        QCOMPARE(tip.toPlainText(),
+                 u"On your watch list: Citrix\n\nSource — Ivanti's gateway and Citrix ADC"_qs);
         tip.setHtml(entries[0]->toolTip());
         QVERIFY(!tip.toPlainText().contains(u"watch list"_qs));
         QVERIFY(entries[0]->icon().pixmap(32).toImage() != entries[1]->icon().pixmap(32).toImage());

@@ -7,6 +7,7 @@
 #include "linux/instance/SingleInstance.h"
 #include "shell/LibraryRequests.h"
 #include "support/CoordinatorRig.h"
+#include "support/PostedEvents.h"
 #include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
@@ -275,7 +276,6 @@ private slots:
 
         if (whileGathering) {
             QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
-            QTest::qWait(900); // past the feed's answer, had it still been awaited
             QCOMPARE(rig.spoken().size(), 0);
             QCOMPARE(rig.store->lastGather(), std::nullopt);
         } else {
@@ -285,6 +285,15 @@ private slots:
         QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
         QCOMPARE(rig.ended.size(), 1);
         QCOMPARE(rig.ended.first().second, RunOutcome::stopped);
+        if (!whileGathering)
+            return;
+        // The next briefing's answer comes after the abandoned one's would have: had that been
+        // used, the story would be told by then and this briefing would find nothing new.
+        rig.coordinator->announce(AnnounceReason::manual);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.spoken().size(), 1, 20000);
+        QVERIFY2(rig.spoken().first().contains(u"1 new story"_qs),
+                 qPrintable(rig.spoken().first()));
+        QCOMPARE(rig.ended.size(), 1);
     }
 
     // A briefing that reaches no feed at all tells the terminal so.
@@ -313,8 +322,11 @@ private slots:
 
         rig.coordinator->replayLastBriefing();
         QVERIFY(rig.speaker.isSpeaking());
-        QTest::qWait(50);
+        // Once the finished client's connection is gone here, whatever its end sets off has run.
+        QTRY_VERIFY(rig.instance.findChildren<InstanceRequest*>().isEmpty());
+        QVERIFY(test::deliverPostedEvents());
         QVERIFY(rig.speaker.isSpeaking());
+        QCOMPARE(rig.engine->stops(), 0);
     }
 
     void refusedWhileAlreadyGathering()
