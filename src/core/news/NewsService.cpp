@@ -1,7 +1,9 @@
 #include "news/NewsService.h"
 
+#include "news/FeedCache.h"
 #include "news/FeedParser.h"
 #include "news/GatherMerge.h"
+#include "news/HttpFreshness.h"
 #include "store/HeadlineStore.h"
 #include "threads/PoolRun.h"
 #include "threads/TaskQueue.h"
@@ -46,6 +48,35 @@ bool succeeded(const QNetworkReply* reply)
     return code >= 200 && code <= 299;
 }
 
+// A validator as the server sent it, when it can be sent back as it is: bounded, printable.
+QByteArray validatorOf(const QNetworkReply* reply, const QByteArray& name)
+{
+    const QByteArray value = reply->rawHeader(name);
+    if (value.size() > 1024)
+        return {};
+    for (const char c : value) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return {};
+    }
+    return value;
+}
+
+// The cached stories, under the name and category the feed has now.
+QList<NewsItem> storiesOf(const FeedCacheEntry& entry, const FeedSource& source)
+{
+    QList<NewsItem> items = entry.items;
+    for (NewsItem& item : items) {
+        item.source = source.name;
+        item.category = source.category;
+    }
+    return items;
+}
+
+struct Parsed {
+    QList<NewsItem> items;
+    bool isFeed = false;
+};
+
 } // namespace
 
 struct NewsService::Body {
@@ -75,11 +106,12 @@ struct NewsService::Run {
 };
 
 NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
-                         QObject* parent)
+                         FeedCache* cache, QObject* parent)
     : QObject(parent)
     , m_store(store)
     , m_clock(clock)
     , m_limits(limits)
+    , m_cache(cache)
     , m_network(new QNetworkAccessManager(this))
     , m_fromOtherThreads(new TaskQueue(this))
 {
@@ -132,6 +164,8 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     QFuture<GatherResult> future = run->promise.future();
     // The manager and every reply belong to this object's thread.
     auto begin = [this, run] {
+        if (m_cache)
+            m_cache->refresh(); // another process may have gathered since
         watchForCancel(run);
         start(run, 0);
     };
@@ -185,19 +219,41 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
 
 void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source)
 {
-    run->replies.append(
-        download(addressOf(source),
-                 [this, run, source](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
-                     downloaded(run, source, reply, body);
-                 }));
+    const QUrl address = addressOf(source);
+    FeedCache* cache = qEnvironmentVariableIsEmpty(mirrorVariable) ? m_cache : nullptr;
+    const std::optional<FeedCacheEntry> entry =
+        cache ? cache->find(address) : std::optional<FeedCacheEntry>();
+    if (entry && (cache->isFresh(*entry) || cache->isHeldOff(*entry))) {
+        // Not asked: its last answer stands in, and without one the feed has nothing to give.
+        if (entry->hasCopy())
+            run->combined.append(storiesOf(*entry, source));
+        else
+            run->failed.append(source.name);
+        feedDone(run);
+        return;
+    }
+    QList<std::pair<QByteArray, QByteArray>> conditional;
+    if (entry && entry->hasCopy()) {
+        if (!entry->etag.isEmpty())
+            conditional.append({"If-None-Match", entry->etag});
+        if (!entry->lastModified.isEmpty())
+            conditional.append({"If-Modified-Since", entry->lastModified});
+    }
+    run->replies.append(download(address, conditional,
+                                 [this, run, source, address,
+                                  cache](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+                                     downloaded(run, source, address, cache, reply, body);
+                                 }));
 }
 
 QNetworkReply*
-NewsService::download(const QUrl& url,
+NewsService::download(const QUrl& url, const QList<std::pair<QByteArray, QByteArray>>& headers,
                       std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done)
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
+    for (const auto& [name, value] : headers)
+        request.setRawHeader(name, value);
     // Restarted whenever data arrives, so it fires only after a stretch of silence.
     request.setTransferTimeout(int(m_limits.idleTimeout.count()));
 
@@ -234,50 +290,52 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
         promise->addResult(FeedCheck{reason, {}, 0});
         promise->finish();
     };
-    download(address, [this, address, promise, refuse](QNetworkReply* reply,
-                                                       const std::shared_ptr<Body>& body) {
-        reply->deleteLater();
-        body->take(reply);
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-            refuse(u"the server answered HTTP "_qs + QString::number(status.toInt()));
-            return;
-        }
-        if (reply->error() != QNetworkReply::NoError) {
-            refuse(u"cannot be reached: "_qs + reply->errorString());
-            return;
-        }
-        if (body->size > m_limits.maxBodyBytes) {
-            refuse(QStringLiteral("the document is too large"));
-            return;
-        }
-        auto* watcher = new QFutureWatcher<FeedCheck>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [watcher, promise] {
-            promise->addResult(watcher->result());
-            promise->finish();
-            watcher->deleteLater();
+    download(
+        address, {},
+        [this, address, promise, refuse](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+            reply->deleteLater();
+            body->take(reply);
+            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+                refuse(u"the server answered HTTP "_qs + QString::number(status.toInt()));
+                return;
+            }
+            if (reply->error() != QNetworkReply::NoError) {
+                refuse(u"cannot be reached: "_qs + reply->errorString());
+                return;
+            }
+            if (body->size > m_limits.maxBodyBytes) {
+                refuse(QStringLiteral("the document is too large"));
+                return;
+            }
+            auto* watcher = new QFutureWatcher<FeedCheck>(this);
+            connect(watcher, &QFutureWatcherBase::finished, this, [watcher, promise] {
+                promise->addResult(watcher->result());
+                promise->finish();
+                watcher->deleteLater();
+            });
+            const Clock* clock = &m_clock;
+            watcher->setFuture(runOnPool(
+                QThreadPool::globalInstance(), [address, clock, pieces = std::move(body->pieces)] {
+                    QByteArray document;
+                    for (const QByteArray& piece : pieces)
+                        document.append(piece);
+                    FeedParser parser(FeedSource{QStringLiteral("check"), {}, address, {}}, clock);
+                    const qsizetype stories = parser.parse(document).size();
+                    if (!parser.isFeed())
+                        return FeedCheck{QStringLiteral("not an RSS or Atom feed"), {}, 0};
+                    if (stories == 0)
+                        return FeedCheck{QStringLiteral("the feed has no stories"),
+                                         parser.feedTitle(), 0};
+                    return FeedCheck{std::nullopt, parser.feedTitle(), stories};
+                }));
         });
-        const Clock* clock = &m_clock;
-        watcher->setFuture(runOnPool(QThreadPool::globalInstance(), [address, clock,
-                                                                     pieces =
-                                                                         std::move(body->pieces)] {
-            QByteArray document;
-            for (const QByteArray& piece : pieces)
-                document.append(piece);
-            FeedParser parser(FeedSource{QStringLiteral("check"), {}, address, {}}, clock);
-            const qsizetype stories = parser.parse(document).size();
-            if (!parser.isFeed())
-                return FeedCheck{QStringLiteral("not an RSS or Atom feed"), {}, 0};
-            if (stories == 0)
-                return FeedCheck{QStringLiteral("the feed has no stories"), parser.feedTitle(), 0};
-            return FeedCheck{std::nullopt, parser.feedTitle(), stories};
-        }));
-    });
     return future;
 }
 
 void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
-                             QNetworkReply* reply, const std::shared_ptr<Body>& body)
+                             const QUrl& address, FeedCache* cache, QNetworkReply* reply,
+                             const std::shared_ptr<Body>& body)
 {
     reply->deleteLater();
     // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
@@ -287,18 +345,65 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
         return;
     }
     body->take(reply);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const Instant now = m_clock.now();
+    std::optional<FeedCacheEntry> entry =
+        cache ? cache->find(address) : std::optional<FeedCacheEntry>();
+    if (entry && entry->hasCopy() && status == 304) {
+        // Not modified: the cached stories, good for another while.
+        entry->fetched = now;
+        entry->freshFor = freshnessOf(reply->rawHeader("Cache-Control"),
+                                      reply->rawHeader("Expires"), reply->rawHeader("Date"), now);
+        entry->retryAfter.reset();
+        if (const QByteArray etag = validatorOf(reply, "ETag"); !etag.isEmpty())
+            entry->etag = etag;
+        if (const QByteArray date = validatorOf(reply, "Last-Modified"); !date.isEmpty())
+            entry->lastModified = date;
+        cache->insert(address, *entry);
+        run->combined.append(storiesOf(*entry, source));
+        feedDone(run);
+        return;
+    }
+    if (cache && (status == 429 || status == 503)) {
+        if (const auto at =
+                retryAfterOf(reply->rawHeader("Retry-After"), now, FeedCache::longestRetryAfter)) {
+            FeedCacheEntry held = entry.value_or(FeedCacheEntry{});
+            held.retryAfter = at;
+            cache->insert(address, held);
+            if (held.hasCopy()) {
+                run->combined.append(storiesOf(held, source));
+                feedDone(run);
+                return;
+            }
+        }
+    }
     if (!succeeded(reply) || body->size > m_limits.maxBodyBytes) {
         run->failed.append(source.name);
         feedDone(run);
         return;
     }
 
-    auto* watcher = new QFutureWatcher<QList<NewsItem>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, run, watcher] {
-        run->combined.append(watcher->result());
-        watcher->deleteLater();
-        feedDone(run);
-    });
+    // What the cache keeps of this answer, should it turn out to be a feed.
+    FeedCacheEntry answer;
+    if (cache) {
+        answer.etag = validatorOf(reply, "ETag");
+        answer.lastModified = validatorOf(reply, "Last-Modified");
+        answer.freshFor = freshnessOf(reply->rawHeader("Cache-Control"),
+                                      reply->rawHeader("Expires"), reply->rawHeader("Date"), now);
+        answer.fetched = now;
+    }
+    auto* watcher = new QFutureWatcher<Parsed>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, run, watcher, cache, address, answer = std::move(answer)]() mutable {
+                Parsed parsed = watcher->result();
+                watcher->deleteLater();
+                if (cache && parsed.isFeed) {
+                    answer.items = parsed.items;
+                    cache->insert(address, std::move(answer));
+                }
+                run->combined.append(std::move(parsed.items));
+                feedDone(run);
+            });
     const Clock* clock = &m_clock;
     watcher->setFuture(
         runOnPool(QThreadPool::globalInstance(),
@@ -307,7 +412,11 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
                       document.reserve(size);
                       for (const QByteArray& piece : pieces)
                           document.append(piece);
-                      return FeedParser(source, clock).parse(document);
+                      FeedParser parser(source, clock);
+                      Parsed parsed;
+                      parsed.items = parser.parse(document);
+                      parsed.isFeed = parser.isFeed();
+                      return parsed;
                   }));
 }
 
@@ -316,6 +425,9 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
     run->pending -= finished;
     if (run->pending > 0)
         return;
+    // Every answer that came is kept, also for a gather cancelled meanwhile.
+    if (m_cache)
+        m_cache->save();
     if (run->promise.isCanceled()) {
         run->promise.finish();
         return;

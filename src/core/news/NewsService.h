@@ -21,6 +21,7 @@ class QNetworkReply;
 namespace vardelle {
 
 class Clock;
+class FeedCache;
 class HeadlineStore;
 class TaskQueue;
 
@@ -41,20 +42,26 @@ struct FeedCheck {
 
 // Fetches feeds concurrently, parses them off the main thread, and picks the new stories of a
 // time window, balanced across the categories. Lives on the main thread and owns the one
-// network manager used for every download: no disk cache, cookies in memory only, redirects
+// network manager used for every download: no HTTP disk cache, cookies in memory only, redirects
 // followed except from https to http, proxies from the environment.
+//
+// With a feed cache, a gather asks each publisher the way it asks to be asked: a feed that
+// answered recently (see FeedCache::isFresh) or asked not to be asked yet (a 429 or 503 with
+// Retry-After) is not requested, its cached stories stand in; any other cached feed is asked
+// with its stored validators, and a 304 means its cached stories. Feeds fetched through the
+// mirror bypass the cache: the mirror is the user's own copy, asked every time.
 class NewsService : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr char userAgent[] = "Vardelle/1.0 (Linux; +local)";
+    static constexpr char userAgent[] = "Vardelle/" VARDELLE_VERSION " (Linux)";
     // When set to a base address, every feed is fetched from <base>/<feed-id>.xml.
     static constexpr char mirrorVariable[] = "VARDELLE_FEED_MIRROR";
 
-    // `store` answers which stories were announced before; it and `clock` must outlive every
-    // gather started here.
+    // `store` answers which stories were announced before; it, `clock` and `cache` (when given)
+    // must outlive every gather started here. Without a cache every feed is downloaded whole.
     NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits = {},
-                QObject* parent = nullptr);
+                FeedCache* cache = nullptr, QObject* parent = nullptr);
     // Waits for parses still running on the thread pool; downloads in flight are dropped and
     // their gathers end cancelled.
     ~NewsService() override;
@@ -64,9 +71,11 @@ public:
     // seen (with `skipLeftOut`, nor left out of a briefing before), and picks at most `limit` of
     // them: the stories on `watch` first, newest first, then the rest round-robin across the
     // categories. Never fails as a whole: a feed that fails is named in the result's
-    // failedSources. May be called from any thread; the main thread never waits on the network
-    // or on parsing. Cancelling the future ends the gather: its downloads are aborted, nothing
-    // more is requested or parsed, and the future finishes cancelled, with no result.
+    // failedSources; a feed served from the cache (fresh, or held off by Retry-After) has not
+    // failed, one held off with no cached copy has. May be called from any thread; the main thread
+    // never waits on the network or on parsing. Cancelling the future ends the gather: its
+    // downloads are aborted, nothing more is requested or parsed, and the future finishes
+    // cancelled, with no result.
     QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
                                  const WatchList& watch = {}, bool skipLeftOut = false);
 
@@ -87,19 +96,21 @@ private:
     // Aborts the run's downloads once its future is cancelled.
     void watchForCancel(const std::shared_ptr<Run>& run);
     void start(const std::shared_ptr<Run>& run, qsizetype index);
-    // Requests `url` under the limits; `done` runs once, on this thread, with the finished reply
-    // (deleted later) and the whole body taken in.
+    // Requests `url` with `headers` besides the User-Agent, under the limits; `done` runs once,
+    // on this thread, with the finished reply (deleted later) and the whole body taken in.
     QNetworkReply* download(const QUrl& url,
+                            const QList<std::pair<QByteArray, QByteArray>>& headers,
                             std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
     void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
-    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, QNetworkReply* reply,
-                    const std::shared_ptr<Body>& body);
+    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, const QUrl& address,
+                    FeedCache* cache, QNetworkReply* reply, const std::shared_ptr<Body>& body);
     // `finished` more of the run's feeds are done; the last one merges, or ends a cancelled run.
     void feedDone(const std::shared_ptr<Run>& run, qsizetype finished = 1);
 
     HeadlineStore& m_store;
     const Clock& m_clock;
     const FetchLimits m_limits;
+    FeedCache* const m_cache;
     QNetworkAccessManager* m_network;
     TaskQueue* m_fromOtherThreads; // gathers asked for on another thread start here
     QList<QFuture<void>> m_merges; // merges still running on the thread pool

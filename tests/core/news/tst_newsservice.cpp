@@ -1,5 +1,6 @@
 #include "news/NewsService.h"
 
+#include "news/FeedCache.h"
 #include "store/HeadlineStore.h"
 #include "support/ManualClock.h"
 #include "support/TestHttpServer.h"
@@ -93,6 +94,35 @@ class NewsServiceTest : public QObject {
         return FeedSource{id, u"Feed "_qs + id, m_server.url(path), category};
     }
 
+    // A cache of its own for each test that asks, in a folder of its own.
+    std::unique_ptr<FeedCache> makeCache()
+    {
+        return std::make_unique<FeedCache>(
+            m_home.filePath(u"cache%1/Vardelle/feeds.json"_qs.arg(++m_storeCount)), m_clock);
+    }
+
+    // A path of its own for the current row, in characters that need no escaping.
+    static QString rowPath(const QString& folder)
+    {
+        QString tag = QString::fromLatin1(QTest::currentDataTag());
+        for (QChar& c : tag) {
+            if (!c.isLetterOrNumber())
+                c = u'-';
+        }
+        return u"/"_qs + folder + u"/"_qs + tag;
+    }
+
+    QList<test::TestHttpRequest> requestsFor(const QString& path, qsizetype from) const
+    {
+        QList<test::TestHttpRequest> found;
+        const QList<test::TestHttpRequest> all = m_server.requests().mid(from);
+        for (const test::TestHttpRequest& request : all) {
+            if (request.path == path.toUtf8())
+                found.append(request);
+        }
+        return found;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -111,6 +141,7 @@ private slots:
 
     void init()
     {
+        m_clock.set(base + 24h);
         m_store = std::make_unique<HeadlineStore>(
             m_home.filePath(u"store%1/state.json"_qs.arg(++m_storeCount)), m_clock);
     }
@@ -230,7 +261,8 @@ private slots:
         const test::TestHttpRequest& request = requests.first();
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.path, QByteArray("/feed.xml"));
-        QCOMPARE(request.header("User-Agent"), QByteArray("Vardelle/1.0 (Linux; +local)"));
+        QCOMPARE(request.header("User-Agent"),
+                 QByteArray("Vardelle/") + QByteArray(VARDELLE_VERSION) + " (Linux)");
         for (const char* conditional : {"If-None-Match", "If-Modified-Since", "Cookie"})
             QVERIFY2(!request.hasHeader(conditional), conditional);
     }
@@ -291,6 +323,221 @@ private slots:
         QVERIFY(third);
         QVERIFY(third->items.isEmpty());
         QCOMPARE(third->failedSources.size(), 2);
+    }
+
+    // A feed asked again sends back its validators exactly as they came, and a 304 means the
+    // stories it gave last time; without validators it is asked in full.
+    void conditionalRequests_data()
+    {
+        QTest::addColumn<QByteArray>("etag");
+        QTest::addColumn<QByteArray>("lastModified");
+        QTest::newRow("both") << QByteArray("W/\"5f-a b\"")
+                              << QByteArray("Tue, 04 Jun 2024 08:59:59 GMT");
+        QTest::newRow("an ETag only") << QByteArray("\"v1\"") << QByteArray();
+        QTest::newRow("a date only") << QByteArray() << QByteArray("Mon, 03 Jun 2024 23:00:00 GMT");
+        QTest::newRow("neither") << QByteArray() << QByteArray();
+    }
+    void conditionalRequests()
+    {
+        QFETCH(QByteArray, etag);
+        QFETCH(QByteArray, lastModified);
+        const QString path = rowPath(u"conditional"_qs);
+        TestHttpResponse full = TestHttpResponse::ok(rss(twoStories(u"v"_qs)));
+        if (!etag.isEmpty())
+            full.headers.append({"ETag", etag});
+        if (!lastModified.isEmpty())
+            full.headers.append({"Last-Modified", lastModified});
+        m_server.setResponse(path, full);
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const FeedSource feed = source(u"v"_qs, path);
+        const qsizetype before = m_server.requests().size();
+
+        const auto first = finish(service.gather({feed}, base, 10));
+        QVERIFY(first);
+        QCOMPARE(first->items.size(), 2);
+
+        TestHttpResponse notModified;
+        notModified.status = 304;
+        m_server.setResponse(path, etag.isEmpty() && lastModified.isEmpty() ? full : notModified);
+        m_clock.advance(11min);
+        const auto second = finish(service.gather({feed}, base, 10));
+        QVERIFY(second);
+        QCOMPARE(ids(second->items), ids(first->items));
+        QCOMPARE(second->items, first->items);
+        QVERIFY(second->failedSources.isEmpty());
+
+        const auto requests = requestsFor(path, before);
+        QCOMPARE(requests.size(), 2);
+        for (const char* header : {"If-None-Match", "If-Modified-Since"})
+            QVERIFY2(!requests[0].hasHeader(header), header);
+        QCOMPARE(requests[1].hasHeader("If-None-Match"), !etag.isEmpty());
+        QCOMPARE(requests[1].header("If-None-Match"), etag);
+        QCOMPARE(requests[1].hasHeader("If-Modified-Since"), !lastModified.isEmpty());
+        QCOMPARE(requests[1].header("If-Modified-Since"), lastModified);
+
+        // The 304 counts as an answer: the feed is fresh again from now on.
+        m_clock.advance(9min);
+        QVERIFY(finish(service.gather({feed}, base, 10)));
+        QCOMPARE(requestsFor(path, before).size(), 2);
+    }
+
+    // A feed answered recently is not asked again: ten minutes, or as long as its server says
+    // up to an hour. Its stories are served all the same.
+    void aFreshFeedIsNotAskedAgain_data()
+    {
+        QTest::addColumn<QByteArray>("cacheControl");
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("nothing said, 9 min") << QByteArray() << 9 << false;
+        QTest::newRow("nothing said, 10 min") << QByteArray() << 10 << true;
+        QTest::newRow("no-cache, 9 min") << QByteArray("no-cache") << 9 << false;
+        QTest::newRow("max-age 30 min, 29 min") << QByteArray("max-age=1800") << 29 << false;
+        QTest::newRow("max-age 30 min, 30 min") << QByteArray("max-age=1800") << 30 << true;
+        QTest::newRow("max-age a day, 59 min")
+            << QByteArray("public, max-age=86400") << 59 << false;
+        QTest::newRow("max-age a day, 60 min") << QByteArray("public, max-age=86400") << 60 << true;
+    }
+    void aFreshFeedIsNotAskedAgain()
+    {
+        QFETCH(QByteArray, cacheControl);
+        QFETCH(int, minutesLater);
+        QFETCH(bool, asked);
+        const QString path = rowPath(u"fresh"_qs);
+        TestHttpResponse response = TestHttpResponse::ok(rss(twoStories(u"r"_qs)));
+        if (!cacheControl.isEmpty())
+            response.headers.append({"Cache-Control", cacheControl});
+        m_server.setResponse(path, response);
+        const auto cache = makeCache();
+        const qsizetype before = m_server.requests().size();
+        const FeedSource feed = source(u"r"_qs, path);
+        {
+            NewsService service(*m_store, m_clock, {}, cache.get());
+            QVERIFY(finish(service.gather({feed}, base, 10)));
+        }
+        QCOMPARE(requestsFor(path, before).size(), 1);
+
+        // A later briefing, by another process reading the same file.
+        m_clock.advance(std::chrono::minutes(minutesLater));
+        FeedCache reader(cache->filePath(), m_clock);
+        NewsService service(*m_store, m_clock, {}, &reader);
+        const auto result = finish(service.gather({feed}, base, 10));
+        QVERIFY(result);
+        QCOMPARE(result->items.size(), 2);
+        QVERIFY(result->failedSources.isEmpty());
+        QCOMPARE(requestsFor(path, before).size(), asked ? 2 : 1);
+    }
+
+    // Through the mirror every gather asks again: it is the user's own copy of the feeds.
+    void theMirrorIsAlwaysAsked()
+    {
+        const FeedSource* talos = FeedSource::find(u"talos");
+        QVERIFY(talos);
+        m_server.setResponse(u"/fresh-mirror/talos.xml"_qs,
+                             TestHttpResponse::ok(rss(twoStories(u"talos"_qs))));
+        qputenv(NewsService::mirrorVariable, m_server.url(u"/fresh-mirror"_qs).toEncoded());
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const qsizetype before = m_server.requests().size();
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(finish(service.gather({*talos}, base, 10)));
+        QCOMPARE(requestsFor(u"/fresh-mirror/talos.xml"_qs, before).size(), 2);
+        QCOMPARE(cache->size(), 0);
+    }
+
+    // A 429 or 503 with Retry-After: the feed is not asked again before then (a day at most),
+    // and its cached stories stand in meanwhile; without a copy it has failed.
+    void retryAfterIsHonoured_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<int>("heldMinutes"); // asked again after this long, not before
+        const QByteArray inHalfAnHour = QLocale::c()
+                                            .toString(toDateTime(base + 24h + 11min + 30min),
+                                                      u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_qs)
+                                            .toLatin1();
+        QTest::newRow("503, seconds") << 503 << QByteArray("1200") << true << 20;
+        QTest::newRow("429, an HTTP date") << 429 << inHalfAnHour << true << 30;
+        QTest::newRow("503, a week is a day") << 503 << QByteArray("604800") << true << 24 * 60;
+        QTest::newRow("503 with no copy") << 503 << QByteArray("1200") << false << 20;
+    }
+    void retryAfterIsHonoured()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(bool, copy);
+        QFETCH(int, heldMinutes);
+        const QString path = rowPath(u"busy"_qs);
+        const TestHttpResponse good = TestHttpResponse::ok(rss(twoStories(u"b"_qs)));
+        TestHttpResponse busy = TestHttpResponse::ok("busy", "text/plain");
+        busy.status = status;
+        busy.headers.append({"Retry-After", retryAfter});
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const FeedSource feed = source(u"b"_qs, path);
+        const QStringList failed = copy ? QStringList{} : QStringList{feed.name};
+        const qsizetype storyCount = copy ? 2 : 0;
+        const qsizetype before = m_server.requests().size();
+        if (copy) {
+            m_server.setResponse(path, good);
+            QVERIFY(finish(service.gather({feed}, base, 10)));
+        }
+        m_clock.advance(11min);
+        m_server.setResponse(path, busy);
+        const auto refused = finish(service.gather({feed}, base, 10));
+        QVERIFY(refused);
+        QCOMPARE(refused->failedSources, failed);
+        QCOMPARE(refused->items.size(), storyCount);
+        const qsizetype asked = requestsFor(path, before).size();
+
+        m_server.setResponse(path, good);
+        m_clock.advance(std::chrono::minutes(heldMinutes) - 1s);
+        const auto held = finish(service.gather({feed}, base, 10));
+        QVERIFY(held);
+        QCOMPARE(held->failedSources, failed);
+        QCOMPARE(held->items.size(), storyCount);
+        QCOMPARE(requestsFor(path, before).size(), asked);
+
+        m_clock.advance(1s);
+        const auto after = finish(service.gather({feed}, base, 10));
+        QVERIFY(after);
+        QVERIFY(after->failedSources.isEmpty());
+        QCOMPARE(after->items.size(), 2);
+        QCOMPARE(requestsFor(path, before).size(), asked + 1);
+    }
+
+    // Offline, the feeds that had to be asked have failed, cached or not, so the briefing can
+    // say the feeds could not be reached; the ones still fresh have not.
+    void offlineFeedsStillFail_data()
+    {
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<int>("failedCount");
+        QTest::newRow("still fresh") << 5 << 0;
+        QTest::newRow("due again") << 11 << 2;
+    }
+    void offlineFeedsStillFail()
+    {
+        QFETCH(int, minutesLater);
+        QFETCH(int, failedCount);
+        TestHttpServer publisher;
+        QVERIFY(publisher.listen());
+        publisher.setResponse(u"/a.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"a"_qs))));
+        publisher.setResponse(u"/b.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"b"_qs))));
+        const QList<FeedSource> feeds{{u"a"_qs, u"Feed a"_qs, publisher.url(u"/a.xml"_qs), {}},
+                                      {u"b"_qs, u"Feed b"_qs, publisher.url(u"/b.xml"_qs), {}}};
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const auto online = finish(service.gather(feeds, base, 10));
+        QVERIFY(online);
+        QCOMPARE(online->items.size(), 4);
+
+        publisher.close();
+        m_clock.advance(std::chrono::minutes(minutesLater));
+        const auto offline = finish(service.gather(feeds, base, 10));
+        QVERIFY(offline);
+        QCOMPARE(offline->failedSources.size(), failedCount);
+        QCOMPARE(offline->items.size(), failedCount == 0 ? 4 : 0);
     }
 
     void limitZeroStillDownloads()
