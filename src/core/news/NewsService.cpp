@@ -10,6 +10,7 @@
 #include "time/Clock.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
@@ -77,18 +78,45 @@ struct Parsed {
     bool isFeed = false;
 };
 
+// Why a download was given up before its answer was complete.
+enum class Stop {
+    none,
+    idle,             // no data for the idle limit
+    total,            // not complete within the total limit
+    tooLarge,         // the body grew past the cap
+    headTooLarge,     // the response head is past its cap
+    tooManyRedirects, // more hops than allowed
+    nonWebRedirect,   // sent on to an address that is not http or https
+    lessSafeRedirect, // sent on from https to http
+    cancelled,        // its gather was cancelled
+};
+
 } // namespace
 
-struct NewsService::Body {
+// One download, across its redirects: the hop in flight, the body of the last hop as it came,
+// and what stopped it.
+struct NewsService::Transfer {
     QList<QByteArray> pieces;
     qint64 size = 0;
+    Stop stop = Stop::none;
+    int redirects = 0;
+    QPointer<QNetworkReply> reply;
+    std::optional<QDeadlineTimer> deadline; // the total limit, from the first request sent
 
-    void take(QNetworkReply* reply)
+    void take(QNetworkReply* from)
     {
-        if (reply->bytesAvailable() <= 0)
+        if (from->bytesAvailable() <= 0)
             return;
-        pieces.append(reply->readAll());
+        pieces.append(from->readAll());
         size += pieces.last().size();
+    }
+    // Ends the hop in flight; its finished() comes at once, with this reason kept.
+    void abort(Stop why)
+    {
+        if (stop == Stop::none)
+            stop = why;
+        if (reply)
+            reply->abort();
     }
 };
 
@@ -102,7 +130,7 @@ struct NewsService::Run {
     qsizetype pending = 0;
     QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
     QStringList failed;
-    QList<QPointer<QNetworkReply>> replies; // every download requested, for a cancel to abort
+    QList<std::weak_ptr<Transfer>> transfers; // every download requested, for a cancel to abort
 };
 
 NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
@@ -184,10 +212,10 @@ void NewsService::watchForCancel(const std::shared_ptr<Run>& run)
         if (!run)
             return;
         // Each abort finishes its reply at once; the list itself does not change meanwhile.
-        const QList<QPointer<QNetworkReply>> replies = run->replies;
-        for (const QPointer<QNetworkReply>& reply : replies) {
-            if (reply)
-                reply->abort();
+        const QList<std::weak_ptr<Transfer>> transfers = run->transfers;
+        for (const std::weak_ptr<Transfer>& weakTransfer : transfers) {
+            if (const std::shared_ptr<Transfer> transfer = weakTransfer.lock())
+                transfer->abort(Stop::cancelled);
         }
     });
     connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
@@ -239,46 +267,165 @@ void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& sourc
         if (!entry->lastModified.isEmpty())
             conditional.append({"If-Modified-Since", entry->lastModified});
     }
-    run->replies.append(download(address, conditional,
-                                 [this, run, source, address,
-                                  cache](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
-                                     downloaded(run, source, address, cache, reply, body);
-                                 }));
+    run->transfers.append(
+        download(address, conditional,
+                 [this, run, source, address, cache](QNetworkReply* reply,
+                                                     const std::shared_ptr<Transfer>& body) {
+                     downloaded(run, source, address, cache, reply, body);
+                 }));
 }
 
-QNetworkReply*
+std::shared_ptr<NewsService::Transfer>
 NewsService::download(const QUrl& url, const QList<std::pair<QByteArray, QByteArray>>& headers,
-                      std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done)
+                      Done done)
+{
+    auto transfer = std::make_shared<Transfer>();
+    request(transfer, url, headers, std::make_shared<Done>(std::move(done)));
+    return transfer;
+}
+
+void NewsService::request(const std::shared_ptr<Transfer>& transfer, const QUrl& url,
+                          const QList<std::pair<QByteArray, QByteArray>>& headers,
+                          const std::shared_ptr<Done>& done)
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
     for (const auto& [name, value] : headers)
         request.setRawHeader(name, value);
-    // Restarted whenever data arrives, so it fires only after a stretch of silence.
-    request.setTransferTimeout(int(m_limits.idleTimeout.count()));
+    // Redirects are followed here, one hop at a time, so that every hop runs under the limits.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
 
     QNetworkReply* reply = m_network->get(request);
+    transfer->reply = reply;
+    transfer->pieces.clear(); // what an earlier hop said is not the document
+    transfer->size = 0;
 
-    QTimer::singleShot(m_limits.totalTimeout, reply, [reply] { reply->abort(); });
+    // The limits run from when the request goes out, not while it waits for one of the
+    // connections the manager keeps per host. The idle timer restarts whenever data arrives;
+    // the total limit spans every hop.
+    auto* idle = new QTimer(reply);
+    idle->setSingleShot(true);
+    idle->setInterval(m_limits.idleTimeout);
+    auto* total = new QTimer(reply);
+    total->setSingleShot(true);
+    connect(idle, &QTimer::timeout, reply, [weak = std::weak_ptr<Transfer>(transfer)] {
+        if (const auto transfer = weak.lock())
+            transfer->abort(Stop::idle);
+    });
+    connect(total, &QTimer::timeout, reply, [weak = std::weak_ptr<Transfer>(transfer)] {
+        if (const auto transfer = weak.lock())
+            transfer->abort(Stop::total);
+    });
+    const auto sent = [weak = std::weak_ptr<Transfer>(transfer), idle, total,
+                       limit = m_limits.totalTimeout] {
+        const auto transfer = weak.lock();
+        if (!transfer)
+            return;
+        if (!transfer->deadline)
+            transfer->deadline = QDeadlineTimer(limit);
+        idle->start();
+        if (!total->isActive())
+            total->start(std::max<qint64>(0, transfer->deadline->remainingTime()));
+    };
+    connect(reply, &QNetworkReply::socketStartedConnecting, idle, sent);
+    connect(reply, &QNetworkReply::requestSent, idle, sent);
+    // The head is measured once it has been read: past its cap, the answer is not taken.
+    connect(reply, &QNetworkReply::metaDataChanged, reply,
+            [reply, idle, weak = std::weak_ptr<Transfer>(transfer), cap = m_limits.maxHeadBytes] {
+                idle->start();
+                qint64 size = 0;
+                for (const auto& [name, value] : reply->rawHeaderPairs())
+                    size += name.size() + value.size() + 4; // ": " and the line's end
+                if (size > cap) {
+                    if (const auto transfer = weak.lock())
+                        transfer->abort(Stop::headTooLarge);
+                }
+            });
+    // A request that never reports going out (not a socket at all) still ends, at the latest
+    // this long after it was made.
+    QTimer::singleShot(m_limits.totalTimeout * 10, reply,
+                       [weak = std::weak_ptr<Transfer>(transfer)] {
+                           if (const auto transfer = weak.lock())
+                               transfer->abort(Stop::total);
+                       });
 
     // The body is taken in as it arrives, a piece per event, and joined on the thread pool: the
-    // main thread never copies a whole large document in one go. A body past the cap is
-    // abandoned as soon as it shows, by its announced length or by what has arrived.
-    auto body = std::make_shared<Body>();
+    // main thread never copies a whole large document in one go. A body past the cap, counted
+    // after decompression, is abandoned as soon as it shows, by its announced length or by
+    // what has arrived.
     const qint64 cap = m_limits.maxBodyBytes;
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, cap](qint64, qint64 total) {
-        if (total > cap)
-            reply->abort();
-    });
-    connect(reply, &QNetworkReply::readyRead, reply, [reply, body, cap] {
-        body->take(reply);
-        if (body->size > cap)
-            reply->abort();
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [weak = std::weak_ptr<Transfer>(transfer), idle, cap](qint64, qint64 length) {
+                idle->start();
+                if (length > cap) {
+                    if (const auto transfer = weak.lock())
+                        transfer->abort(Stop::tooLarge);
+                }
+            });
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, transfer, idle, cap] {
+        idle->start();
+        transfer->take(reply);
+        if (transfer->size > cap)
+            transfer->abort(Stop::tooLarge);
     });
 
-    connect(reply, &QNetworkReply::finished, this,
-            [done = std::move(done), reply, body] { done(reply, body); });
-    return reply;
+    connect(reply, &QNetworkReply::finished, this, [this, transfer, reply, headers, done] {
+        transfer->take(reply);
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QVariant location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+        const bool redirect =
+            status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+        if (transfer->stop == Stop::none && reply->error() == QNetworkReply::NoError && redirect &&
+            location.isValid()) {
+            const QUrl from = reply->url();
+            const QUrl to = from.resolved(location.toUrl());
+            const QString scheme = to.scheme().toLower();
+            if (scheme != u"http" && scheme != u"https")
+                transfer->stop = Stop::nonWebRedirect;
+            else if (from.scheme().toLower() == u"https" && scheme == u"http")
+                transfer->stop = Stop::lessSafeRedirect;
+            else if (++transfer->redirects > m_limits.maxRedirects)
+                transfer->stop = Stop::tooManyRedirects;
+            else {
+                reply->deleteLater();
+                this->request(transfer, to, headers, done);
+                return;
+            }
+        }
+        (*done)(reply, transfer);
+    });
+}
+
+QString NewsService::stopReason(const Transfer& transfer) const
+{
+    const auto seconds = [](std::chrono::milliseconds limit) {
+        return QString::number(double(limit.count()) / 1000.0);
+    };
+    switch (transfer.stop) {
+    case Stop::none:
+    case Stop::cancelled:
+        break;
+    case Stop::idle:
+        return u"no answer within "_qs + seconds(m_limits.idleTimeout) + u" seconds"_qs;
+    case Stop::total:
+        return u"not complete within "_qs + seconds(m_limits.totalTimeout) + u" seconds"_qs;
+    case Stop::tooLarge:
+        if (m_limits.maxBodyBytes % (1024 * 1024) == 0)
+            return u"larger than "_qs + QString::number(m_limits.maxBodyBytes / (1024 * 1024)) +
+                   u" MiB"_qs;
+        return u"larger than "_qs + QString::number(m_limits.maxBodyBytes) + u" bytes"_qs;
+    case Stop::headTooLarge:
+        return u"a response head larger than "_qs + QString::number(m_limits.maxHeadBytes / 1024) +
+               u" KiB"_qs;
+    case Stop::tooManyRedirects:
+        return QStringLiteral("too many redirects");
+    case Stop::nonWebRedirect:
+        return QStringLiteral("redirected to a non-web address");
+    case Stop::lessSafeRedirect:
+        return QStringLiteral("redirected from https to http");
+    }
+    return {};
 }
 
 QFuture<FeedCheck> NewsService::check(const QUrl& address)
@@ -292,9 +439,13 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
     };
     download(
         address, {},
-        [this, address, promise, refuse](QNetworkReply* reply, const std::shared_ptr<Body>& body) {
+        [this, address, promise, refuse](QNetworkReply* reply,
+                                         const std::shared_ptr<Transfer>& body) {
             reply->deleteLater();
-            body->take(reply);
+            if (const QString reason = stopReason(*body); !reason.isEmpty()) {
+                refuse(reason);
+                return;
+            }
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
             if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
                 refuse(u"the server answered HTTP "_qs + QString::number(status.toInt()));
@@ -302,10 +453,6 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
             }
             if (reply->error() != QNetworkReply::NoError) {
                 refuse(u"cannot be reached: "_qs + reply->errorString());
-                return;
-            }
-            if (body->size > m_limits.maxBodyBytes) {
-                refuse(QStringLiteral("the document is too large"));
                 return;
             }
             auto* watcher = new QFutureWatcher<FeedCheck>(this);
@@ -335,7 +482,7 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
 
 void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
                              const QUrl& address, FeedCache* cache, QNetworkReply* reply,
-                             const std::shared_ptr<Body>& body)
+                             const std::shared_ptr<Transfer>& body)
 {
     reply->deleteLater();
     // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
@@ -344,7 +491,6 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
         feedDone(run);
         return;
     }
-    body->take(reply);
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const Instant now = m_clock.now();
     std::optional<FeedCacheEntry> entry =
@@ -377,7 +523,7 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
             }
         }
     }
-    if (!succeeded(reply) || body->size > m_limits.maxBodyBytes) {
+    if (body->stop != Stop::none || !succeeded(reply) || body->size > m_limits.maxBodyBytes) {
         run->failed.append(source.name);
         feedDone(run);
         return;

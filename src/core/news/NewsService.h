@@ -25,11 +25,15 @@ class FeedCache;
 class HeadlineStore;
 class TaskQueue;
 
-// How long and how much one feed download may take before it counts as failed.
+// How long and how much one feed download may take before it counts as failed. The times run
+// from when a request goes out (not while it waits for a free connection), and hold for every
+// hop of a redirect: the idle limit on each, the total limit across them all.
 struct FetchLimits {
     std::chrono::milliseconds idleTimeout{20'000};  // no data at all for this long
     std::chrono::milliseconds totalTimeout{40'000}; // the whole download, from the request on
     qint64 maxBodyBytes = 16 * 1024 * 1024;         // a larger body is abandoned
+    int maxRedirects = 10;                          // hops beyond the first request
+    qint64 maxHeadBytes = 64 * 1024;                // a larger response head is refused
 };
 
 // What one download of a feed address showed: its own title and how many stories it holds, or
@@ -91,19 +95,26 @@ public:
 
 private:
     struct Run;
-    struct Body;
+    struct Transfer;
 
     // Aborts the run's downloads once its future is cancelled.
     void watchForCancel(const std::shared_ptr<Run>& run);
     void start(const std::shared_ptr<Run>& run, qsizetype index);
-    // Requests `url` with `headers` besides the User-Agent, under the limits; `done` runs once,
-    // on this thread, with the finished reply (deleted later) and the whole body taken in.
-    QNetworkReply* download(const QUrl& url,
-                            const QList<std::pair<QByteArray, QByteArray>>& headers,
-                            std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
+    using Done = std::function<void(QNetworkReply*, const std::shared_ptr<Transfer>&)>;
+    // Requests `url` with `headers` besides the User-Agent, under the limits, following
+    // redirects; `done` runs once, on this thread, with the last hop's finished reply (deleted
+    // later) and the whole body taken in.
+    std::shared_ptr<Transfer>
+    download(const QUrl& url, const QList<std::pair<QByteArray, QByteArray>>& headers, Done done);
+    // One hop of `transfer`.
+    void request(const std::shared_ptr<Transfer>& transfer, const QUrl& url,
+                 const QList<std::pair<QByteArray, QByteArray>>& headers,
+                 const std::shared_ptr<Done>& done);
+    // What stopped `transfer`, in a few words; empty when nothing did.
+    QString stopReason(const Transfer& transfer) const;
     void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
     void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, const QUrl& address,
-                    FeedCache* cache, QNetworkReply* reply, const std::shared_ptr<Body>& body);
+                    FeedCache* cache, QNetworkReply* reply, const std::shared_ptr<Transfer>& body);
     // `finished` more of the run's feeds are done; the last one merges, or ends a cancelled run.
     void feedDone(const std::shared_ptr<Run>& run, qsizetype finished = 1);
 

@@ -540,6 +540,119 @@ private slots:
         QCOMPARE(offline->items.size(), failedCount == 0 ? 4 : 0);
     }
 
+    // A refused address says what happened, in a few words, whichever hop it happened on.
+    void checkSaysWhatHappened_data()
+    {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("totalMs");
+        QTest::addColumn<qint64>("capBytes");
+        QTest::addColumn<QString>("reason");
+
+        const QByteArray feed = rss(twoStories(u"k"_qs));
+        TestHttpResponse stall = TestHttpResponse::ok(feed);
+        stall.stallAfterHeaders = true;
+        m_server.setResponse(u"/check/stalls"_qs, stall);
+        TestHttpResponse silent = TestHttpResponse::ok(feed);
+        silent.delay = 60s;
+        m_server.setResponse(u"/check/silent"_qs, silent);
+        TestHttpResponse drip = TestHttpResponse::ok(feed);
+        drip.dripBytes = 16;
+        drip.dripInterval = 30ms;
+        m_server.setResponse(u"/check/drips"_qs, drip);
+        m_server.setResponse(u"/check/loop"_qs,
+                             TestHttpResponse::redirect(302, m_server.url(u"/check/loop"_qs)));
+
+        QTest::newRow("no answer at all")
+            << silent << 200 << 60000 << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a stall after the head")
+            << stall << 200 << 60000 << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a stall behind a redirect")
+            << TestHttpResponse::redirect(302, m_server.url(u"/check/stalls"_qs)) << 200 << 60000
+            << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("silence behind a redirect")
+            << TestHttpResponse::redirect(307, m_server.url(u"/check/silent"_qs)) << 200 << 60000
+            << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a drip past the total behind a redirect")
+            << TestHttpResponse::redirect(301, m_server.url(u"/check/drips"_qs)) << 5000 << 300
+            << cap << u"not complete within 0.3 seconds"_qs;
+        QTest::newRow("a redirect loop")
+            << TestHttpResponse::redirect(302, m_server.url(u"/check/loop"_qs)) << 5000 << 60000
+            << cap << u"too many redirects"_qs;
+        QTest::newRow("a redirect to a file")
+            << TestHttpResponse::redirect(302, QUrl(u"file:///etc/passwd"_qs)) << 5000 << 60000
+            << cap << u"redirected to a non-web address"_qs;
+        QTest::newRow("a redirect to ftp")
+            << TestHttpResponse::redirect(301, QUrl(u"ftp://127.0.0.1/feed.xml"_qs)) << 5000
+            << 60000 << cap << u"redirected to a non-web address"_qs;
+        QTest::newRow("a body past the cap, announced")
+            << TestHttpResponse::ok(rssOfSize(cap + 1, twoStories(u"k"_qs))) << 5000 << 60000 << cap
+            << u"larger than 16 MiB"_qs;
+        TestHttpResponse endless = TestHttpResponse::ok(QByteArray(2 * 1024 * 1024, ' '));
+        endless.declareLength = false;
+        QTest::newRow("an endless body")
+            << endless << 5000 << 60000 << qint64(1024 * 1024) << u"larger than 1 MiB"_qs;
+        // Four MiB of spaces, a few KiB on the wire.
+        TestHttpResponse bomb;
+        bomb.body = qCompress(QByteArray(4 * 1024 * 1024, ' '), 9).mid(4);
+        bomb.headers = {{"Content-Type", "application/rss+xml"}, {"Content-Encoding", "deflate"}};
+        QTest::newRow("a compressed bomb")
+            << bomb << 5000 << 60000 << qint64(1024 * 1024) << u"larger than 1 MiB"_qs;
+        TestHttpResponse bigHead = TestHttpResponse::ok(feed);
+        bigHead.headers.append({"X-Padding", QByteArray(1024 * 1024, 'p')});
+        // A head is not data: while it comes, the idle limit runs.
+        QTest::newRow("a head of a MiB, slower than the idle limit")
+            << bigHead << 300 << 60000 << cap << u"no answer within 0.3 seconds"_qs;
+        // Ninety fields of a KiB: fewer and shorter than the network layer drops on its own.
+        TestHttpResponse manyFields = TestHttpResponse::ok(feed);
+        for (int i = 0; i < 90; ++i)
+            manyFields.headers.append({"X-Field-" + QByteArray::number(i), QByteArray(1000, 'f')});
+        QTest::newRow("a head of many fields")
+            << manyFields << 5000 << 60000 << cap << u"a response head larger than 64 KiB"_qs;
+        TestHttpResponse missing = TestHttpResponse::ok("missing", "text/plain");
+        missing.status = 404;
+        QTest::newRow("404") << missing << 5000 << 60000 << cap
+                             << u"the server answered HTTP 404"_qs;
+    }
+    void checkSaysWhatHappened()
+    {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(int, idleMs);
+        QFETCH(int, totalMs);
+        QFETCH(qint64, capBytes);
+        QFETCH(QString, reason);
+        const QString path = rowPath(u"check"_qs);
+        m_server.setResponse(path, response);
+        NewsService service(*m_store, m_clock,
+                            FetchLimits{std::chrono::milliseconds(idleMs),
+                                        std::chrono::milliseconds(totalMs), capBytes});
+        QFuture<FeedCheck> future = service.check(m_server.url(path));
+        QVERIFY(QTest::qWaitFor([&] { return future.isFinished(); }, 30000));
+        QCOMPARE(future.result().refusal, std::optional<QString>(reason));
+    }
+
+    // The limits run from when a request goes out: feeds of one host queued behind its six
+    // connections are not failed for the time they waited.
+    void queuedRequestsAreNotTimedWhileTheyWait()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        TestHttpResponse slow = TestHttpResponse::ok(rss(twoStories(u"q"_qs)));
+        slow.delay = 600ms;
+        QList<FeedSource> feeds;
+        for (int i = 0; i < 18; ++i) {
+            const QString path = u"/queued/%1.xml"_qs.arg(i);
+            host.setResponse(path, slow);
+            feeds.append({u"q%1"_qs.arg(i), u"Feed q%1"_qs.arg(i), host.url(path), {}});
+        }
+        // Three rounds of six take 1.8 s from the first request; each round alone 0.6 s.
+        NewsService service(*m_store, m_clock, FetchLimits{1500ms, 1500ms, cap});
+        const auto result = finish(service.gather(feeds, base, 100));
+        QVERIFY(result);
+        QCOMPARE(result->failedSources, QStringList());
+        QCOMPARE(host.requests().size(), 18);
+    }
+
     void limitZeroStillDownloads()
     {
         const qsizetype before = m_server.requests().size();
