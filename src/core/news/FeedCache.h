@@ -63,6 +63,7 @@ public:
     // entries stay in memory and are written with the next save.
     bool save();
     qsizetype size() const { return m_entries.size(); }
+    bool hasUnsavedEntries() const { return !m_unsaved.isEmpty(); }
 
     // Whether `entry` answered recently enough to be used without asking: less than its
     // freshness ago, kept between the shortest and the longest above.

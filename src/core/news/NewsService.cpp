@@ -19,6 +19,7 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QPromise>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -131,6 +132,9 @@ struct NewsService::Run {
     QList<NewsItem> combined; // every parsed item, feed by feed in the order the feeds finished
     QStringList failed;
     QList<std::weak_ptr<Transfer>> transfers; // every download requested, for a cancel to abort
+    QHash<qsizetype, QList<NewsItem>> copies; // feeds being asked that have a cached copy, by index
+    QSet<qsizetype> late;  // feeds whose copy stood in at the deadline, still being asked
+    bool answered = false; // whether any feed asked has answered with a document or a 304
 };
 
 NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
@@ -195,6 +199,10 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
         if (m_cache)
             m_cache->refresh(); // another process may have gathered since
         watchForCancel(run);
+        if (m_cache && m_limits.copyDeadline.count() >= 0)
+            QTimer::singleShot(m_limits.copyDeadline, this, [this, weak = std::weak_ptr<Run>(run)] {
+                serveCopies(weak.lock());
+            });
         start(run, 0);
     };
     if (QThread::currentThread() == thread())
@@ -237,7 +245,7 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
     QElapsedTimer turn;
     turn.start();
     do {
-        fetch(run, run->sources[index]);
+        fetch(run, index);
         ++index;
     } while (index < run->sources.size() && turn.nsecsElapsed() < 1'000'000);
     if (index < run->sources.size())
@@ -245,8 +253,9 @@ void NewsService::start(const std::shared_ptr<Run>& run, qsizetype index)
             this, [this, run, index] { start(run, index); }, Qt::QueuedConnection);
 }
 
-void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& source)
+void NewsService::fetch(const std::shared_ptr<Run>& run, qsizetype index)
 {
+    const FeedSource& source = run->sources[index];
     const QUrl address = addressOf(source);
     FeedCache* cache = qEnvironmentVariableIsEmpty(mirrorVariable) ? m_cache : nullptr;
     const std::optional<FeedCacheEntry> entry =
@@ -266,12 +275,13 @@ void NewsService::fetch(const std::shared_ptr<Run>& run, const FeedSource& sourc
             conditional.append({"If-None-Match", entry->etag});
         if (!entry->lastModified.isEmpty())
             conditional.append({"If-Modified-Since", entry->lastModified});
+        run->copies.insert(index, storiesOf(*entry, source));
     }
     run->transfers.append(
         download(address, conditional,
-                 [this, run, source, address, cache](QNetworkReply* reply,
-                                                     const std::shared_ptr<Transfer>& body) {
-                     downloaded(run, source, address, cache, reply, body);
+                 [this, run, index, address, cache](QNetworkReply* reply,
+                                                    const std::shared_ptr<Transfer>& body) {
+                     downloaded(run, index, address, cache, reply, body);
                  }));
 }
 
@@ -480,18 +490,19 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
     return future;
 }
 
-void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& source,
-                             const QUrl& address, FeedCache* cache, QNetworkReply* reply,
+void NewsService::downloaded(const std::shared_ptr<Run>& run, qsizetype index, const QUrl& address,
+                             FeedCache* cache, QNetworkReply* reply,
                              const std::shared_ptr<Transfer>& body)
 {
     reply->deleteLater();
-    // Errors include the idle and total timeouts, the size cap, a connection lost mid-body and
-    // a redirect from https to http.
+    const FeedSource& source = run->sources[index];
     if (run->promise.isCanceled()) {
-        feedDone(run);
+        settle(run, index, {});
         return;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (body->stop == Stop::none && (succeeded(reply) || status == 304))
+        run->answered = true;
     const Instant now = m_clock.now();
     std::optional<FeedCacheEntry> entry =
         cache ? cache->find(address) : std::optional<FeedCacheEntry>();
@@ -506,8 +517,7 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
         if (const QByteArray date = validatorOf(reply, "Last-Modified"); !date.isEmpty())
             entry->lastModified = date;
         cache->insert(address, *entry);
-        run->combined.append(storiesOf(*entry, source));
-        feedDone(run);
+        settle(run, index, storiesOf(*entry, source));
         return;
     }
     if (cache && (status == 429 || status == 503)) {
@@ -517,15 +527,15 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
             held.retryAfter = at;
             cache->insert(address, held);
             if (held.hasCopy()) {
-                run->combined.append(storiesOf(held, source));
-                feedDone(run);
+                settle(run, index, storiesOf(held, source));
                 return;
             }
         }
     }
+    // Errors include the idle and total timeouts, the size caps, a connection lost mid-body and
+    // a redirect that is not followed.
     if (body->stop != Stop::none || !succeeded(reply) || body->size > m_limits.maxBodyBytes) {
-        run->failed.append(source.name);
-        feedDone(run);
+        settle(run, index, {});
         return;
     }
 
@@ -540,15 +550,14 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
     }
     auto* watcher = new QFutureWatcher<Parsed>(this);
     connect(watcher, &QFutureWatcherBase::finished, this,
-            [this, run, watcher, cache, address, answer = std::move(answer)]() mutable {
+            [this, run, index, watcher, cache, address, answer = std::move(answer)]() mutable {
                 Parsed parsed = watcher->result();
                 watcher->deleteLater();
                 if (cache && parsed.isFeed) {
                     answer.items = parsed.items;
                     cache->insert(address, std::move(answer));
                 }
-                run->combined.append(std::move(parsed.items));
-                feedDone(run);
+                settle(run, index, std::move(parsed.items));
             });
     const Clock* clock = &m_clock;
     watcher->setFuture(
@@ -566,13 +575,51 @@ void NewsService::downloaded(const std::shared_ptr<Run>& run, const FeedSource& 
                   }));
 }
 
+void NewsService::settle(const std::shared_ptr<Run>& run, qsizetype index,
+                         std::optional<QList<NewsItem>> items)
+{
+    if (run->late.remove(index)) {
+        // Its copy stood in at the deadline: this answer is for the next briefing.
+        if (m_cache && m_cache->hasUnsavedEntries())
+            m_cache->save();
+        if (--m_lateAnswers == 0)
+            emit lateAnswersSettled();
+        return;
+    }
+    run->copies.remove(index);
+    if (!run->promise.isCanceled()) {
+        if (items)
+            run->combined.append(std::move(*items));
+        else
+            run->failed.append(run->sources[index].name);
+    }
+    feedDone(run);
+}
+
+void NewsService::serveCopies(const std::shared_ptr<Run>& run)
+{
+    if (!run || run->promise.isCanceled() || run->copies.isEmpty())
+        return;
+    // Not one feed has answered yet: as far as this briefing can tell, it is offline, and the
+    // feeds it could not reach are named so, their copies told all the same.
+    const QHash<qsizetype, QList<NewsItem>> copies = std::exchange(run->copies, {});
+    for (auto it = copies.cbegin(); it != copies.cend(); ++it) {
+        run->combined.append(it.value());
+        run->late.insert(it.key());
+        if (!run->answered)
+            run->failed.append(run->sources[it.key()].name);
+    }
+    m_lateAnswers += copies.size();
+    feedDone(run, copies.size());
+}
+
 void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
 {
     run->pending -= finished;
     if (run->pending > 0)
         return;
     // Every answer that came is kept, also for a gather cancelled meanwhile.
-    if (m_cache)
+    if (m_cache && m_cache->hasUnsavedEntries())
         m_cache->save();
     if (run->promise.isCanceled()) {
         run->promise.finish();

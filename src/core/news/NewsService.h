@@ -34,6 +34,10 @@ struct FetchLimits {
     qint64 maxBodyBytes = 16 * 1024 * 1024;         // a larger body is abandoned
     int maxRedirects = 10;                          // hops beyond the first request
     qint64 maxHeadBytes = 64 * 1024;                // a larger response head is refused
+    // How long a gather waits for the feeds it has a cached copy of; those still being asked
+    // then are served from the copy, and their answers, still under the limits above, only
+    // update the cache. Negative: wait for them as for the others.
+    std::chrono::milliseconds copyDeadline{3'000};
 };
 
 // What one download of a feed address showed: its own title and how many stories it holds, or
@@ -93,6 +97,14 @@ public:
 
     const FetchLimits& limits() const { return m_limits; }
 
+    // Whether feeds are still being asked whose copies stood in for them at a gather's deadline;
+    // their answers go to the cache for the next briefing.
+    bool hasLateAnswers() const { return m_lateAnswers > 0; }
+
+signals:
+    // The last of the late answers has come (or failed) and is in the cache.
+    void lateAnswersSettled();
+
 private:
     struct Run;
     struct Transfer;
@@ -112,9 +124,15 @@ private:
                  const std::shared_ptr<Done>& done);
     // What stopped `transfer`, in a few words; empty when nothing did.
     QString stopReason(const Transfer& transfer) const;
-    void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
-    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, const QUrl& address,
+    void fetch(const std::shared_ptr<Run>& run, qsizetype index);
+    void downloaded(const std::shared_ptr<Run>& run, qsizetype index, const QUrl& address,
                     FeedCache* cache, QNetworkReply* reply, const std::shared_ptr<Transfer>& body);
+    // The feed at `index` is done, with these stories or (none) failed; an answer that comes
+    // after its copy stood in only updates the cache.
+    void settle(const std::shared_ptr<Run>& run, qsizetype index,
+                std::optional<QList<NewsItem>> items);
+    // At the deadline: the copies of the feeds still being asked stand in for them.
+    void serveCopies(const std::shared_ptr<Run>& run);
     // `finished` more of the run's feeds are done; the last one merges, or ends a cancelled run.
     void feedDone(const std::shared_ptr<Run>& run, qsizetype finished = 1);
 
@@ -125,6 +143,7 @@ private:
     QNetworkAccessManager* m_network;
     TaskQueue* m_fromOtherThreads; // gathers asked for on another thread start here
     QList<QFuture<void>> m_merges; // merges still running on the thread pool
+    qsizetype m_lateAnswers = 0;   // feeds still being asked after their copy stood in
 };
 
 } // namespace vardelle

@@ -653,6 +653,91 @@ private slots:
         QCOMPARE(host.requests().size(), 18);
     }
 
+    // A gather waits for the feeds it has a copy of only until its deadline: the copy stands
+    // in, the answer still comes into the cache, and the next briefing tells what it brought.
+    // Feeds without a copy are waited for. (One feed answers at once: the network is up.)
+    void copiesStandInAtTheDeadline()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        host.setResponse(u"/known.xml"_qs,
+                         TestHttpResponse::ok(rss({{u"k-old"_qs, u"Known old"_qs, base + 1h}})));
+        const QList<FeedSource> feeds{
+            {u"known"_qs, u"Feed known"_qs, host.url(u"/known.xml"_qs), {}},
+            {u"new"_qs, u"Feed new"_qs, host.url(u"/new.xml"_qs), {}},
+            {u"quick"_qs, u"Feed quick"_qs, host.url(u"/quick.xml"_qs), {}}};
+        host.setResponse(u"/quick.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"q"_qs))));
+        const auto cache = makeCache();
+        FetchLimits limits;
+        limits.copyDeadline = 200ms;
+        NewsService service(*m_store, m_clock, limits, cache.get());
+        QVERIFY(finish(service.gather({feeds[0]}, base, 10)));
+
+        m_clock.advance(11min);
+        TestHttpResponse slowKnown =
+            TestHttpResponse::ok(rss({{u"k-new"_qs, u"Known new"_qs, base + 2h},
+                                      {u"k-old"_qs, u"Known old"_qs, base + 1h}}));
+        slowKnown.delay = 2s;
+        host.setResponse(u"/known.xml"_qs, slowKnown);
+        TestHttpResponse slowNew = TestHttpResponse::ok(rss(twoStories(u"n"_qs)));
+        slowNew.delay = 1s;
+        host.setResponse(u"/new.xml"_qs, slowNew);
+        QSignalSpy settled(&service, &NewsService::lateAnswersSettled);
+
+        const auto result = finish(service.gather(feeds, base, 10));
+        QVERIFY(result);
+        QVERIFY(result->failedSources.isEmpty());
+        QStringList told = ids(result->items);
+        told.sort();
+        QCOMPARE(told, (QStringList{u"k-old"_qs, u"n-1"_qs, u"n-2"_qs, u"q-1"_qs, u"q-2"_qs}));
+        QVERIFY(service.hasLateAnswers());
+
+        QVERIFY(settled.wait(10000));
+        QVERIFY(!service.hasLateAnswers());
+        FeedCache reader(cache->filePath(), m_clock);
+        reader.refresh();
+        QCOMPARE(reader.find(feeds[0].url)->items.size(), 2);
+
+        // Both feeds are fresh now: the next briefing asks neither and tells the late story.
+        const qsizetype asked = host.requests().size();
+        const auto next = finish(service.gather(feeds, base, 10));
+        QVERIFY(next);
+        QVERIFY(ids(next->items).contains(u"k-new"_qs));
+        QCOMPARE(host.requests().size(), asked);
+    }
+
+    // At the deadline with not one answer yet, the feeds whose copies stood in are named as
+    // not reached: the briefing cannot tell a slow network from none.
+    void copiesAtTheDeadlineWithNoAnswerAreNamed()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        const QList<FeedSource> feeds{{u"a"_qs, u"Feed a"_qs, host.url(u"/a.xml"_qs), {}},
+                                      {u"b"_qs, u"Feed b"_qs, host.url(u"/b.xml"_qs), {}}};
+        host.setResponse(u"/a.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"a"_qs))));
+        host.setResponse(u"/b.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"b"_qs))));
+        const auto cache = makeCache();
+        FetchLimits limits;
+        limits.copyDeadline = 200ms;
+        NewsService service(*m_store, m_clock, limits, cache.get());
+        QVERIFY(finish(service.gather(feeds, base, 10)));
+
+        m_clock.advance(11min);
+        for (const QString& path : {u"/a.xml"_qs, u"/b.xml"_qs}) {
+            TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"x"_qs)));
+            stall.stallAfterHeaders = true;
+            host.setResponse(path, stall);
+        }
+        const auto result = finish(service.gather(feeds, base, 10));
+        QVERIFY(result);
+        QStringList failed = result->failedSources;
+        failed.sort();
+        QCOMPARE(failed, (QStringList{u"Feed a"_qs, u"Feed b"_qs}));
+        QCOMPARE(result->items.size(), 4);
+        host.close(); // the late downloads end here
+        QTRY_VERIFY(!service.hasLateAnswers());
+    }
+
     void limitZeroStillDownloads()
     {
         const qsizetype before = m_server.requests().size();
