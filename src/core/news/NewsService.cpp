@@ -149,7 +149,8 @@ NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits l
 {
     // The manager has no disk cache unless one is set, and its default cookie jar lives in memory.
     m_network->setProxyFactory(new EnvironmentProxyFactory);
-    // Redirects are followed, except from https to http.
+    // Every request here follows its redirects itself, hop by hop (see request()); should one
+    // not, the manager still never goes from https to http.
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
@@ -298,15 +299,15 @@ void NewsService::request(const std::shared_ptr<Transfer>& transfer, const QUrl&
                           const QList<std::pair<QByteArray, QByteArray>>& headers,
                           const std::shared_ptr<Done>& done)
 {
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
+    QNetworkRequest hop(url);
+    hop.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
     for (const auto& [name, value] : headers)
-        request.setRawHeader(name, value);
+        hop.setRawHeader(name, value);
     // Redirects are followed here, one hop at a time, so that every hop runs under the limits.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
+    hop.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                     QNetworkRequest::ManualRedirectPolicy);
 
-    QNetworkReply* reply = m_network->get(request);
+    QNetworkReply* reply = m_network->get(hop);
     transfer->reply = reply;
     transfer->pieces.clear(); // what an earlier hop said is not the document
     transfer->size = 0;
@@ -399,7 +400,7 @@ void NewsService::request(const std::shared_ptr<Transfer>& transfer, const QUrl&
                 transfer->stop = Stop::tooManyRedirects;
             else {
                 reply->deleteLater();
-                this->request(transfer, to, headers, done);
+                request(transfer, to, headers, done);
                 return;
             }
         }

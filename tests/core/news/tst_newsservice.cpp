@@ -263,6 +263,7 @@ private slots:
         QCOMPARE(request.path, QByteArray("/feed.xml"));
         QCOMPARE(request.header("User-Agent"),
                  QByteArray("Vardelle/") + QByteArray(VARDELLE_VERSION) + " (Linux)");
+        QVERIFY(request.header("Accept-Encoding").contains("gzip"));
         for (const char* conditional : {"If-None-Match", "If-Modified-Since", "Cookie"})
             QVERIFY2(!request.hasHeader(conditional), conditional);
     }
