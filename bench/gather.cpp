@@ -5,10 +5,16 @@
 // Three layouts: the mirror (VARDELLE_FEED_MIRROR, every feed from one host and port), one port
 // per feed, as the publishers' own hosts would be, and the twenty with a hundred feeds of the
 // user's own, again one port each.
+//
+// Then the same twenty feeds, one port each, through a feed cache: a briefing within ten minutes
+// of the last (no feed asked) and one after (every feed asked with its validators, answering 304
+// Not Modified after its delay), each against the per-host gather without a cache.
 
+#include "news/FeedCache.h"
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
 #include "store/HeadlineStore.h"
+#include "support/ManualClock.h"
 #include "support/TestData.h"
 #include "support/TestHttpServer.h"
 #include "time/Clock.h"
@@ -298,6 +304,7 @@ int main(int argc, char* argv[])
     ServerThread servers;
     TestHttpServer* mirror = servers.add();
     QList<FeedSource> perHost;
+    QList<TestHttpServer*> hosts; // the server of each per-host feed
     qint64 totalBytes = 0;
     std::printf("feeds (delay, bytes, document):\n");
     for (qsizetype i = 0; i < catalog.size(); ++i) {
@@ -306,6 +313,7 @@ int main(int argc, char* argv[])
         TestHttpResponse response = TestHttpResponse::ok(
             real ? corpus.value(source.id) : generatedFeed(source), "application/rss+xml");
         response.delay = std::chrono::milliseconds(delays[i]);
+        response.headers.append({"ETag", "\"" + source.id.toLatin1() + "-1\""});
         totalBytes += response.body.size();
         std::printf("  %-20s %4d ms %8lld  %s\n", qPrintable(source.id), delays[i],
                     static_cast<long long>(response.body.size()), real ? "corpus" : "generated");
@@ -314,6 +322,7 @@ int main(int argc, char* argv[])
         mirror->setResponse(path, response);
         TestHttpServer* own = servers.add();
         own->setResponse(path, response);
+        hosts.append(own);
         FeedSource local = source;
         local.url = own->url(path);
         perHost.append(local);
@@ -386,7 +395,39 @@ int main(int argc, char* argv[])
     report("per-host", viaHosts);
     report("+100 own", withOwnFeeds);
 
-    if (!viaMirror.complete || !viaHosts.complete || !withOwnFeeds.complete) {
+    // Through a feed cache, on a clock the benchmark moves.
+    test::ManualClock clock(Clock::system().now());
+    FeedCache cache(home.filePath(u"cache/Vardelle/feeds.json"_qs), clock);
+    NewsService cached(store, clock, {}, &cache);
+    bool cachedComplete = measure(cached, perHost, meter).result.failedSources.isEmpty();
+    QList<double> fresh;
+    for (int run = 0; run < runs; ++run) {
+        const Measurement m = measure(cached, perHost, meter);
+        cachedComplete = cachedComplete && m.result.failedSources.isEmpty();
+        fresh.append(m.wallMs);
+    }
+    for (qsizetype i = 0; i < perHost.size(); ++i) {
+        TestHttpResponse notModified;
+        notModified.status = 304;
+        notModified.delay = std::chrono::milliseconds(delays[i]);
+        hosts[i]->setResponse(perHost[i].url.path(), notModified);
+    }
+    QList<double> revalidated;
+    for (int run = 0; run < runs; ++run) {
+        clock.advance(11min);
+        const Measurement m = measure(cached, perHost, meter);
+        cachedComplete = cachedComplete && m.result.failedSources.isEmpty() &&
+                         !m.result.items.isEmpty() == !viaHosts.first.result.items.isEmpty();
+        revalidated.append(m.wallMs);
+    }
+    std::printf("cached    within ten minutes, no feed asked: median wall %.2f ms; / per-host "
+                "without a cache = %.4f\n",
+                median(fresh), median(fresh) / viaHosts.medianWallMs);
+    std::printf("cached    after ten minutes, every feed 304: median wall %.1f ms; / per-host "
+                "without a cache = %.2f\n",
+                median(revalidated), median(revalidated) / viaHosts.medianWallMs);
+
+    if (!viaMirror.complete || !viaHosts.complete || !withOwnFeeds.complete || !cachedComplete) {
         std::printf("some feeds failed; the figures above are not comparable\n");
         return 1;
     }

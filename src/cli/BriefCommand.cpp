@@ -53,12 +53,20 @@ int briefHere(SingleInstance& instance, bool today, bool speak)
     BriefingServices services(std::move(engine), Clock::system());
     AppCoordinator& coordinator = services.coordinator;
 
-    // This process runs one briefing: every text is its own, and its end is the end.
+    // This process runs one briefing: every text is its own, and its end is the end, once the
+    // feeds still being asked after the briefing's deadline have answered into the cache.
     QObject::connect(&coordinator, &AppCoordinator::speaking,
                      [](AppCoordinator::RunId, const QString& text) { printLine(text); });
+    NewsService& news = services.news;
     QObject::connect(&coordinator, &AppCoordinator::runEnded,
-                     [](AppCoordinator::RunId, RunOutcome outcome) {
-                         QCoreApplication::exit(statusOf(outcome));
+                     [&news](AppCoordinator::RunId, RunOutcome outcome) {
+                         const int status = statusOf(outcome);
+                         if (!news.hasLateAnswers()) {
+                             QCoreApplication::exit(status);
+                             return;
+                         }
+                         QObject::connect(&news, &NewsService::lateAnswersSettled, &news,
+                                          [status] { QCoreApplication::exit(status); });
                      });
     const AppCoordinator::RunId run = coordinator.announce(
         AnnounceReason::manual, today ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck);

@@ -28,6 +28,8 @@ QByteArray reasonPhrase(int status)
         return "Temporary Redirect";
     case 404:
         return "Not Found";
+    case 429:
+        return "Too Many Requests";
     case 500:
         return "Internal Server Error";
     case 503:

@@ -8,7 +8,8 @@ namespace vardelle {
 BriefingServices::BriefingServices(std::unique_ptr<SpeechEngine> engine, const Clock& clock)
     : settings(PreferenceFile::defaultPath())
     , store(HeadlineStore::defaultFilePath(), clock)
-    , news(store, clock)
+    , feedCache(FeedCache::defaultFilePath(), clock)
+    , news(store, clock, {}, &feedCache)
     , speaker(std::move(engine))
     , coordinator(settings, store, news, speaker, clock)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "briefing/AppCoordinator.h"
+#include "news/FeedCache.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
@@ -14,9 +15,10 @@ class Clock;
 class SpeechEngine;
 
 // Everything a briefing needs, built once where a process starts (the desktop, a terminal
-// command) and handed down from there: the user's preferences and history, the gathering
-// service, the speaker over `engine`, and the coordinator over them all. The speaker starts
-// listing its voices at once, so the default voice is known before the first briefing speaks.
+// command) and handed down from there: the user's preferences and history, the feed cache and
+// the gathering service, the speaker over `engine`, and the coordinator over them all. The
+// speaker starts listing its voices at once, so the default voice is known before the first
+// briefing speaks.
 // Main thread only; `clock` must outlive it.
 struct BriefingServices {
     explicit BriefingServices(std::unique_ptr<SpeechEngine> engine, const Clock& clock);
@@ -25,6 +27,7 @@ struct BriefingServices {
 
     AppSettings settings;
     HeadlineStore store;
+    FeedCache feedCache;
     NewsService news;
     Speaker speaker;
     AppCoordinator coordinator;

@@ -21,14 +21,23 @@ class QNetworkReply;
 namespace vardelle {
 
 class Clock;
+class FeedCache;
 class HeadlineStore;
 class TaskQueue;
 
-// How long and how much one feed download may take before it counts as failed.
+// How long and how much one feed download may take before it counts as failed. The times run
+// from when a request goes out (not while it waits for a free connection), and hold for every
+// hop of a redirect: the idle limit on each, the total limit across them all.
 struct FetchLimits {
     std::chrono::milliseconds idleTimeout{20'000};  // no data at all for this long
     std::chrono::milliseconds totalTimeout{40'000}; // the whole download, from the request on
     qint64 maxBodyBytes = 16 * 1024 * 1024;         // a larger body is abandoned
+    int maxRedirects = 10;                          // hops beyond the first request
+    qint64 maxHeadBytes = 64 * 1024;                // a larger response head is refused
+    // How long a gather waits for the feeds it has a cached copy of; those still being asked
+    // then are served from the copy, and their answers, still under the limits above, only
+    // update the cache. Negative: wait for them as for the others.
+    std::chrono::milliseconds copyDeadline{3'000};
 };
 
 // What one download of a feed address showed: its own title and how many stories it holds, or
@@ -41,20 +50,26 @@ struct FeedCheck {
 
 // Fetches feeds concurrently, parses them off the main thread, and picks the new stories of a
 // time window, balanced across the categories. Lives on the main thread and owns the one
-// network manager used for every download: no disk cache, cookies in memory only, redirects
+// network manager used for every download: no HTTP disk cache, cookies in memory only, redirects
 // followed except from https to http, proxies from the environment.
+//
+// With a feed cache, a gather asks each publisher the way it asks to be asked: a feed that
+// answered recently (see FeedCache::isFresh) or asked not to be asked yet (a 429 or 503 with
+// Retry-After) is not requested, its cached stories stand in; any other cached feed is asked
+// with its stored validators, and a 304 means its cached stories. Feeds fetched through the
+// mirror bypass the cache: the mirror is the user's own copy, asked every time.
 class NewsService : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr char userAgent[] = "Vardelle/1.0 (Linux; +local)";
+    static constexpr char userAgent[] = "Vardelle/" VARDELLE_VERSION " (Linux)";
     // When set to a base address, every feed is fetched from <base>/<feed-id>.xml.
     static constexpr char mirrorVariable[] = "VARDELLE_FEED_MIRROR";
 
-    // `store` answers which stories were announced before; it and `clock` must outlive every
-    // gather started here.
+    // `store` answers which stories were announced before; it, `clock` and `cache` (when given)
+    // must outlive every gather started here. Without a cache every feed is downloaded whole.
     NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits = {},
-                QObject* parent = nullptr);
+                FeedCache* cache = nullptr, QObject* parent = nullptr);
     // Waits for parses still running on the thread pool; downloads in flight are dropped and
     // their gathers end cancelled.
     ~NewsService() override;
@@ -64,9 +79,11 @@ public:
     // seen (with `skipLeftOut`, nor left out of a briefing before), and picks at most `limit` of
     // them: the stories on `watch` first, newest first, then the rest round-robin across the
     // categories. Never fails as a whole: a feed that fails is named in the result's
-    // failedSources. May be called from any thread; the main thread never waits on the network
-    // or on parsing. Cancelling the future ends the gather: its downloads are aborted, nothing
-    // more is requested or parsed, and the future finishes cancelled, with no result.
+    // failedSources; a feed served from the cache (fresh, or held off by Retry-After) has not
+    // failed, one held off with no cached copy has. May be called from any thread; the main thread
+    // never waits on the network or on parsing. Cancelling the future ends the gather: its
+    // downloads are aborted, nothing more is requested or parsed, and the future finishes
+    // cancelled, with no result.
     QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
                                  const WatchList& watch = {}, bool skipLeftOut = false);
 
@@ -80,29 +97,53 @@ public:
 
     const FetchLimits& limits() const { return m_limits; }
 
+    // Whether feeds are still being asked whose copies stood in for them at a gather's deadline;
+    // their answers go to the cache for the next briefing.
+    bool hasLateAnswers() const { return m_lateAnswers > 0; }
+
+signals:
+    // The last of the late answers has come (or failed) and is in the cache.
+    void lateAnswersSettled();
+
 private:
     struct Run;
-    struct Body;
+    struct Transfer;
 
     // Aborts the run's downloads once its future is cancelled.
     void watchForCancel(const std::shared_ptr<Run>& run);
     void start(const std::shared_ptr<Run>& run, qsizetype index);
-    // Requests `url` under the limits; `done` runs once, on this thread, with the finished reply
-    // (deleted later) and the whole body taken in.
-    QNetworkReply* download(const QUrl& url,
-                            std::function<void(QNetworkReply*, const std::shared_ptr<Body>&)> done);
-    void fetch(const std::shared_ptr<Run>& run, const FeedSource& source);
-    void downloaded(const std::shared_ptr<Run>& run, const FeedSource& source, QNetworkReply* reply,
-                    const std::shared_ptr<Body>& body);
+    using Done = std::function<void(QNetworkReply*, const std::shared_ptr<Transfer>&)>;
+    // Requests `url` with `headers` besides the User-Agent, under the limits, following
+    // redirects; `done` runs once, on this thread, with the last hop's finished reply (deleted
+    // later) and the whole body taken in.
+    std::shared_ptr<Transfer>
+    download(const QUrl& url, const QList<std::pair<QByteArray, QByteArray>>& headers, Done done);
+    // One hop of `transfer`.
+    void request(const std::shared_ptr<Transfer>& transfer, const QUrl& url,
+                 const QList<std::pair<QByteArray, QByteArray>>& headers,
+                 const std::shared_ptr<Done>& done);
+    // What stopped `transfer`, in a few words; empty when nothing did.
+    QString stopReason(const Transfer& transfer) const;
+    void fetch(const std::shared_ptr<Run>& run, qsizetype index);
+    void downloaded(const std::shared_ptr<Run>& run, qsizetype index, const QUrl& address,
+                    FeedCache* cache, QNetworkReply* reply, const std::shared_ptr<Transfer>& body);
+    // The feed at `index` is done, with these stories or (none) failed; an answer that comes
+    // after its copy stood in only updates the cache.
+    void settle(const std::shared_ptr<Run>& run, qsizetype index,
+                std::optional<QList<NewsItem>> items);
+    // At the deadline: the copies of the feeds still being asked stand in for them.
+    void serveCopies(const std::shared_ptr<Run>& run);
     // `finished` more of the run's feeds are done; the last one merges, or ends a cancelled run.
     void feedDone(const std::shared_ptr<Run>& run, qsizetype finished = 1);
 
     HeadlineStore& m_store;
     const Clock& m_clock;
     const FetchLimits m_limits;
+    FeedCache* const m_cache;
     QNetworkAccessManager* m_network;
     TaskQueue* m_fromOtherThreads; // gathers asked for on another thread start here
     QList<QFuture<void>> m_merges; // merges still running on the thread pool
+    qsizetype m_lateAnswers = 0;   // feeds still being asked after their copy stood in
 };
 
 } // namespace vardelle

@@ -1,5 +1,6 @@
 #include "news/NewsService.h"
 
+#include "news/FeedCache.h"
 #include "store/HeadlineStore.h"
 #include "support/ManualClock.h"
 #include "support/TestHttpServer.h"
@@ -93,6 +94,35 @@ class NewsServiceTest : public QObject {
         return FeedSource{id, u"Feed "_qs + id, m_server.url(path), category};
     }
 
+    // A cache of its own for each test that asks, in a folder of its own.
+    std::unique_ptr<FeedCache> makeCache()
+    {
+        return std::make_unique<FeedCache>(
+            m_home.filePath(u"cache%1/Vardelle/feeds.json"_qs.arg(++m_storeCount)), m_clock);
+    }
+
+    // A path of its own for the current row, in characters that need no escaping.
+    static QString rowPath(const QString& folder)
+    {
+        QString tag = QString::fromLatin1(QTest::currentDataTag());
+        for (QChar& c : tag) {
+            if (!c.isLetterOrNumber())
+                c = u'-';
+        }
+        return u"/"_qs + folder + u"/"_qs + tag;
+    }
+
+    QList<test::TestHttpRequest> requestsFor(const QString& path, qsizetype from) const
+    {
+        QList<test::TestHttpRequest> found;
+        const QList<test::TestHttpRequest> all = m_server.requests().mid(from);
+        for (const test::TestHttpRequest& request : all) {
+            if (request.path == path.toUtf8())
+                found.append(request);
+        }
+        return found;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -111,6 +141,7 @@ private slots:
 
     void init()
     {
+        m_clock.set(base + 24h);
         m_store = std::make_unique<HeadlineStore>(
             m_home.filePath(u"store%1/state.json"_qs.arg(++m_storeCount)), m_clock);
     }
@@ -230,7 +261,9 @@ private slots:
         const test::TestHttpRequest& request = requests.first();
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.path, QByteArray("/feed.xml"));
-        QCOMPARE(request.header("User-Agent"), QByteArray("Vardelle/1.0 (Linux; +local)"));
+        QCOMPARE(request.header("User-Agent"),
+                 QByteArray("Vardelle/") + QByteArray(VARDELLE_VERSION) + " (Linux)");
+        QVERIFY(request.header("Accept-Encoding").contains("gzip"));
         for (const char* conditional : {"If-None-Match", "If-Modified-Since", "Cookie"})
             QVERIFY2(!request.hasHeader(conditional), conditional);
     }
@@ -291,6 +324,419 @@ private slots:
         QVERIFY(third);
         QVERIFY(third->items.isEmpty());
         QCOMPARE(third->failedSources.size(), 2);
+    }
+
+    // A feed asked again sends back its validators exactly as they came, and a 304 means the
+    // stories it gave last time; without validators it is asked in full.
+    void conditionalRequests_data()
+    {
+        QTest::addColumn<QByteArray>("etag");
+        QTest::addColumn<QByteArray>("lastModified");
+        QTest::newRow("both") << QByteArray("W/\"5f-a b\"")
+                              << QByteArray("Tue, 04 Jun 2024 08:59:59 GMT");
+        QTest::newRow("an ETag only") << QByteArray("\"v1\"") << QByteArray();
+        QTest::newRow("a date only") << QByteArray() << QByteArray("Mon, 03 Jun 2024 23:00:00 GMT");
+        QTest::newRow("neither") << QByteArray() << QByteArray();
+    }
+    void conditionalRequests()
+    {
+        QFETCH(QByteArray, etag);
+        QFETCH(QByteArray, lastModified);
+        const QString path = rowPath(u"conditional"_qs);
+        TestHttpResponse full = TestHttpResponse::ok(rss(twoStories(u"v"_qs)));
+        if (!etag.isEmpty())
+            full.headers.append({"ETag", etag});
+        if (!lastModified.isEmpty())
+            full.headers.append({"Last-Modified", lastModified});
+        m_server.setResponse(path, full);
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const FeedSource feed = source(u"v"_qs, path);
+        const qsizetype before = m_server.requests().size();
+
+        const auto first = finish(service.gather({feed}, base, 10));
+        QVERIFY(first);
+        QCOMPARE(first->items.size(), 2);
+
+        TestHttpResponse notModified;
+        notModified.status = 304;
+        m_server.setResponse(path, etag.isEmpty() && lastModified.isEmpty() ? full : notModified);
+        m_clock.advance(11min);
+        const auto second = finish(service.gather({feed}, base, 10));
+        QVERIFY(second);
+        QCOMPARE(ids(second->items), ids(first->items));
+        QCOMPARE(second->items, first->items);
+        QVERIFY(second->failedSources.isEmpty());
+
+        const auto requests = requestsFor(path, before);
+        QCOMPARE(requests.size(), 2);
+        for (const char* header : {"If-None-Match", "If-Modified-Since"})
+            QVERIFY2(!requests[0].hasHeader(header), header);
+        QCOMPARE(requests[1].hasHeader("If-None-Match"), !etag.isEmpty());
+        QCOMPARE(requests[1].header("If-None-Match"), etag);
+        QCOMPARE(requests[1].hasHeader("If-Modified-Since"), !lastModified.isEmpty());
+        QCOMPARE(requests[1].header("If-Modified-Since"), lastModified);
+
+        // The 304 counts as an answer: the feed is fresh again from now on.
+        m_clock.advance(9min);
+        QVERIFY(finish(service.gather({feed}, base, 10)));
+        QCOMPARE(requestsFor(path, before).size(), 2);
+    }
+
+    // A feed answered recently is not asked again: ten minutes, or as long as its server says
+    // up to an hour. Its stories are served all the same.
+    void aFreshFeedIsNotAskedAgain_data()
+    {
+        QTest::addColumn<QByteArray>("cacheControl");
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("nothing said, 9 min") << QByteArray() << 9 << false;
+        QTest::newRow("nothing said, 10 min") << QByteArray() << 10 << true;
+        QTest::newRow("no-cache, 9 min") << QByteArray("no-cache") << 9 << false;
+        QTest::newRow("max-age 30 min, 29 min") << QByteArray("max-age=1800") << 29 << false;
+        QTest::newRow("max-age 30 min, 30 min") << QByteArray("max-age=1800") << 30 << true;
+        QTest::newRow("max-age a day, 59 min")
+            << QByteArray("public, max-age=86400") << 59 << false;
+        QTest::newRow("max-age a day, 60 min") << QByteArray("public, max-age=86400") << 60 << true;
+    }
+    void aFreshFeedIsNotAskedAgain()
+    {
+        QFETCH(QByteArray, cacheControl);
+        QFETCH(int, minutesLater);
+        QFETCH(bool, asked);
+        const QString path = rowPath(u"fresh"_qs);
+        TestHttpResponse response = TestHttpResponse::ok(rss(twoStories(u"r"_qs)));
+        if (!cacheControl.isEmpty())
+            response.headers.append({"Cache-Control", cacheControl});
+        m_server.setResponse(path, response);
+        const auto cache = makeCache();
+        const qsizetype before = m_server.requests().size();
+        const FeedSource feed = source(u"r"_qs, path);
+        {
+            NewsService service(*m_store, m_clock, {}, cache.get());
+            QVERIFY(finish(service.gather({feed}, base, 10)));
+        }
+        QCOMPARE(requestsFor(path, before).size(), 1);
+
+        // A later briefing, by another process reading the same file.
+        m_clock.advance(std::chrono::minutes(minutesLater));
+        FeedCache reader(cache->filePath(), m_clock);
+        NewsService service(*m_store, m_clock, {}, &reader);
+        const auto result = finish(service.gather({feed}, base, 10));
+        QVERIFY(result);
+        QCOMPARE(result->items.size(), 2);
+        QVERIFY(result->failedSources.isEmpty());
+        QCOMPARE(requestsFor(path, before).size(), asked ? 2 : 1);
+    }
+
+    // Through the mirror every gather asks again: it is the user's own copy of the feeds.
+    void theMirrorIsAlwaysAsked()
+    {
+        const FeedSource* talos = FeedSource::find(u"talos");
+        QVERIFY(talos);
+        m_server.setResponse(u"/fresh-mirror/talos.xml"_qs,
+                             TestHttpResponse::ok(rss(twoStories(u"talos"_qs))));
+        qputenv(NewsService::mirrorVariable, m_server.url(u"/fresh-mirror"_qs).toEncoded());
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const qsizetype before = m_server.requests().size();
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(finish(service.gather({*talos}, base, 10)));
+        QCOMPARE(requestsFor(u"/fresh-mirror/talos.xml"_qs, before).size(), 2);
+        QCOMPARE(cache->size(), 0);
+    }
+
+    // A 429 or 503 with Retry-After: the feed is not asked again before then (a day at most),
+    // and its cached stories stand in meanwhile; without a copy it has failed.
+    void retryAfterIsHonoured_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<int>("heldMinutes"); // asked again after this long, not before
+        const QByteArray inHalfAnHour = QLocale::c()
+                                            .toString(toDateTime(base + 24h + 11min + 30min),
+                                                      u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_qs)
+                                            .toLatin1();
+        QTest::newRow("503, seconds") << 503 << QByteArray("1200") << true << 20;
+        QTest::newRow("429, an HTTP date") << 429 << inHalfAnHour << true << 30;
+        QTest::newRow("503, a week is a day") << 503 << QByteArray("604800") << true << 24 * 60;
+        QTest::newRow("503 with no copy") << 503 << QByteArray("1200") << false << 20;
+    }
+    void retryAfterIsHonoured()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(bool, copy);
+        QFETCH(int, heldMinutes);
+        const QString path = rowPath(u"busy"_qs);
+        const TestHttpResponse good = TestHttpResponse::ok(rss(twoStories(u"b"_qs)));
+        TestHttpResponse busy = TestHttpResponse::ok("busy", "text/plain");
+        busy.status = status;
+        busy.headers.append({"Retry-After", retryAfter});
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const FeedSource feed = source(u"b"_qs, path);
+        const QStringList failed = copy ? QStringList{} : QStringList{feed.name};
+        const qsizetype storyCount = copy ? 2 : 0;
+        const qsizetype before = m_server.requests().size();
+        if (copy) {
+            m_server.setResponse(path, good);
+            QVERIFY(finish(service.gather({feed}, base, 10)));
+        }
+        m_clock.advance(11min);
+        m_server.setResponse(path, busy);
+        const auto refused = finish(service.gather({feed}, base, 10));
+        QVERIFY(refused);
+        QCOMPARE(refused->failedSources, failed);
+        QCOMPARE(refused->items.size(), storyCount);
+        const qsizetype asked = requestsFor(path, before).size();
+
+        m_server.setResponse(path, good);
+        m_clock.advance(std::chrono::minutes(heldMinutes) - 1s);
+        const auto held = finish(service.gather({feed}, base, 10));
+        QVERIFY(held);
+        QCOMPARE(held->failedSources, failed);
+        QCOMPARE(held->items.size(), storyCount);
+        QCOMPARE(requestsFor(path, before).size(), asked);
+
+        m_clock.advance(1s);
+        const auto after = finish(service.gather({feed}, base, 10));
+        QVERIFY(after);
+        QVERIFY(after->failedSources.isEmpty());
+        QCOMPARE(after->items.size(), 2);
+        QCOMPARE(requestsFor(path, before).size(), asked + 1);
+    }
+
+    // Offline, the feeds that had to be asked have failed, cached or not, so the briefing can
+    // say the feeds could not be reached; the ones still fresh have not.
+    void offlineFeedsStillFail_data()
+    {
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<int>("failedCount");
+        QTest::newRow("still fresh") << 5 << 0;
+        QTest::newRow("due again") << 11 << 2;
+    }
+    void offlineFeedsStillFail()
+    {
+        QFETCH(int, minutesLater);
+        QFETCH(int, failedCount);
+        TestHttpServer publisher;
+        QVERIFY(publisher.listen());
+        publisher.setResponse(u"/a.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"a"_qs))));
+        publisher.setResponse(u"/b.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"b"_qs))));
+        const QList<FeedSource> feeds{{u"a"_qs, u"Feed a"_qs, publisher.url(u"/a.xml"_qs), {}},
+                                      {u"b"_qs, u"Feed b"_qs, publisher.url(u"/b.xml"_qs), {}}};
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const auto online = finish(service.gather(feeds, base, 10));
+        QVERIFY(online);
+        QCOMPARE(online->items.size(), 4);
+
+        publisher.close();
+        m_clock.advance(std::chrono::minutes(minutesLater));
+        const auto offline = finish(service.gather(feeds, base, 10));
+        QVERIFY(offline);
+        QCOMPARE(offline->failedSources.size(), failedCount);
+        QCOMPARE(offline->items.size(), failedCount == 0 ? 4 : 0);
+    }
+
+    // A refused address says what happened, in a few words, whichever hop it happened on.
+    void checkSaysWhatHappened_data()
+    {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("totalMs");
+        QTest::addColumn<qint64>("capBytes");
+        QTest::addColumn<QString>("reason");
+
+        const QByteArray feed = rss(twoStories(u"k"_qs));
+        TestHttpResponse stall = TestHttpResponse::ok(feed);
+        stall.stallAfterHeaders = true;
+        m_server.setResponse(u"/check/stalls"_qs, stall);
+        TestHttpResponse silent = TestHttpResponse::ok(feed);
+        silent.delay = 60s;
+        m_server.setResponse(u"/check/silent"_qs, silent);
+        TestHttpResponse drip = TestHttpResponse::ok(feed);
+        drip.dripBytes = 16;
+        drip.dripInterval = 30ms;
+        m_server.setResponse(u"/check/drips"_qs, drip);
+        m_server.setResponse(u"/check/loop"_qs,
+                             TestHttpResponse::redirect(302, m_server.url(u"/check/loop"_qs)));
+
+        QTest::newRow("no answer at all")
+            << silent << 200 << 60000 << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a stall after the head")
+            << stall << 200 << 60000 << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a stall behind a redirect")
+            << TestHttpResponse::redirect(302, m_server.url(u"/check/stalls"_qs)) << 200 << 60000
+            << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("silence behind a redirect")
+            << TestHttpResponse::redirect(307, m_server.url(u"/check/silent"_qs)) << 200 << 60000
+            << cap << u"no answer within 0.2 seconds"_qs;
+        QTest::newRow("a drip past the total behind a redirect")
+            << TestHttpResponse::redirect(301, m_server.url(u"/check/drips"_qs)) << 5000 << 300
+            << cap << u"not complete within 0.3 seconds"_qs;
+        QTest::newRow("a redirect loop")
+            << TestHttpResponse::redirect(302, m_server.url(u"/check/loop"_qs)) << 5000 << 60000
+            << cap << u"too many redirects"_qs;
+        QTest::newRow("a redirect to a file")
+            << TestHttpResponse::redirect(302, QUrl(u"file:///etc/passwd"_qs)) << 5000 << 60000
+            << cap << u"redirected to a non-web address"_qs;
+        QTest::newRow("a redirect to ftp")
+            << TestHttpResponse::redirect(301, QUrl(u"ftp://127.0.0.1/feed.xml"_qs)) << 5000
+            << 60000 << cap << u"redirected to a non-web address"_qs;
+        QTest::newRow("a body past the cap, announced")
+            << TestHttpResponse::ok(rssOfSize(cap + 1, twoStories(u"k"_qs))) << 5000 << 60000 << cap
+            << u"larger than 16 MiB"_qs;
+        TestHttpResponse endless = TestHttpResponse::ok(QByteArray(2 * 1024 * 1024, ' '));
+        endless.declareLength = false;
+        QTest::newRow("an endless body")
+            << endless << 5000 << 60000 << qint64(1024 * 1024) << u"larger than 1 MiB"_qs;
+        // Four MiB of spaces, a few KiB on the wire.
+        TestHttpResponse bomb;
+        bomb.body = qCompress(QByteArray(4 * 1024 * 1024, ' '), 9).mid(4);
+        bomb.headers = {{"Content-Type", "application/rss+xml"}, {"Content-Encoding", "deflate"}};
+        QTest::newRow("a compressed bomb")
+            << bomb << 5000 << 60000 << qint64(1024 * 1024) << u"larger than 1 MiB"_qs;
+        TestHttpResponse bigHead = TestHttpResponse::ok(feed);
+        bigHead.headers.append({"X-Padding", QByteArray(1024 * 1024, 'p')});
+        // A head is not data: while it comes, the idle limit runs.
+        QTest::newRow("a head of a MiB, slower than the idle limit")
+            << bigHead << 300 << 60000 << cap << u"no answer within 0.3 seconds"_qs;
+        // Ninety fields of a KiB: fewer and shorter than the network layer drops on its own.
+        TestHttpResponse manyFields = TestHttpResponse::ok(feed);
+        for (int i = 0; i < 90; ++i)
+            manyFields.headers.append({"X-Field-" + QByteArray::number(i), QByteArray(1000, 'f')});
+        QTest::newRow("a head of many fields")
+            << manyFields << 5000 << 60000 << cap << u"a response head larger than 64 KiB"_qs;
+        TestHttpResponse missing = TestHttpResponse::ok("missing", "text/plain");
+        missing.status = 404;
+        QTest::newRow("404") << missing << 5000 << 60000 << cap
+                             << u"the server answered HTTP 404"_qs;
+    }
+    void checkSaysWhatHappened()
+    {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(int, idleMs);
+        QFETCH(int, totalMs);
+        QFETCH(qint64, capBytes);
+        QFETCH(QString, reason);
+        const QString path = rowPath(u"check"_qs);
+        m_server.setResponse(path, response);
+        NewsService service(*m_store, m_clock,
+                            FetchLimits{std::chrono::milliseconds(idleMs),
+                                        std::chrono::milliseconds(totalMs), capBytes});
+        QFuture<FeedCheck> future = service.check(m_server.url(path));
+        QVERIFY(QTest::qWaitFor([&] { return future.isFinished(); }, 30000));
+        QCOMPARE(future.result().refusal, std::optional<QString>(reason));
+    }
+
+    // The limits run from when a request goes out: feeds of one host queued behind its six
+    // connections are not failed for the time they waited.
+    void queuedRequestsAreNotTimedWhileTheyWait()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        TestHttpResponse slow = TestHttpResponse::ok(rss(twoStories(u"q"_qs)));
+        slow.delay = 600ms;
+        QList<FeedSource> feeds;
+        for (int i = 0; i < 18; ++i) {
+            const QString path = u"/queued/%1.xml"_qs.arg(i);
+            host.setResponse(path, slow);
+            feeds.append({u"q%1"_qs.arg(i), u"Feed q%1"_qs.arg(i), host.url(path), {}});
+        }
+        // Three rounds of six take 1.8 s from the first request; each round alone 0.6 s.
+        NewsService service(*m_store, m_clock, FetchLimits{1500ms, 1500ms, cap});
+        const auto result = finish(service.gather(feeds, base, 100));
+        QVERIFY(result);
+        QCOMPARE(result->failedSources, QStringList());
+        QCOMPARE(host.requests().size(), 18);
+    }
+
+    // A gather waits for the feeds it has a copy of only until its deadline: the copy stands
+    // in, the answer still comes into the cache, and the next briefing tells what it brought.
+    // Feeds without a copy are waited for. (One feed answers at once: the network is up.)
+    void copiesStandInAtTheDeadline()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        host.setResponse(u"/known.xml"_qs,
+                         TestHttpResponse::ok(rss({{u"k-old"_qs, u"Known old"_qs, base + 1h}})));
+        const QList<FeedSource> feeds{
+            {u"known"_qs, u"Feed known"_qs, host.url(u"/known.xml"_qs), {}},
+            {u"new"_qs, u"Feed new"_qs, host.url(u"/new.xml"_qs), {}},
+            {u"quick"_qs, u"Feed quick"_qs, host.url(u"/quick.xml"_qs), {}}};
+        host.setResponse(u"/quick.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"q"_qs))));
+        const auto cache = makeCache();
+        FetchLimits limits;
+        limits.copyDeadline = 200ms;
+        NewsService service(*m_store, m_clock, limits, cache.get());
+        QVERIFY(finish(service.gather({feeds[0]}, base, 10)));
+
+        m_clock.advance(11min);
+        TestHttpResponse slowKnown =
+            TestHttpResponse::ok(rss({{u"k-new"_qs, u"Known new"_qs, base + 2h},
+                                      {u"k-old"_qs, u"Known old"_qs, base + 1h}}));
+        slowKnown.delay = 2s;
+        host.setResponse(u"/known.xml"_qs, slowKnown);
+        TestHttpResponse slowNew = TestHttpResponse::ok(rss(twoStories(u"n"_qs)));
+        slowNew.delay = 1s;
+        host.setResponse(u"/new.xml"_qs, slowNew);
+        QSignalSpy settled(&service, &NewsService::lateAnswersSettled);
+
+        const auto result = finish(service.gather(feeds, base, 10));
+        QVERIFY(result);
+        QVERIFY(result->failedSources.isEmpty());
+        QStringList told = ids(result->items);
+        told.sort();
+        QCOMPARE(told, (QStringList{u"k-old"_qs, u"n-1"_qs, u"n-2"_qs, u"q-1"_qs, u"q-2"_qs}));
+        QVERIFY(service.hasLateAnswers());
+
+        QVERIFY(settled.wait(10000));
+        QVERIFY(!service.hasLateAnswers());
+        FeedCache reader(cache->filePath(), m_clock);
+        reader.refresh();
+        QCOMPARE(reader.find(feeds[0].url)->items.size(), 2);
+
+        // Both feeds are fresh now: the next briefing asks neither and tells the late story.
+        const qsizetype asked = host.requests().size();
+        const auto next = finish(service.gather(feeds, base, 10));
+        QVERIFY(next);
+        QVERIFY(ids(next->items).contains(u"k-new"_qs));
+        QCOMPARE(host.requests().size(), asked);
+    }
+
+    // At the deadline with not one answer yet, the feeds whose copies stood in are named as
+    // not reached: the briefing cannot tell a slow network from none.
+    void copiesAtTheDeadlineWithNoAnswerAreNamed()
+    {
+        TestHttpServer host;
+        QVERIFY(host.listen());
+        const QList<FeedSource> feeds{{u"a"_qs, u"Feed a"_qs, host.url(u"/a.xml"_qs), {}},
+                                      {u"b"_qs, u"Feed b"_qs, host.url(u"/b.xml"_qs), {}}};
+        host.setResponse(u"/a.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"a"_qs))));
+        host.setResponse(u"/b.xml"_qs, TestHttpResponse::ok(rss(twoStories(u"b"_qs))));
+        const auto cache = makeCache();
+        FetchLimits limits;
+        limits.copyDeadline = 200ms;
+        NewsService service(*m_store, m_clock, limits, cache.get());
+        QVERIFY(finish(service.gather(feeds, base, 10)));
+
+        m_clock.advance(11min);
+        for (const QString& path : {u"/a.xml"_qs, u"/b.xml"_qs}) {
+            TestHttpResponse stall = TestHttpResponse::ok(rss(twoStories(u"x"_qs)));
+            stall.stallAfterHeaders = true;
+            host.setResponse(path, stall);
+        }
+        const auto result = finish(service.gather(feeds, base, 10));
+        QVERIFY(result);
+        QStringList failed = result->failedSources;
+        failed.sort();
+        QCOMPARE(failed, (QStringList{u"Feed a"_qs, u"Feed b"_qs}));
+        QCOMPARE(result->items.size(), 4);
+        host.close(); // the late downloads end here
+        QTRY_VERIFY(!service.hasLateAnswers());
     }
 
     void limitZeroStillDownloads()
