@@ -45,7 +45,8 @@ void vardelle::fuzz::instanceRequests(QByteArrayView data)
     if (request->import) {
         const LibraryCommands::ImportPlan plan =
             LibraryCommands::planImport(request->import->entries, settings.customFeeds());
-        FUZZ_CHECK(plan.candidates.size() + plan.skipped.size() == request->import->entries.size());
+        FUZZ_CHECK(plan.candidates.size() + plan.skipped.size() + plan.present ==
+                   request->import->entries.size());
         return;
     }
     const QFuture<CommandOutput> future = commands.run(*request);

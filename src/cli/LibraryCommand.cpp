@@ -42,12 +42,13 @@ const char feedsHelp[] =
     "on|off  switches feeds, catalogue or own, by id\n"
     "import  adds the feeds of an OPML file (a regular file of at most 16 MiB, or - for\n"
     "        standard input) that are not there yet; each entry skipped is named on\n"
-    "        standard error, and the status is then 1\n"
+    "        standard error, and the status is then 1; feeds already there are counted\n"
+    "        in one line and are no failure\n"
     "export  writes every feed as OPML 2.0 to FILE, or to standard output; a file is\n"
     "        replaced in one step, a link written through, a pipe or device written into\n"
     "\n"
     "At most 200 own feeds. Exit status: 0 done, 1 refused, 2 usage error or a file that\n"
-    "cannot be read or is not OPML.\n";
+    "cannot be read, is not OPML, or cannot be written (its folder is not made).\n";
 
 const char watchHelp[] =
     "Usage: vardelle watch [list]\n"
@@ -147,7 +148,7 @@ std::optional<CommandOutput> runThere(const QString& folder, const Command& comm
             if (command.exportFile && output.status == Success) {
                 const QString path = QDir::current().absoluteFilePath(*command.exportFile);
                 if (const std::optional<QString> error = writeUserFile(path, output.out.toUtf8()))
-                    return CommandOutput{Failure, {}, path + u": "_qs + *error};
+                    return CommandOutput{UsageError, {}, path + u": "_qs + *error};
                 output.out.clear();
             }
             return output;

@@ -358,9 +358,10 @@ bool AppCoordinator::hasNextPart() const
     const auto it = m_runs.find(m_readingRun);
     if (m_readingRun == 0 || it == m_runs.end())
         return false;
-    // Between two parts the next one is already due: a skip passes over it.
+    // Between two parts the next one is already due: a skip passes over it. Only a story is
+    // skipped to; the closing is not one.
     const qsizetype due = it->part + it->skips + (m_speechOwner == m_readingRun ? 0 : 1);
-    return due + 1 < it->parts.size();
+    return due + 1 < it->parts.size() && it->parts.at(due + 1).story.has_value();
 }
 
 bool AppCoordinator::skipToNextPart()

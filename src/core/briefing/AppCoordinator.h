@@ -103,10 +103,11 @@ public:
     };
     // What is being read now; nothing while no run speaks.
     std::optional<Reading> reading() const;
-    // True while the run being read has a part after the one being read.
+    // True while the run being read has a story after the part being read (the closing is no
+    // story: on the last story there is nothing to go on to).
     bool hasNextPart() const;
     // Cuts the part being read short and goes on with the next one; false, doing nothing, when
-    // there is none.
+    // hasNextPart() is false.
     bool skipToNextPart();
 
 signals:

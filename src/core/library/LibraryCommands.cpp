@@ -429,22 +429,20 @@ LibraryCommands::ImportPlan LibraryCommands::planImport(const QList<OpmlEntry>& 
                                                         const QList<OwnFeed>& own)
 {
     ImportPlan plan;
-    QSet<QString> seen;
+    QSet<QString> fresh;
     for (qsizetype index = 0; index < entries.size(); ++index) {
         const OpmlEntry& entry = entries.at(index);
         const QUrl url(entry.address, QUrl::StrictMode);
-        const QString key = comparableAddress(entry.address);
-        if (!isFeedAddress(url))
+        if (!isFeedAddress(url)) {
             plan.skipped.append({index, entry.address + u": not an http or https address"_qs});
-        else if (const auto id = feedWithAddress(own, entry.address))
-            plan.skipped.append(
-                {index, entry.address + u": already among your feeds as "_qs + *id});
-        else if (seen.contains(key))
-            plan.skipped.append({index, entry.address + u": listed twice in the file"_qs});
-        else
+        } else if (feedWithAddress(own, entry.address)) {
+            ++plan.present;
+        } else {
             plan.candidates.append({entry, url, index});
-        seen.insert(key);
+            fresh.insert(comparableAddress(entry.address));
+        }
     }
+    plan.newAddresses = fresh.size();
     return plan;
 }
 
@@ -506,15 +504,21 @@ QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request
     const ImportPlan plan = planImport(request.entries, m_settings.customFeeds());
     const QList<ImportPlan::Candidate>& candidates = plan.candidates;
     auto skipped = std::make_shared<QList<std::pair<qsizetype, QString>>>(plan.skipped);
-    if (m_settings.customFeeds().size() + candidates.size() > AppSettings::maxOwnFeeds)
+    if (m_settings.customFeeds().size() + plan.newAddresses > AppSettings::maxOwnFeeds)
         return ready(refused(path + u": nothing imported: "_qs + tooManyFeeds()));
 
-    const auto finish = [](QList<std::pair<qsizetype, QString>> skips, qsizetype added) {
+    // Feeds that are there already are no failure: one line says how many.
+    const qsizetype present = plan.present;
+    const auto finish = [present](QList<std::pair<qsizetype, QString>> skips, qsizetype added) {
         std::stable_sort(skips.begin(), skips.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         QString err;
         for (const auto& skip : skips)
             err += u"skipped "_qs + skip.second + u'\n';
+        if (present > 0)
+            err += QString::number(present) +
+                   (present == 1 ? u" feed listed is"_qs : u" feeds listed are"_qs) +
+                   u" already among your feeds\n"_qs;
         return CommandOutput{skips.isEmpty() ? 0 : 1,
                              u"imported "_qs + QString::number(added) +
                                  (added == 1 ? u" feed\n"_qs : u" feeds\n"_qs),
@@ -533,15 +537,24 @@ QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request
             qsizetype added = 0;
             const bool stored = m_settings.update([&] {
                 QList<OwnFeed> feeds = m_settings.customFeeds();
+                // An address listed again is a duplicate only once an earlier listing was added:
+                // when that one failed, the next is tried.
+                QSet<QString> addedHere;
                 for (qsizetype i = 0; i < candidates.size(); ++i) {
                     const OpmlEntry& entry = candidates[i].entry;
                     const FeedCheck check = done[i].result();
                     const qsizetype index = candidates[i].index;
+                    const QString key = comparableAddress(entry.address);
+                    if (addedHere.contains(key)) {
+                        skipped->append({index, entry.address + u": listed twice in the file"_qs});
+                        continue;
+                    }
                     if (check.refusal) {
                         skipped->append({index, entry.address + u": "_qs + *check.refusal});
                         continue;
                     }
-                    if (const auto id = feedWithAddress(m_settings, entry.address)) {
+                    // The preferences may have changed while the addresses were fetched.
+                    if (const auto id = feedWithAddress(feeds, entry.address)) {
                         skipped->append(
                             {index, entry.address + u": already among your feeds as "_qs + *id});
                         continue;
@@ -552,6 +565,7 @@ QFuture<CommandOutput> LibraryCommands::importFeeds(const ImportRequest& request
                     }
                     feeds.append(newOwnFeed(feeds, candidates[i].url, entry.name, check.title,
                                             entry.category.value_or(category)));
+                    addedHere.insert(key);
                     ++added;
                 }
                 m_settings.setCustomFeeds(feeds);
@@ -564,7 +578,7 @@ CommandOutput LibraryCommands::exportTo(const QString& file, const QString& dire
 {
     const QString path = absolute(file, directory);
     if (const std::optional<QString> error = writeUserFile(path, exportDocument()))
-        return refused(path + u": "_qs + *error);
+        return refused(path + u": "_qs + *error, 2);
     return {};
 }
 

@@ -73,9 +73,10 @@ public:
                                                         const QString& from,
                                                         std::optional<NewsCategory> fallback,
                                                         CommandOutput& refusal);
-    // What an import of `entries` would do next to the `own` feeds: the entries still to be
-    // fetched once (an http or https address not among the feeds, nor earlier in the list), and
-    // each other one with the reason it is skipped, both with their places in the list.
+    // What an import of `entries` would do next to the `own` feeds: the entries to fetch once
+    // (an http or https address not among the feeds; one listed again is fetched too, and added
+    // only when no earlier listing was), each entry that is no web address with the reason it is
+    // skipped, both with their places in the list, and how many are among the feeds already.
     struct ImportPlan {
         struct Candidate {
             OpmlEntry entry;
@@ -84,6 +85,9 @@ public:
         };
         QList<Candidate> candidates;
         QList<std::pair<qsizetype, QString>> skipped;
+        qsizetype present = 0;
+        // Addresses the import could add at most, each counted once.
+        qsizetype newAddresses = 0;
     };
     static ImportPlan planImport(const QList<OpmlEntry>& entries, const QList<OwnFeed>& own);
 

@@ -88,6 +88,9 @@ private slots:
         m_server.setResponse(u"/page.html"_qs,
                              TestHttpResponse::ok("<html><body>Hi</body></html>", "text/html"));
         m_server.setResponse(u"/untitled.xml"_qs, TestHttpResponse::ok(feedNamed("")));
+        m_server.setResponse(
+            u"/shouting.xml"_qs,
+            TestHttpResponse::ok(feedNamed("\xE2\x80\xAE Loud\tand " + QByteArray(300'000, 'X'))));
     }
 
     void init()
@@ -126,6 +129,17 @@ private slots:
         QTest::newRow("no title: the host")
             << QStringList{url("/untitled.xml")} << 0
             << u"127-0-0-1\t127.0.0.1\tcybersecurity\ton\t"_qs + url("/untitled.xml");
+        QTest::newRow("a title of any size: cleaned and cut to 100 characters")
+            << QStringList{url("/shouting.xml")} << 0
+            << u"loud-and-"_qs + QString(31, u'x') + u"\tLoud and "_qs + QString(91, u'X') +
+                   u"\tcybersecurity\ton\t"_qs + url("/shouting.xml");
+        QTest::newRow("a password is never printed")
+            << QStringList{m_server.url(u"/fixture.xml"_qs)
+                               .toString()
+                               .replace(u"http://"_qs, u"http://reader:s3cret@"_qs)}
+            << 0
+            << u"fixture-news\tFixture News\tcybersecurity\ton\t"_qs +
+                   QString(fixture).replace(u"http://"_qs, u"http://reader@"_qs);
         QTest::newRow("HTTP error")
             << QStringList{url("/missing.xml")} << 1 << u"the server answered HTTP 404"_qs;
         QTest::newRow("unreachable")
@@ -316,9 +330,10 @@ private slots:
         // Exported by category: the cybersecurity one comes back first.
         std::swap(before[0], before[1]);
         init();
+        // The catalogue's feeds are there already: no failure, one line says so.
         const CommandOutput imported = run(u"feeds"_qs, {u"import"_qs, u"out.opml"_qs});
-        QCOMPARE(imported.status, 1);
-        QCOMPARE(imported.err.count(u"already among your feeds"_qs), 20);
+        QCOMPARE(imported.status, 0);
+        QCOMPARE(imported.err, u"20 feeds listed are already among your feeds\n"_qs);
         QCOMPARE(imported.out, u"imported 2 feeds\n"_qs);
         QList<OwnFeed> after = m_settings->customFeeds();
         QCOMPARE(after.size(), 2);
@@ -375,6 +390,12 @@ private slots:
                            u"mailto:x@y: not an http or https address"_qs,
                            u"/fixture.xml: listed twice in the file"_qs,
                            u"/missing.xml: the server answered HTTP 404"_qs};
+        QTest::newRow("an address listed again after a failed listing is added")
+            << opml("<outline xmlUrl=\"" + url("/fixture.xml").toUtf8() + "/\"/>" +
+                    outline("/fixture.xml") + outline("/fixture.xml"))
+            << QStringList() << 1 << QStringList{u"fixture-news Fixture News cybersecurity"_qs}
+            << QStringList{u"/fixture.xml/: the server answered HTTP 404"_qs,
+                           u"/fixture.xml: listed twice in the file"_qs};
         QTest::newRow("no feeds at all")
             << opml("") << QStringList() << 0 << QStringList() << QStringList();
         QTest::newRow("not OPML") << feedNamed("A feed") << QStringList() << 2 << QStringList()
@@ -515,6 +536,16 @@ private slots:
             QCOMPARE(run(u"feeds"_qs, {u"export"_qs, target}).status, 0);
             QVERIFY(::lstat(path.constData(), &status) == 0 && S_ISCHR(status.st_mode));
         }
+    }
+
+    // An export into a folder that is not there makes none: it is refused as a file that
+    // cannot be written.
+    void exportIntoAMissingFolderMakesNone()
+    {
+        const CommandOutput output = run(u"feeds"_qs, {u"export"_qs, u"no/such/out.opml"_qs});
+        QCOMPARE(output.status, 2);
+        QVERIFY2(output.err.contains(u"its folder does not exist"_qs), qPrintable(output.err));
+        QVERIFY(!QFileInfo::exists(file(u"no"_qs)));
     }
 
     void unreadableImportChangesNothing()
