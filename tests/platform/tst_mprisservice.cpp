@@ -2,7 +2,9 @@
 
 #include "briefing/BriefingServices.h"
 #include "linux/speech/SpeechDispatcherEngine.h"
+#include "speech/SpeechEngine.h"
 #include "support/FeedMirror.h"
+#include "support/PostedEvents.h"
 #include "support/PrivateBus.h"
 #include "support/SpeechServer.h"
 #include "support/TestData.h"
@@ -310,25 +312,32 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder.last(u"Metadata"_s).toMap(), track, patience);
 
         QSignalSpy readings(&coordinator(), &AppCoordinator::readingChanged);
+        // The speech service's report on the part cut short is what could set off more reading.
+        QSignalSpy reports(&m_services->speaker.engine(), &SpeechEngine::cancelled);
+        QSignalSpy ends(&m_services->speaker.engine(), &SpeechEngine::finished);
         QVERIFY(player(u"Stop"_s));
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder.last(u"PlaybackStatus"_s).toString(), u"Stopped"_s,
                                   patience);
         QVERIFY(m_recorder.last(u"Metadata"_s).toMap().isEmpty());
         QCOMPARE(m_recorder.last(u"CanGoNext"_s), QVariant(false));
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(reports.size() + ends.size() > 0, patience);
+        QVERIFY(test::deliverPostedEvents());
         QCOMPARE(readings.size(), 1); // the end of reading, and nothing after it
         QVERIFY(!coordinator().reading());
         QVERIFY(!m_services->speaker.isSpeaking());
     }
 
-    // Next on the closing has nowhere to go: CanGoNext is false and nothing happens.
-    void noNextOnTheClosing()
+    // Next on the last story has nowhere to go (the closing is no story): CanGoNext is false
+    // and nothing happens.
+    void noNextOnTheLastStory()
     {
         QVERIFY(player(u"Play"_s));
         QTRY_VERIFY_WITH_TIMEOUT(coordinator().reading(), patience);
         while (coordinator().hasNextPart()) {
+            const qsizetype index = coordinator().reading()->index;
             QVERIFY(player(u"Next"_s));
-            QTest::qWait(20);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                coordinator().reading() && coordinator().reading()->index > index, patience);
         }
         QTRY_COMPARE_WITH_TIMEOUT(property(u"CanGoNext"_s), QVariant(false), patience);
         QVERIFY(player(u"Next"_s));

@@ -14,6 +14,7 @@
 #include "support/FakeSpeechEngine.h"
 #include "support/FeedMirror.h"
 #include "support/ManualClock.h"
+#include "support/PostedEvents.h"
 #include "support/TestData.h"
 
 #include <QAction>
@@ -39,6 +40,18 @@ using test::utc;
 using Kind = AnnouncerState::Kind;
 
 namespace {
+
+// Counts the tooltip events a widget receives: the event that shows a tooltip, or shows none.
+struct ToolTipEvents : QObject {
+    explicit ToolTipEvents(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::ToolTip)
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
 
 const Instant now = utc(2026, 12, 10, 12, 0);
 constexpr int normal = 182;
@@ -454,8 +467,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
         QVERIFY(!view->window()->isActiveWindow());
 
-        QTest::mouseMove(view, QPoint(3, 3)); // a corner, outside the circle
-        QTest::qWait(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay) + 200);
+        // A corner, outside the circle: the tooltip event comes, and shows nothing.
+        ToolTipEvents asked(view);
+        QTest::mouseMove(view, QPoint(3, 3));
+        QTRY_VERIFY(asked.count > 0);
+        QVERIFY(test::deliverPostedEvents());
         QVERIFY(!shownToolTip());
 
         QTest::mouseMove(view, view->rect().center());
