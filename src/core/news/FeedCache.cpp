@@ -1,9 +1,12 @@
 #include "news/FeedCache.h"
 
 #include "files/AtomicFile.h"
+#include "files/FileLock.h"
 #include "time/Clock.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -123,6 +126,7 @@ FeedCache::FeedCache(QString filePath, const Clock& clock, qint64 maxBytes)
     : m_filePath(std::move(filePath))
     , m_clock(clock)
     , m_maxBytes(maxBytes)
+    , m_lock(m_filePath + QStringLiteral(".lock"))
 {
 }
 
@@ -239,6 +243,18 @@ void FeedCache::insert(const QUrl& address, FeedCacheEntry entry)
 }
 
 bool FeedCache::save()
+{
+    // Read, merged and written under the file's lock, so that two processes saving at once both
+    // keep their answers. A lock that cannot be had soon leaves the entries for the next save.
+    if (m_filePath.isEmpty() || !QDir().mkpath(QFileInfo(m_filePath).absolutePath()) ||
+        !m_lock.lock(lockWait))
+        return false;
+    const bool saved = saveLocked();
+    m_lock.unlock();
+    return saved;
+}
+
+bool FeedCache::saveLocked()
 {
     refresh();
 

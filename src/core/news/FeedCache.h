@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/FileLock.h"
 #include "news/NewsItem.h"
 #include "time/Instant.h"
 
@@ -32,7 +33,8 @@ struct FeedCacheEntry {
 
 // The feeds' last answers, per address, in one JSON file under the user's cache folder. The
 // desktop and the command line share the file: it is written atomically, re-read when another
-// process changed it, and merged on save so that one process's answers do not undo the other's.
+// process changed it, and merged on save, under the file's lock ("<file>.lock"), so that one
+// process's answers do not undo the other's.
 // A file that cannot be read (corrupt, of the wrong shape, too large, not a regular file) is
 // renamed to "<file>.corrupt" and the cache starts empty; an entry that cannot be read is
 // dropped alone. The file stays within `maxBytes`: the entries fetched longest ago go first.
@@ -46,6 +48,8 @@ public:
     static constexpr std::chrono::minutes longestFreshness{60};
     // A Retry-After further ahead than this is cut to it.
     static constexpr std::chrono::hours longestRetryAfter{24};
+    // How long a save waits for another process's save to end.
+    static constexpr std::chrono::milliseconds lockWait{2000};
 
     // `clock` must outlive the cache. Nothing is read before the first refresh().
     FeedCache(QString filePath, const Clock& clock, qint64 maxBytes = defaultMaxBytes);
@@ -80,6 +84,7 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
 
+    bool saveLocked();
     static QString keyOf(const QUrl& address);
     std::optional<FileStamp> stampOfFile() const;
     // The file's entries; none when it cannot be read and should be set aside.
@@ -92,6 +97,7 @@ private:
     QHash<QString, FeedCacheEntry> m_entries;
     QHash<QString, FeedCacheEntry> m_unsaved; // stored here since the last save
     std::optional<FileStamp> m_readStamp;     // the file as last read or written here
+    FileLock m_lock;
 };
 
 } // namespace vardelle
