@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -78,6 +79,14 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->addWidget(m_tabs);
+
+    // Escape and the desktop's Close keys (Ctrl+W) close the window, as in other settings
+    // windows; every change is already stored.
+    for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Close) +
+                                        QList<QKeySequence>{QKeySequence(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 }
 
 void SettingsWindow::present()

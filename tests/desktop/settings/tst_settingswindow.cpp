@@ -198,6 +198,25 @@ private slots:
         QVERIFY(!QFile::exists(rig.entryPath()));
     }
 
+    // Escape and Ctrl+W close the window, whichever control has the focus.
+    void closesWithEscapeAndCtrlW_data()
+    {
+        QTest::addColumn<QKeyCombination>("keys");
+        QTest::newRow("Escape") << QKeyCombination(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeyCombination(Qt::ControlModifier, Qt::Key_W);
+    }
+    void closesWithEscapeAndCtrlW()
+    {
+        QFETCH(QKeyCombination, keys);
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        rig.showTab(1);
+        QWidget* focus = rig.window->tabs()->currentWidget();
+        focus->setFocus();
+        QTest::keyClick(focus, keys.key(), keys.keyboardModifiers());
+        QTRY_VERIFY(!rig.window->isVisible());
+    }
+
     void togglesAreBoundBothWays_data()
     {
         QTest::addColumn<QString>("name"); // the control's and the preference's
