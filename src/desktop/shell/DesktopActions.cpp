@@ -45,8 +45,11 @@ DesktopActions::DesktopActions(AppCoordinator& coordinator, QObject* parent)
     connect(m_stopSpeaking, &QAction::triggered, this, [this] { m_coordinator.stop(); });
     connect(m_replay, &QAction::triggered, &m_coordinator, &AppCoordinator::replayLastBriefing);
 
+    // Something to stop: a gather or speech. A failure shown is nothing to stop; it clears with
+    // the next briefing.
     auto enableStop = [this](const AnnouncerState& state) {
-        m_stopSpeaking->setEnabled(state.kind != AnnouncerState::Kind::idle);
+        m_stopSpeaking->setEnabled(state.kind == AnnouncerState::Kind::gathering ||
+                                   state.kind == AnnouncerState::Kind::speaking);
     };
     enableStop(coordinator.state());
     connect(&coordinator, &AppCoordinator::stateChanged, this, enableStop);

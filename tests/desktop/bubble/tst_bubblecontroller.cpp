@@ -634,8 +634,9 @@ private slots:
 
         // The commands are the status menu's, with its shortcuts and its rule for Stop.
         const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
-        const QString stop =
-            state.kind == Kind::idle ? u"(off) Stop Speaking"_qs : u"Stop Speaking"_qs;
+        const QString stop = state.kind == Kind::idle || state.kind == Kind::failed
+                                 ? u"(off) Stop Speaking"_qs
+                                 : u"Stop Speaking"_qs;
         const QStringList expected{u"(off) "_qs + status,
                                    u"-"_qs,
                                    u"Announce Latest Headlines"_qs,
