@@ -633,7 +633,7 @@ CommandOutput LibraryCommands::watchNow(const QStringList& arguments)
             if (indexOf(stored, term) >= 0)
                 return refused(u"'"_qs + term +
                                u"' is already on the watch list; nothing added"_qs);
-            stored.append(term);
+            stored.append(term.trimmed()); // shown and matched without its outer spaces
         }
         if (stored.size() > AppSettings::maxWatchTerms)
             return refused(u"that would make more than "_qs +

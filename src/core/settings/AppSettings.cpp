@@ -102,7 +102,7 @@ WatchTermsRead readWatchTerms(const QJsonValue& value)
             read.unread.append(element);
             ++past;
         } else {
-            read.terms.append(element.toString());
+            read.terms.append(element.toString().trimmed());
         }
     }
     if (past > 0)

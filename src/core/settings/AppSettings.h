@@ -44,7 +44,8 @@ inline constexpr QStringView bubbleFrameY = u"bubbleFrameY";
 } // namespace preferenceKeys
 
 // What a stored array of watch terms gives, read entry by entry: the first
-// AppSettings::maxWatchTerms texts of 1 to AppSettings::maxTermLength characters, in order; every
+// AppSettings::maxWatchTerms texts of 1 to AppSettings::maxTermLength characters once trimmed,
+// trimmed, in order; every
 // other element as it was stored (not a text, blank, too long, past the limit); and one line for
 // each element left out, and one for all those past the limit. A value that is not an array
 // reads as no terms, with a problem line.
@@ -138,7 +139,7 @@ public:
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
-    // As typed, in the order they were added.
+    // As typed less their outer spaces, in the order they were added.
     QStringList watchTerms() const { return m_watchTerms; }
     QList<OwnFeed> customFeeds() const { return m_customFeeds; }
 

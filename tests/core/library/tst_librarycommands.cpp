@@ -258,9 +258,9 @@ private slots:
         QTest::addColumn<QStringList>("after");
 
         const QStringList two{u"Ivanti"_qs, u"CVE-2024-3400"_qs};
-        QTest::newRow("add, kept as typed")
-            << two << QStringList{u"add"_qs, u" FortiOS "_qs, u"Palo Alto"_qs} << 0
-            << two + QStringList{u" FortiOS "_qs, u"Palo Alto"_qs};
+        QTest::newRow("add, kept as typed less the outer spaces")
+            << two << QStringList{u"add"_qs, u" FortiOS "_qs, u"Palo  Alto"_qs} << 0
+            << two + QStringList{u"FortiOS"_qs, u"Palo  Alto"_qs};
         QTest::newRow("add one already there in another case")
             << two << QStringList{u"add"_qs, u"Citrix"_qs, u"ivanti"_qs} << 1 << two;
         QTest::newRow("add the same twice")
@@ -271,7 +271,7 @@ private slots:
             << two << QStringList{u"add"_qs, QString(101, u'a')} << 1 << two;
         QTest::newRow("add 100 characters and spaces")
             << QStringList() << QStringList{u"add"_qs, u" "_qs + QString(100, u'a') + u' '} << 0
-            << QStringList{u" "_qs + QString(100, u'a') + u' '};
+            << QStringList{QString(100, u'a')};
         QTest::newRow("add nothing") << two << QStringList{u"add"_qs} << 2 << two;
         QTest::newRow("remove, any case") << two << QStringList{u"remove"_qs, u"cve-2024-3400"_qs}
                                           << 0 << QStringList{u"Ivanti"_qs};

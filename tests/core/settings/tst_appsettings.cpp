@@ -309,9 +309,9 @@ private slots:
         const QByteArray feed = json("{'id':'psirt','name':'PSIRT','url':'https://example.org/"
                                      "rss','category':'malware','enabled':false}");
         QTest::newRow("absent") << QByteArray() << QStringList() << QByteArray() << QStringList();
-        QTest::newRow("kept as typed")
+        QTest::newRow("kept as typed less the outer spaces")
             << json("[' Ivanti ', 'CVE-2024-3400']")
-            << QStringList{u" Ivanti "_qs, u"CVE-2024-3400"_qs} << "[" + feed + "]"
+            << QStringList{u"Ivanti"_qs, u"CVE-2024-3400"_qs} << "[" + feed + "]"
             << QStringList{u"psirt PSIRT https://example.org/rss malware off"_qs};
         QTest::newRow("not arrays") << json("'Ivanti'") << QStringList() << feed << QStringList();
         QTest::newRow("an element of the wrong type leaves the others")
