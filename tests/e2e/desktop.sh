@@ -10,8 +10,9 @@
 # and records a briefing the running one does not speak, SIGTERM ends it, and the
 # small bubble chosen in the settings window is small again after a restart. Hovering the bubble
 # shows its tooltip, a double click on it opens the settings window and tells nothing, the media
-# keys' MPRIS player plays a briefing, skips to the next story and stops, and Ctrl+Q in that
-# window quits.
+# keys' MPRIS player plays a briefing, skips to the next story and stops, Ctrl+Q in that
+# window quits, and a click while one feed with a cached copy stalls is spoken within about
+# three and a half seconds.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -376,4 +377,81 @@ sleep 3
 xdotool key ctrl+q
 await 10 bash -c "! kill -0 $app 2>/dev/null" || fail "Ctrl+Q did not end the application"
 wait "$app" || fail "Ctrl+Q ended the application with status $?"
+
+# 11. A click while a feed with a copy stalls is spoken within the three seconds a briefing waits
+#     for such feeds, and a little more. The mirror skips the cache, so here two own feeds come
+#     from a server of their own, without the mirror, the catalogue's switched off: a briefing
+#     in a terminal fills the cache, the copies are made an hour old, and one feed stops
+#     answering before the click.
+mkdir -p "$work/own"
+write_feed own-quick "First story from the quick feed" && mv "$work/mirror/own-quick.xml" "$work/own/quick.xml"
+write_feed own-stall "First story from the stalling feed" && mv "$work/mirror/own-stall.xml" "$work/own/stall.xml"
+python3 - "$work/own" "$work/stall" >"$work/own-port" 2>"$work/own-http.log" <<'PY' &
+import http.server, functools, os, sys, time
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):  # /stall.xml says nothing for a minute while the file named second exists
+        if self.path == "/stall.xml" and os.path.exists(sys.argv[2]):
+            time.sleep(60)
+        super().do_GET()
+handler = functools.partial(Handler, directory=sys.argv[1])
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+PY
+pids+=($!)
+await 10 test -s "$work/own-port" || fail "the own feeds' server did not start"
+own=http://127.0.0.1:$(cat "$work/own-port")
+python3 - "$preferences" "${feeds[@]}" <<'PY' || fail "the preferences could not be changed"
+import json, sys
+prefs = json.load(open(sys.argv[1]))
+prefs["disabledFeeds"] = sys.argv[2:]
+prefs["announceOnLaunch"] = False
+json.dump(prefs, open(sys.argv[1], "w"))
+PY
+unset VARDELLE_FEED_MIRROR
+"$vardelle" feeds add "$own/quick.xml" >/dev/null || fail "adding the quick own feed failed"
+"$vardelle" feeds add "$own/stall.xml" >/dev/null || fail "adding the stalling own feed failed"
+timeout 120 "$vardelle" brief --no-speech >"$work/brief.out" || fail "the briefing that fills the cache: status $?"
+grep -q "stalling feed" "$work/brief.out" || fail "the own feeds were not told: $(cat "$work/brief.out")"
+python3 - "$XDG_CACHE_HOME/Vardelle/feeds.json" <<'PY' || fail "the cached copies could not be aged"
+import json, os, sys
+path = sys.argv[1]
+cache = json.load(open(path))
+aged = 0
+def age(node):
+    global aged
+    if isinstance(node, dict):
+        if isinstance(node.get("fetched"), (int, float)):
+            node["fetched"] -= 7200
+            aged += 1
+        for value in node.values():
+            age(value)
+    elif isinstance(node, list):
+        for value in node:
+            age(value)
+age(cache)
+assert aged == 2, f"{aged} copies in the cache"
+json.dump(cache, open(path + ".tmp", "w"))
+os.replace(path + ".tmp", path)
+PY
+write_feed own-quick "A story told while a feed stalls" "First story from the quick feed" &&
+    mv "$work/mirror/own-quick.xml" "$work/own/quick.xml"
+touch "$work/stall"
+start_vardelle
+await 20 compact_bubble >/dev/null || fail "no bubble for the stalled click"
+read -r qx qy <<<"$(compact_bubble | awk '{split($NF, p, "+"); print p[2] + 42, p[3] + 42}')"
+xdotool windowraise "$(compact_bubble | awk '{print $1}')"
+speakings=$(log_count "state: speaking")
+started=$(date +%s%N)
+xdotool mousemove "$qx" "$qy" click 1
+await 30 bash -c "[ \$(grep -c 'state: speaking' '$work/vardelle.log') -gt $speakings ]" ||
+    fail "the click while a feed stalls gave no briefing"
+waited=$((($(date +%s%N) - started) / 1000000))
+echo "the click while a feed stalls spoke after $waited ms"
+[ "$waited" -le $((3500 * ${VARDELLE_E2E_PATIENCE:-1})) ] ||
+    fail "the click while a feed stalls spoke only after $waited ms"
+await 30 grep -q "speaking: .*A story told while a feed stalls" "$work/vardelle.log" ||
+    fail "the click's briefing lacks the quick feed's new story"
+kill -TERM "$app"
+wait "$app" || fail "SIGTERM ended the application with status $?"
 echo "PASS"

@@ -118,6 +118,7 @@ public:
         unlock,
         unlockOfAnotherSession,
         unlockFromImpostor,
+        lock,
         becameActive,
         becameInactive,
         activeInvalidatedWhileActive,
@@ -210,6 +211,9 @@ private:
             break;
         case Send::unlock:
             message = signal(sessionByPid, sessionInterface, "Unlock", {});
+            break;
+        case Send::lock:
+            message = signal(sessionByPid, sessionInterface, "Lock", {});
             break;
         case Send::unlockOfAnotherSession:
             message = signal(sessionAuto, sessionInterface, "Unlock", {});
@@ -388,6 +392,51 @@ private slots:
         QVERIFY(send(Send::screenSaverStops));
         QTRY_VERIFY_WITH_TIMEOUT(observed->reasons.size() > expected.size() + 1, patience);
         QCOMPARE(observed->reasons, (expected + QStringList{u"wake"_s, u"unlock"_s}));
+    }
+
+    // The events that say the user is away: the screen locked, the screen saver started, the
+    // computer going to sleep. Each row ends like those above, with a wake and a screen-saver
+    // stop, whose arrival shows that the row's own sends have arrived.
+    void reportsAwayEvents_data()
+    {
+        QTest::addColumn<QList<Send>>("sends");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("reasons"); // what the monitor is handed for the sends
+
+        QTest::newRow("going to sleep") << QList{Send::sleepStarts} << QStringList{u"sleep"_s} << 0;
+        QTest::newRow("session locked") << QList{Send::lock} << QStringList{u"lock"_s} << 0;
+        QTest::newRow("the locker sets the session's locked hint")
+            << QList{Send::lockedHintSet} << QStringList{u"lock"_s} << 0;
+        QTest::newRow("screen saver starts")
+            << QList{Send::screenSaverStarts} << QStringList{u"saver"_s} << 0;
+        QTest::newRow("unlock, wake and active are not away")
+            << QList{Send::unlock, Send::lockedHintCleared, Send::becameActive,
+                     Send::screenSaverStopsElsewhere}
+            << QStringList{} << 4;
+    }
+    void reportsAwayEvents()
+    {
+        QFETCH(QList<Send>, sends);
+        QFETCH(QStringList, expected);
+        QFETCH(int, reasons);
+
+        const auto observed = observeDefault();
+        QVERIFY(observed);
+        QStringList away;
+        LogindEventSource* source = observed->source;
+        connect(source, &SystemEventSource::goingToSleep, this,
+                [&away] { away.append(u"sleep"_s); });
+        connect(source, &SystemEventSource::screenLocked, this,
+                [&away] { away.append(u"lock"_s); });
+        connect(source, &SystemEventSource::screenSaverStarted, this,
+                [&away] { away.append(u"saver"_s); });
+
+        for (Send what : sends)
+            QVERIFY(send(what));
+        QVERIFY(send(Send::sleepEnds));
+        QVERIFY(send(Send::screenSaverStops));
+        QTRY_COMPARE_WITH_TIMEOUT(observed->reasons.size(), reasons + 2, patience);
+        QCOMPARE(away, expected);
     }
 
     void findsTheCallersSession_data()

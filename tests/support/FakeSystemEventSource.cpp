@@ -17,6 +17,15 @@ void FakeSystemEventSource::fire(Event event)
     case Event::sessionActivated:
         emit sessionActivated();
         break;
+    case Event::screenLocked:
+        emit screenLocked();
+        break;
+    case Event::screenSaverStarted:
+        emit screenSaverStarted();
+        break;
+    case Event::goingToSleep:
+        emit goingToSleep();
+        break;
     }
 }
 

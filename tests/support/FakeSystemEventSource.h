@@ -9,7 +9,15 @@ class FakeSystemEventSource final : public SystemEventSource {
     Q_OBJECT
 
 public:
-    enum class Event { screenUnlocked, screenSaverStopped, wokeFromSleep, sessionActivated };
+    enum class Event {
+        screenUnlocked,
+        screenSaverStopped,
+        wokeFromSleep,
+        sessionActivated,
+        screenLocked,
+        screenSaverStarted,
+        goingToSleep,
+    };
     Q_ENUM(Event)
 
     using SystemEventSource::SystemEventSource;

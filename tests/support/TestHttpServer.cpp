@@ -148,6 +148,12 @@ QList<TestHttpRequest> TestHttpServer::requests() const
     return m_requests;
 }
 
+qint64 TestHttpServer::bytesSent() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bytesSent;
+}
+
 quint16 TestHttpServer::closedPort()
 {
     QTcpServer probe;
@@ -163,6 +169,10 @@ void TestHttpServer::accept()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
+            QMutexLocker lock(&m_mutex);
+            m_bytesSent += bytes;
+        });
     }
 }
 

@@ -65,6 +65,8 @@ public:
 
     void setResponse(const QString& path, TestHttpResponse response);
     QList<TestHttpRequest> requests() const;
+    // Every byte handed to the connections so far, heads and bodies.
+    qint64 bytesSent() const;
 
     // A port on 127.0.0.1 where nothing listens (it was free a moment ago).
     static quint16 closedPort();
@@ -81,6 +83,7 @@ private:
     quint16 m_port = 0;
     QHash<QString, TestHttpResponse> m_responses;
     QList<TestHttpRequest> m_requests;
+    qint64 m_bytesSent = 0;
 };
 
 } // namespace vardelle::test

@@ -133,8 +133,9 @@ struct NewsService::Run {
     QStringList failed;
     QList<std::weak_ptr<Transfer>> transfers; // every download requested, for a cancel to abort
     QHash<qsizetype, QList<NewsItem>> copies; // feeds being asked that have a cached copy, by index
-    QSet<qsizetype> late;  // feeds whose copy stood in at the deadline, still being asked
-    bool answered = false; // whether any feed asked has answered with a document or a 304
+    QSet<qsizetype> late;     // feeds whose copy stood in at the deadline, still being asked
+    bool answered = false;    // whether any feed asked has answered with a document or a 304
+    bool refreshOnly = false; // only the cache is the point: no merge, no result
 };
 
 NewsService::NewsService(HeadlineStore& store, const Clock& clock, FetchLimits limits,
@@ -211,6 +212,31 @@ QFuture<GatherResult> NewsService::gather(const QList<FeedSource>& sources, Inst
     else
         m_fromOtherThreads->post(std::move(begin));
     return future;
+}
+
+QFuture<void> NewsService::refresh(const FeedSource& source)
+{
+    if (!m_cache || !qEnvironmentVariableIsEmpty(mirrorVariable))
+        return QtFuture::makeReadyFuture();
+    auto run = std::make_shared<Run>();
+    run->sources = {source};
+    run->pending = 1;
+    run->refreshOnly = true;
+    run->promise.start();
+    QFuture<void> future(run->promise.future());
+    m_cache->refresh();
+    watchForCancel(run);
+    start(run, 0);
+    return future;
+}
+
+std::optional<Instant> NewsService::copyTime(const FeedSource& source)
+{
+    if (!m_cache || !qEnvironmentVariableIsEmpty(mirrorVariable))
+        return std::nullopt;
+    m_cache->refresh();
+    const std::optional<FeedCacheEntry> entry = m_cache->find(addressOf(source));
+    return entry ? entry->fetched : std::nullopt;
 }
 
 void NewsService::watchForCancel(const std::shared_ptr<Run>& run)
@@ -622,7 +648,7 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
     // Every answer that came is kept, also for a gather cancelled meanwhile.
     if (m_cache && m_cache->hasUnsavedEntries())
         m_cache->save();
-    if (run->promise.isCanceled()) {
+    if (run->promise.isCanceled() || run->refreshOnly) {
         run->promise.finish();
         return;
     }

@@ -87,6 +87,15 @@ public:
     QFuture<GatherResult> gather(const QList<FeedSource>& sources, Instant since, int limit,
                                  const WatchList& watch = {}, bool skipLeftOut = false);
 
+    // Asks for one feed the way a gather would (not at all while its copy is fresh or the server
+    // holds it off; otherwise with its validators) and keeps the answer in the cache. Nothing is
+    // told or recorded. Without a cache, or through the mirror, nothing is asked. The future
+    // finishes once the answer is in the cache, or the download failed. Main thread only.
+    QFuture<void> refresh(const FeedSource& source);
+    // When the cached copy of `source` was fetched (or last confirmed by a 304); none without a
+    // copy, a cache, or through the mirror. Main thread only.
+    std::optional<Instant> copyTime(const FeedSource& source);
+
     // Downloads `address` once (never through the mirror), under the same limits and parser as
     // a gather, and tells whether it is a feed with stories: refused when it cannot be reached,
     // answers with an HTTP error, is not a feed, or is a feed without stories. Main thread only.

@@ -144,6 +144,8 @@ void AppSettings::read(bool initial)
          &AppSettings::quietMinutesChanged, tell);
     take(this, m_holdWhenBusy, file.boolean(key::holdWhenBusy).value_or(true),
          &AppSettings::holdWhenBusyChanged, tell);
+    take(this, m_backgroundRefreshMinutes, file.integer(key::backgroundRefreshMinutes).value_or(30),
+         &AppSettings::backgroundRefreshMinutesChanged, tell);
     take(this, m_bubbleHidden, file.boolean(key::bubbleHidden).value_or(false),
          &AppSettings::bubbleHiddenChanged, tell);
     take(this, m_bubbleCompact, file.boolean(key::bubbleCompact).value_or(false),
@@ -249,6 +251,13 @@ void AppSettings::setHoldWhenBusy(bool on)
     m_holdWhenBusy = on;
     emit holdWhenBusyChanged(m_holdWhenBusy);
     m_defaults.setBoolean(preferenceKeys::holdWhenBusy, m_holdWhenBusy);
+}
+
+void AppSettings::setBackgroundRefreshMinutes(qint64 minutes)
+{
+    m_backgroundRefreshMinutes = minutes;
+    emit backgroundRefreshMinutesChanged(m_backgroundRefreshMinutes);
+    m_defaults.setInteger(preferenceKeys::backgroundRefreshMinutes, m_backgroundRefreshMinutes);
 }
 
 void AppSettings::setQuietMinutes(qint64 minutes)

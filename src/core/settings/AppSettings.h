@@ -31,6 +31,7 @@ inline constexpr QStringView announceOnLaunch = u"announceOnLaunch";
 inline constexpr QStringView announceOnUnlock = u"announceOnUnlock";
 inline constexpr QStringView quietMinutes = u"quietMinutes";
 inline constexpr QStringView holdWhenBusy = u"holdWhenBusy";
+inline constexpr QStringView backgroundRefreshMinutes = u"backgroundRefreshMinutes";
 inline constexpr QStringView bubbleHidden = u"bubbleHidden";
 inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
@@ -92,6 +93,8 @@ class AppSettings : public QObject {
     Q_PROPERTY(
         qint64 quietMinutes READ quietMinutes WRITE setQuietMinutes NOTIFY quietMinutesChanged)
     Q_PROPERTY(bool holdWhenBusy READ holdWhenBusy WRITE setHoldWhenBusy NOTIFY holdWhenBusyChanged)
+    Q_PROPERTY(qint64 backgroundRefreshMinutes READ backgroundRefreshMinutes WRITE
+                   setBackgroundRefreshMinutes NOTIFY backgroundRefreshMinutesChanged)
     Q_PROPERTY(bool bubbleHidden READ bubbleHidden WRITE setBubbleHidden NOTIFY bubbleHiddenChanged)
     Q_PROPERTY(
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
@@ -136,6 +139,9 @@ public:
     qint64 quietMinutes() const { return m_quietMinutes; }
     // Automatic briefings wait while do not disturb is on or a full-screen window is in front.
     bool holdWhenBusy() const { return m_holdWhenBusy; }
+    // How old a feed's cached copy may grow while the desktop runs before it is asked again in
+    // the background; 0: not at all. As stored: BackgroundRefresh raises the shortest.
+    qint64 backgroundRefreshMinutes() const { return m_backgroundRefreshMinutes; }
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
@@ -153,6 +159,7 @@ public:
     void setAnnounceOnUnlock(bool on);
     void setQuietMinutes(qint64 minutes);
     void setHoldWhenBusy(bool on);
+    void setBackgroundRefreshMinutes(qint64 minutes);
     void setBubbleHidden(bool hidden);
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
@@ -179,6 +186,7 @@ signals:
     void announceOnUnlockChanged(bool on);
     void quietMinutesChanged(qint64 minutes);
     void holdWhenBusyChanged(bool on);
+    void backgroundRefreshMinutesChanged(qint64 minutes);
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
     void isFirstRunChanged(bool firstRun);
@@ -204,6 +212,7 @@ private:
     bool m_announceOnUnlock = true;
     qint64 m_quietMinutes = 30;
     bool m_holdWhenBusy = true;
+    qint64 m_backgroundRefreshMinutes = 30;
     bool m_bubbleHidden = false;
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;

@@ -35,6 +35,9 @@ public:
     // anything, so an event never reaches the handler twice.
     void start();
 
+    // The source the events come from, for others that follow the same session.
+    const SystemEventSource& source() const { return *m_source; }
+
 private:
     void deliver(AnnounceReason reason);
 

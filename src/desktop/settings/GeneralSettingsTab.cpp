@@ -37,6 +37,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppSettings& settings, AppCoordinator& co
     buildStartup(column);
     buildAnnounce(column);
     buildBubble(column);
+    buildRefresh(column);
     buildMaintenance(column, actions);
     column->addStretch(1);
 
@@ -143,6 +144,38 @@ void GeneralSettingsTab::buildBubble(QVBoxLayout* column)
         QStringLiteral("On a first run, look back "), QStringLiteral(" hours"), 1, 168, 1,
         m_settings, &AppSettings::lookbackHours, &AppSettings::setLookbackHours,
         &AppSettings::lookbackHoursChanged, QStringLiteral("lookbackHours")));
+}
+
+// A check box over the interval: off stores 0, on stores the interval it had before it was
+// switched off (30 minutes when it never had one). The interval shows only while it is on.
+void GeneralSettingsTab::buildRefresh(QVBoxLayout* column)
+{
+    QVBoxLayout* rows =
+        addSection(column, QStringLiteral("Background refresh"), QStringLiteral("refresh"));
+    auto* toggle = new QCheckBox(QStringLiteral("Refresh feeds in the background"));
+    toggle->setObjectName(QStringLiteral("backgroundRefresh"));
+    rows->addWidget(toggle);
+    auto* interval = new SettingStepper(
+        QStringLiteral("Ask each feed again when its copy is "), QStringLiteral(" minutes old"), 15,
+        240, 5, m_settings, &AppSettings::backgroundRefreshMinutes,
+        &AppSettings::setBackgroundRefreshMinutes, &AppSettings::backgroundRefreshMinutesChanged,
+        QStringLiteral("backgroundRefreshMinutes"));
+    rows->addWidget(interval);
+    rows->addWidget(captionLabel(QStringLiteral(
+        "Keeps the feeds' copies fresh while Vardelle runs, so a click speaks at once. Paused "
+        "while the screen is locked, the computer sleeps or the connection is metered.")));
+
+    const auto show = [this, toggle, interval](qint64 minutes) {
+        if (minutes > 0)
+            m_refreshMinutes = minutes;
+        const QSignalBlocker quiet(toggle);
+        toggle->setChecked(minutes > 0);
+        interval->setVisible(minutes > 0);
+    };
+    show(m_settings.backgroundRefreshMinutes());
+    connect(&m_settings, &AppSettings::backgroundRefreshMinutesChanged, this, show);
+    connect(toggle, &QCheckBox::toggled, this,
+            [this](bool on) { m_settings.setBackgroundRefreshMinutes(on ? m_refreshMinutes : 0); });
 }
 
 void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column, DesktopActions& actions)

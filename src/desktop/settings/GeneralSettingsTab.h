@@ -17,7 +17,7 @@ class DesktopActions;
 class HeadlineStore;
 
 // The General tab: start at login, the automatic briefings and their spacing, the bubble's size
-// and the story limits, and the maintenance actions.
+// and the story limits, the background refresh of the feeds, and the maintenance actions.
 //
 // The login item's status follows its entry on disk, and is read again whenever the tab comes
 // into view or its window becomes active (the program it starts may have moved meanwhile). The
@@ -44,6 +44,7 @@ private:
     void buildStartup(QVBoxLayout* column);
     void buildAnnounce(QVBoxLayout* column);
     void buildBubble(QVBoxLayout* column);
+    void buildRefresh(QVBoxLayout* column);
     void buildMaintenance(QVBoxLayout* column, DesktopActions& actions);
     void launchAtLoginChanged(bool on);
     // Reads the status; `moveToggle`: also sets the toggle to it, without acting on that.
@@ -63,6 +64,7 @@ private:
     QWidget* m_lastGatherRow = nullptr;
     QLabel* m_lastGather = nullptr;
     QFileSystemWatcher* m_loginItemWatcher = nullptr;
+    qint64 m_refreshMinutes = 30; // what switching the background refresh on again restores
 };
 
 } // namespace vardelle

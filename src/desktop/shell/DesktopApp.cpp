@@ -11,6 +11,7 @@
 #include "linux/mpris/MprisService.h"
 #include "linux/session/UnixSignalWatcher.h"
 #include "linux/speech/SpeechDispatcherEngine.h"
+#include "news/BackgroundRefresh.h"
 #include "settings/HeadlineSettingsTab.h"
 #include "settings/SettingsWindow.h"
 #include "shell/DesktopActions.h"
@@ -74,6 +75,18 @@ int runAccessory(SingleInstance& instance)
     QObject::connect(&interrupts, &UnixSignalWatcher::received, qApp, &QCoreApplication::quit);
 
     shell.launch();
+
+    // The feeds' copies are kept fresh between briefings, so that a click speaks at once.
+    BackgroundRefresh warm(services.news, clock,
+                           [&settings = services.settings] { return settings.activeSources(); });
+    warm.setIntervalMinutes(services.settings.backgroundRefreshMinutes());
+    QObject::connect(&services.settings, &AppSettings::backgroundRefreshMinutesChanged, &warm,
+                     &BackgroundRefresh::setIntervalMinutes);
+    if (const SystemEventSource* session = shell.eventSource())
+        warm.followSession(*session);
+    warm.followNetwork();
+    warm.start();
+
     return QApplication::exec();
 }
 

@@ -149,6 +149,11 @@ void DesktopShell::launch()
     connect(qApp, &QCoreApplication::aboutToQuit, this, &DesktopShell::terminate);
 }
 
+const SystemEventSource* DesktopShell::eventSource() const
+{
+    return m_eventMonitor ? &m_eventMonitor->source() : nullptr;
+}
+
 void DesktopShell::buildStatusMenu()
 {
     m_menu = std::make_unique<QMenu>();

@@ -91,6 +91,8 @@ public:
     // What stands between the automatic requests and the coordinator; made by launch().
     BriefingHold* hold() const { return m_hold.get(); }
     QWidget* settingsWindow() const { return m_settingsWindow.get(); }
+    // Where unlock, wake and their opposites come from; none before launch().
+    const SystemEventSource* eventSource() const;
 
 private:
     void buildStatusMenu();

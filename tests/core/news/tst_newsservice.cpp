@@ -429,6 +429,54 @@ private slots:
         QCOMPARE(requestsFor(path, before).size(), asked ? 2 : 1);
     }
 
+    // A refresh asks as a gather would and keeps the answer in the cache, and nothing else: the
+    // store records no gather. Through the mirror it asks nothing.
+    void refreshOnlyFillsTheCache_data()
+    {
+        QTest::addColumn<bool>("mirror");
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<int>("requests"); // after both refreshes
+        QTest::newRow("a fresh copy is not asked for") << false << 9 << 1;
+        QTest::newRow("an older copy is asked for with its validator") << false << 10 << 2;
+        QTest::newRow("through the mirror, nothing") << true << 10 << 0;
+    }
+    void refreshOnlyFillsTheCache()
+    {
+        QFETCH(bool, mirror);
+        QFETCH(int, minutesLater);
+        QFETCH(int, requests);
+        const QString path = rowPath(u"refresh"_qs);
+        TestHttpResponse response = TestHttpResponse::ok(rss(twoStories(u"h"_qs)));
+        response.headers = {{"ETag", "\"h1\""}};
+        m_server.setResponse(path, response);
+        if (mirror)
+            qputenv(NewsService::mirrorVariable, m_server.url(u"/nowhere"_qs).toEncoded());
+        const auto cache = makeCache();
+        NewsService service(*m_store, m_clock, {}, cache.get());
+        const FeedSource feed = source(u"h"_qs, path);
+        const qsizetype before = m_server.requests().size();
+
+        QFuture<void> first = service.refresh(feed);
+        QVERIFY(QTest::qWaitFor([&] { return first.isFinished(); }, 30000));
+        const Instant answered = m_clock.now();
+        m_clock.advance(std::chrono::minutes(minutesLater));
+        QFuture<void> second = service.refresh(feed);
+        QVERIFY(QTest::qWaitFor([&] { return second.isFinished(); }, 30000));
+
+        const QList<test::TestHttpRequest> asked = requestsFor(path, before);
+        QCOMPARE(asked.size(), qsizetype(requests));
+        if (asked.size() == 2)
+            QCOMPARE(asked[1].header("If-None-Match"), QByteArray("\"h1\""));
+        if (mirror) {
+            QCOMPARE(service.copyTime(feed), std::nullopt);
+            QCOMPARE(cache->size(), 0);
+        } else {
+            QCOMPARE(service.copyTime(feed), requests == 2 ? m_clock.now() : answered);
+            QCOMPARE(cache->find(feed.url)->items.size(), 2);
+        }
+        QCOMPARE(m_store->lastGather(), std::nullopt);
+    }
+
     // Through the mirror every gather asks again: it is the user's own copy of the feeds.
     void theMirrorIsAlwaysAsked()
     {

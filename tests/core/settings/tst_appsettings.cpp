@@ -120,6 +120,7 @@ private slots:
         QVERIFY(settings->announceOnUnlock());
         QCOMPARE(settings->quietMinutes(), 30);
         QVERIFY(settings->holdWhenBusy());
+        QCOMPARE(settings->backgroundRefreshMinutes(), 30);
         QVERIFY(!settings->bubbleHidden());
         QVERIFY(!settings->bubbleCompact());
         QVERIFY(settings->isFirstRun());
@@ -154,6 +155,10 @@ private slots:
         QTest::newRow("quietMinutes off-step") << u"quietMinutes"_qs << "7"_ba << i(7);
         QTest::newRow("quietMinutes fraction") << u"quietMinutes"_qs << "7.5"_ba << i(30);
         QTest::newRow("quietMinutes Boolean") << u"quietMinutes"_qs << "false"_ba << i(30);
+        QTest::newRow("backgroundRefreshMinutes off")
+            << u"backgroundRefreshMinutes"_qs << "0"_ba << i(0);
+        QTest::newRow("backgroundRefreshMinutes text")
+            << u"backgroundRefreshMinutes"_qs << "\"0\""_ba << i(30);
         QTest::newRow("speechRate integer") << u"speechRate"_qs << "1"_ba << QVariant(1.0);
         QTest::newRow("speechRate fraction") << u"speechRate"_qs << "0.75"_ba << QVariant(0.75);
         QTest::newRow("speechRate past range") << u"speechRate"_qs << "3"_ba << QVariant(3.0);
@@ -509,6 +514,9 @@ private slots:
         QTest::newRow("quietMinutes")
             << "quietMinutes"_ba << u"quietMinutes"_qs << QVariant::fromValue(qint64(45));
         QTest::newRow("holdWhenBusy") << "holdWhenBusy"_ba << u"holdWhenBusy"_qs << QVariant(false);
+        QTest::newRow("backgroundRefreshMinutes")
+            << "backgroundRefreshMinutes"_ba << u"backgroundRefreshMinutes"_qs
+            << QVariant::fromValue(qint64(0));
         QTest::newRow("bubbleHidden") << "bubbleHidden"_ba << u"bubbleHidden"_qs << QVariant(false);
         QTest::newRow("bubbleCompact")
             << "bubbleCompact"_ba << u"bubbleCompact"_qs << QVariant(true);

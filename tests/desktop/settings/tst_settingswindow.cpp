@@ -243,6 +243,47 @@ private slots:
         QCOMPARE(rig.stored().value(name), QJsonValue(initially));
     }
 
+    // The check box stores 0 when switched off, and the interval it had when switched on again;
+    // the interval shows only while it is on.
+    void backgroundRefreshToggle_data()
+    {
+        QTest::addColumn<qint64>("start"); // as stored before the window opens; -1: nothing
+        QTest::addColumn<bool>("initially");
+        QTest::addColumn<QList<qint64>>("afterClicks"); // stored after each click
+
+        QTest::newRow("the default") << qint64(-1) << true << QList<qint64>{0, 30};
+        QTest::newRow("45 minutes") << qint64(45) << true << QList<qint64>{0, 45, 0};
+        QTest::newRow("off") << qint64(0) << false << QList<qint64>{30, 0};
+    }
+    void backgroundRefreshToggle()
+    {
+        QFETCH(qint64, start);
+        QFETCH(bool, initially);
+        QFETCH(QList<qint64>, afterClicks);
+        const QString name = u"backgroundRefreshMinutes"_qs;
+        Rig rig([&](Rig& rig) {
+            if (start >= 0)
+                test::writeFile(rig.preferencePath(),
+                                QJsonDocument(QJsonObject{{name, start}}).toJson());
+        });
+        auto* toggle = rig.find<QCheckBox>(u"backgroundRefresh"_qs);
+        QCOMPARE(toggle->isChecked(), initially);
+        QCOMPARE(rig.shown(name), initially);
+
+        for (const qint64 expected : afterClicks) {
+            toggle->click();
+            QCOMPARE(rig.settings->backgroundRefreshMinutes(), expected);
+            QCOMPARE(rig.stored().value(name).toInteger(), expected);
+            QCOMPARE(toggle->isChecked(), expected > 0);
+            QCOMPARE(rig.shown(name), expected > 0);
+        }
+
+        // A change from elsewhere (another process, a terminal) moves the box too.
+        rig.settings->setBackgroundRefreshMinutes(0);
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(!rig.shown(name));
+    }
+
     void steppers_data()
     {
         QTest::addColumn<QString>("name");
@@ -275,6 +316,15 @@ private slots:
         QTest::newRow("stories stop at 3") << most << mostLabel << qint64(3) << -1 << qint64(3);
         QTest::newRow("stored 100 stories, down")
             << most << mostLabel << qint64(100) << -1 << qint64(40);
+
+        const QString refresh = u"backgroundRefreshMinutes"_qs;
+        const QString refreshLabel = u"Ask each feed again when its copy is %1 minutes old"_qs;
+        QTest::newRow("refresh up by 5")
+            << refresh << refreshLabel << qint64(30) << 1 << qint64(35);
+        QTest::newRow("refresh stops at 15")
+            << refresh << refreshLabel << qint64(15) << -1 << qint64(15);
+        QTest::newRow("refresh stored at 5, up: into the range")
+            << refresh << refreshLabel << qint64(5) << 1 << qint64(15);
 
         const QString back = u"lookbackHours"_qs;
         const QString backLabel = u"On a first run, look back %1 hours"_qs;

@@ -112,6 +112,8 @@ void LogindEventSource::followSession(const QString& path)
     m_sessionPath = path;
     m_system.connect(loginService, path, sessionInterface, QStringLiteral("Unlock"), this,
                      SLOT(onSessionUnlock()));
+    m_system.connect(loginService, path, sessionInterface, QStringLiteral("Lock"), this,
+                     SLOT(onSessionLock()));
     m_system.connect(loginService, path, propertiesInterface, QStringLiteral("PropertiesChanged"),
                      this, SLOT(onSessionPropertiesChanged(QString, QVariantMap, QStringList)));
     emit ready();
@@ -122,6 +124,11 @@ void LogindEventSource::onSessionUnlock()
     emit screenUnlocked();
 }
 
+void LogindEventSource::onSessionLock()
+{
+    emit screenLocked();
+}
+
 // logind sends the new value; a property that is only invalidated is read back before it counts.
 void LogindEventSource::onSessionPropertiesChanged(const QString& interface,
                                                    const QVariantMap& changed,
@@ -130,9 +137,12 @@ void LogindEventSource::onSessionPropertiesChanged(const QString& interface,
     if (interface != sessionInterface)
         return;
     const auto locked = changed.constFind(lockedHintProperty);
-    if (locked != changed.constEnd() && locked->metaType() == QMetaType::fromType<bool>() &&
-        !locked->toBool())
-        emit screenUnlocked();
+    if (locked != changed.constEnd() && locked->metaType() == QMetaType::fromType<bool>()) {
+        if (locked->toBool())
+            emit screenLocked();
+        else
+            emit screenUnlocked();
+    }
     const auto active = changed.constFind(activeProperty);
     if (active != changed.constEnd()) {
         if (isTrue(*active))
@@ -159,13 +169,17 @@ void LogindEventSource::fetchActive()
 
 void LogindEventSource::onPrepareForSleep(bool starting)
 {
-    if (!starting)
+    if (starting)
+        emit goingToSleep();
+    else
         emit wokeFromSleep();
 }
 
 void LogindEventSource::onScreenSaverActiveChanged(bool active)
 {
-    if (!active)
+    if (active)
+        emit screenSaverStarted();
+    else
         emit screenSaverStopped();
 }
 

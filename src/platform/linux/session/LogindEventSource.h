@@ -15,10 +15,11 @@ namespace vardelle {
 // - on the system bus, logind: the caller's session's `Unlock` signal and its `LockedHint`
 //   property turning false, which is how screen lockers report an unlock (screenUnlocked); its
 //   `Active` property turning true (sessionActivated); and the manager's `PrepareForSleep(false)`
-//   (wokeFromSleep);
+//   (wokeFromSleep); their opposites are the session's `Lock` signal and `LockedHint` turning
+//   true (screenLocked), and `PrepareForSleep(true)` (goingToSleep);
 // - on the session bus, `ActiveChanged(false)` of `org.freedesktop.ScreenSaver` or
-//   `org.gnome.ScreenSaver` from any sender on any path (screenSaverStopped), since desktops
-//   publish it under different names and paths.
+//   `org.gnome.ScreenSaver` from any sender on any path (screenSaverStopped; `true`:
+//   screenSaverStarted), since desktops publish it under different names and paths.
 //
 // The caller's session is looked up without blocking: GetSessionByPID for this process, then
 // GetSession("auto"), then GetSession($XDG_SESSION_ID). Until it is found, and if it never is,
@@ -47,6 +48,7 @@ signals:
 
 private slots:
     void onSessionUnlock();
+    void onSessionLock();
     void onSessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
                                     const QStringList& invalidated);
     void onPrepareForSleep(bool starting);
