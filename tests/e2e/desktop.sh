@@ -11,8 +11,8 @@
 # small bubble chosen in the settings window is small again after a restart. Hovering the bubble
 # shows its tooltip, a double click on it opens the settings window and tells nothing, the media
 # keys' MPRIS player plays a briefing, skips to the next story and stops, Ctrl+Q in that
-# window quits, and a click while one feed with a cached copy stalls is spoken within about
-# three and a half seconds.
+# window quits, and a click while one feed with a cached copy stalls is spoken after the three
+# seconds a briefing waits for such a feed, not after the stalled feed's idle limit.
 #
 # Usage: desktop.sh VARDELLE-BINARY [SCREENSHOT-FOLDER]  (or the folder in VARDELLE_E2E_SHOTS)
 # Exit status 77 (skipped) when the X tools are missing.
@@ -378,8 +378,8 @@ xdotool key ctrl+q
 await 10 bash -c "! kill -0 $app 2>/dev/null" || fail "Ctrl+Q did not end the application"
 wait "$app" || fail "Ctrl+Q ended the application with status $?"
 
-# 11. A click while a feed with a copy stalls is spoken within the three seconds a briefing waits
-#     for such feeds, and a little more. The mirror skips the cache, so here two own feeds come
+# 11. A click while a feed with a copy stalls is spoken at the three seconds a briefing waits for
+#     such feeds, not at the stalled feed's idle limit. The mirror skips the cache, so here two own feeds come
 #     from a server of their own, without the mirror, the catalogue's switched off: a briefing
 #     in a terminal fills the cache, the copies are made an hour old, and one feed stops
 #     answering before the click.
@@ -448,8 +448,10 @@ await 30 bash -c "[ \$(grep -c 'state: speaking' '$work/vardelle.log') -gt $spea
     fail "the click while a feed stalls gave no briefing"
 waited=$((($(date +%s%N) - started) / 1000000))
 echo "the click while a feed stalls spoke after $waited ms"
-[ "$waited" -le $((3500 * ${VARDELLE_E2E_PATIENCE:-1})) ] ||
-    fail "the click while a feed stalls spoke only after $waited ms"
+# Without the wait for copies the briefing would wait for the stalled feed's idle limit, 20 s;
+# the bound sits well below that and well above the three seconds, so a loaded machine passes.
+bound=$(( ${VARDELLE_E2E_PATIENCE:-1} > 1 ? 15000 : 10000 ))
+[ "$waited" -le "$bound" ] || fail "the click while a feed stalls spoke only after $waited ms"
 await 30 grep -q "speaking: .*A story told while a feed stalls" "$work/vardelle.log" ||
     fail "the click's briefing lacks the quick feed's new story"
 kill -TERM "$app"
