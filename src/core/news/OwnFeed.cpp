@@ -118,7 +118,8 @@ QString cleanFeedName(QStringView name)
             kept.append(c);
     }
     kept = cleanText(kept);
-    return kept.left(graphemePrefixLength(kept, maxFeedNameLength));
+    // Cut where a space was, the name would end in it.
+    return kept.left(graphemePrefixLength(kept, maxFeedNameLength)).trimmed();
 }
 
 QJsonArray toJson(const QList<OwnFeed>& feeds)
