@@ -7,6 +7,7 @@
 #include "briefing/BriefingWindow.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
+#include "news/StoryGroups.h"
 #include "news/WatchList.h"
 #include "store/StoredState.h"
 #include "time/Instant.h"
@@ -60,6 +61,8 @@ public:
     // The items and text of the last briefing that was spoken; always the store's.
     QList<NewsItem> lastItems() const { return m_lastItems; }
     QString lastBriefing() const { return m_lastBriefing; }
+    // lastItems() as they were told, the reports of one event together.
+    QList<StoryGroup> lastStories() const;
     std::optional<QString> lastError() const { return m_lastError; }
     // True while a briefing run gathers; a request made meanwhile is dropped.
     bool isGathering() const;
@@ -176,6 +179,8 @@ private:
     RunId m_readingRun = 0;
     // The parts of the last briefing composed here, for a replay told story by story too.
     QList<BriefingPart> m_lastParts;
+    // How the last briefing composed here told m_lastItems (GatherResult::groupSizes).
+    QList<qsizetype> m_lastGroupSizes;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
     // The store as it was before the newest briefing run recorded, for takeBack().

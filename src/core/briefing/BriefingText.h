@@ -1,6 +1,7 @@
 #pragma once
 
 #include "news/NewsItem.h"
+#include "news/StoryGroups.h"
 #include "news/WatchList.h"
 #include "time/Instant.h"
 
@@ -23,6 +24,12 @@ struct BriefingPart {
 // The briefing of composeBriefing() in the parts it is spoken in. Their texts joined by single
 // spaces are composeBriefing()'s text.
 QList<BriefingPart> composeBriefingParts(const QList<NewsItem>& items, Instant since,
+                                         const Clock& clock, const WatchList& watch = {});
+// The same for stories told once per event: each group is one story, told by its first with
+// "Also reported by A and B." after it; counts count groups; a group is on the watch list when
+// any of its stories is, and belongs to its first story's category. A part's story is the
+// group's first.
+QList<BriefingPart> composeBriefingParts(const QList<StoryGroup>& groups, Instant since,
                                          const Clock& clock, const WatchList& watch = {});
 // The parts' texts joined by single spaces.
 QString joinedText(const QList<BriefingPart>& parts);

@@ -2,6 +2,7 @@
 
 #include "briefing/BriefingText.h"
 #include "news/NewsService.h"
+#include "news/StoryGroups.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -66,6 +67,47 @@ private slots:
         QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
         QCOMPARE(rig.coordinator->lastItems().size(), 3);
         QCOMPARE(rig.coordinator->lastBriefing(), expected);
+    }
+
+    // Two feeds' reports of one event are told once, by the earliest, and take one place
+    // under the cap; every report is recorded as told and kept as the last items.
+    void oneEventToldOnceAndEveryReportRecorded()
+    {
+        Rig rig(Rig::Start::later);
+        rig.makeSettings().setMaxHeadlines(2);
+        rig.serve(u"bleepingcomputer"_qs,
+                  {{u"a"_qs, now - 1h,
+                    u"Hackers fooled Cognizant help desk, says Clorox in $380M "
+                    "cyberattack lawsuit"_qs},
+                   {u"b"_qs, now - 2h, u"Akira ransomware claims attack on Stanford"_qs}});
+        rig.serve(u"talos"_qs, {{u"c"_qs, now - 3h,
+                                 u"Clorox Sues Cognizant for $380 Million Over 2023 Hack"_qs}});
+        rig.start();
+
+        rig.announce(AnnounceReason::manual);
+
+        QCOMPARE(rig.coordinator->lastItems().size(), 3);
+        const QList<StoryGroup> told = rig.coordinator->lastStories();
+        QCOMPARE(told.size(), 2);
+        const QList<StoryGroup>::const_iterator clorox =
+            std::find_if(told.cbegin(), told.cend(),
+                         [](const StoryGroup& group) { return group.stories.size() == 2; });
+        QVERIFY(clorox != told.cend());
+        QCOMPARE(clorox->lead().source, u"Cisco Talos Intelligence"_qs);
+        QCOMPARE(clorox->otherSources(), QStringList{u"BleepingComputer"_qs});
+        QCOMPARE(rig.spoken().size(), 1);
+        QVERIFY(rig.spoken().first().startsWith(
+            u"Here is your security briefing. 2 new stories since"_qs));
+        QVERIFY(rig.spoken().first().contains(
+            u"Clorox Sues Cognizant for 380 Million dollars Over 2023 Hack. Also reported by "
+            "BleepingComputer."_qs));
+        QVERIFY(rig.store->unseen(rig.coordinator->lastItems()).isEmpty());
+
+        rig.finishSpeaking();
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        rig.clock.advance(1h);
+        rig.announce(AnnounceReason::manual, AnnounceWindow::today);
+        QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
     }
 
     void guards_data()

@@ -262,6 +262,48 @@ private slots:
         QCOMPARE(composeBriefing(items, fixedNow - 2h, clock, WatchList(terms)), expected);
     }
 
+    // An event reported by several feeds is one story: told by its first report, the other
+    // feeds named after it (cleaned for speech like every source), counted once, in its first
+    // report's category, and on the watch list when any report is.
+    void storiesToldOnce_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("two groups")
+            << QStringList()
+            << u"Here is your security briefing. 2 new stories since 2 hours ago. "
+               "In cyber security, 1 story. From Wire. Clorox sues Cognizant. "
+               "Also reported by Desk and News and Alerts. "
+               "In malware, 1 story. From Lab. Loader returns. Also reported by Desk. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("watched through a later report")
+            << QStringList{u"lawsuit"_qs}
+            << u"Here is your security briefing. 2 new stories since 2 hours ago. "
+               "On your watch list, 1 story. From Wire. Clorox sues Cognizant. "
+               "Also reported by Desk and News and Alerts. "
+               "In malware, 1 story. From Lab. Loader returns. Also reported by Desk. "
+               "That is everything new since the last check."_qs;
+    }
+    void storiesToldOnce()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(QString, expected);
+        const ManualClock clock(fixedNow);
+        const QList<StoryGroup> groups{
+            {{story(NewsCategory::cybersecurity, u"Clorox sues Cognizant"_qs, u"Wire"_qs),
+              story(NewsCategory::malware, u"Clorox lawsuit"_qs, u"Desk"_qs),
+              story(NewsCategory::threatIntel, u"Cognizant sued"_qs, u"News & Alerts"_qs)}},
+            {{story(NewsCategory::malware, u"Loader returns"_qs, u"Lab"_qs),
+              story(NewsCategory::cybersecurity, u"Loader is back"_qs, u"Desk"_qs)}},
+        };
+        const QList<BriefingPart> parts =
+            composeBriefingParts(groups, fixedNow - 2h, clock, WatchList(terms));
+        QCOMPARE(joinedText(parts), expected);
+        // Each part tells its group's first report.
+        QCOMPARE(parts[1].story->title, u"Clorox sues Cognizant"_qs);
+        QCOMPARE(parts[2].story->title, u"Loader returns"_qs);
+    }
+
     void noStories()
     {
         const ManualClock clock(fixedNow);
