@@ -15,6 +15,7 @@ namespace {
 
 // What a word of a story is, for how much it says about the event.
 enum class Kind : quint8 {
+    common, // a common word of English or of security news: says nothing
     word,   // letters only
     broad,  // a name found in too many stories to tell events apart ("Microsoft", "Chrome")
     number, // digits: a count, model or version ("SMA 100", "269,000")
@@ -511,7 +512,17 @@ bool isWordChar(QChar c)
 // folded to its singular ("patches" and "patch" are one word, "Windows" and "window" too).
 QString foldWord(QStringView word)
 {
-    QString folded = word.toString().toLower();
+    // Most words are ASCII: lowered in one go, into the one string made.
+    QString folded(word.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(folded.data());
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const char16_t c = word[i].unicode();
+        if (c >= 0x80) {
+            folded = word.toString().toLower();
+            break;
+        }
+        out[i] = c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+    }
     if (folded.size() > 4 && folded.endsWith(u"ies"))
         folded.replace(folded.size() - 3, 3, u"y"_qs);
     else if (folded.size() > 4 && folded.endsWith(u"es") &&
@@ -579,6 +590,17 @@ public:
         m_ids.insert(text, id);
         m_infos.push_back(TokenInfo{kind});
         return id;
+    }
+    // A word of letters, in its folded form: common, broad or a plain word, told the first
+    // time it is seen.
+    int internWord(const QString& folded)
+    {
+        const auto it = m_ids.constFind(folded);
+        if (it != m_ids.constEnd())
+            return *it;
+        return intern(folded, commonSet().contains(folded)  ? Kind::common
+                              : broadSet().contains(folded) ? Kind::broad
+                                                            : Kind::word);
     }
     TokenInfo& info(int token) { return m_infos[size_t(token)]; }
     const TokenInfo& info(int token) const { return m_infos[size_t(token)]; }
@@ -706,9 +728,11 @@ private:
         const QString folded = foldWord(bare);
         const bool capital = bare[0].isUpper();
         const int startName = std::exchange(m_startName, -1);
-        if (folded.size() < 2 || commonSet().contains(folded))
+        if (folded.size() < 2)
             return end;
-        const bool broad = broadSet().contains(folded);
+        const int token = m_vocabulary.internWord(folded);
+        if (m_vocabulary.info(token).kind == Kind::common)
+            return end;
         bool innerCapital = false;
         bool innerLower = false;
         for (qsizetype k = 1; k < bare.size(); ++k) {
@@ -717,7 +741,7 @@ private:
         }
         const bool shapedAsName = (capital && innerCapital) || (!capital && innerCapital) ||
                                   (capital && !innerLower && bare.size() >= 2);
-        const int token = add(folded, broad ? Kind::broad : Kind::word);
+        count(token);
         TokenInfo& info = m_vocabulary.info(token);
         if (shapedAsName || (capital && !sentenceStart && !titleCase)) {
             info.named = true;
@@ -837,12 +861,19 @@ private:
         TokenInfo& info = m_vocabulary.info(token);
         if (kind == Kind::amount && info.kind == Kind::number)
             info.kind = Kind::amount;
+        count(token);
+        return token;
+    }
+
+    // One more use of `token` by the story being read.
+    void count(int token)
+    {
+        TokenInfo& info = m_vocabulary.info(token);
         if (info.lastStory != m_story) {
             info.lastStory = m_story;
             ++info.stories;
         }
         m_added.push_back({token, m_word});
-        return token;
     }
 
 public:
@@ -903,7 +934,7 @@ public:
         , m_vocabulary(vocabulary)
     {
         // A word in more stories than this counts for less, the more stories use it.
-        m_crowd = std::max(3.0, std::ceil(0.03 * double(items.size())));
+        m_crowd = std::max(3.0, std::ceil(0.01 * double(items.size())));
         m_weights.reserve(size_t(vocabulary.size()));
         for (int token = 0; token < vocabulary.size(); ++token)
             m_weights.push_back(weighed(token));
@@ -921,6 +952,8 @@ private:
         const TokenInfo& info = m_vocabulary.info(token);
         double base = 0;
         switch (info.kind) {
+        case Kind::common:
+            break;
         case Kind::word:
             // A word only ever seen capitalised, if only at the start of sentences ("Qantas
             // says"), is likely a name too.
