@@ -1010,6 +1010,7 @@ public:
         bool elsewhere = false; // strong words in common outside the titles (counted as one)
         int strongInTitles = 0;
         int plainInTitles = 0; // other words in both titles ("earnings", "outage")
+        int namesElsewhere = 0;
         bool sharedNumber = false;
         std::vector<int> titlePlaces; // of the strong words in both titles, in the first title
         auto ia = pa.marks.begin();
@@ -1029,6 +1030,10 @@ public:
             score += w;
             if (bothTitles && w > 0 && w < strong)
                 plainInTitles += m_vocabulary.info(ia->token).kind == Kind::word;
+            // Names that both summaries give, outside the titles ("Identity Services Engine").
+            if (!oneTitle && weight(ia->token) >= 1.0 &&
+                m_vocabulary.info(ia->token).kind == Kind::word)
+                ++namesElsewhere;
             if (w >= strong) {
                 const Kind kind = m_vocabulary.info(ia->token).kind;
                 sharedNumber |= kind == Kind::number || kind == Kind::amount;
@@ -1044,7 +1049,9 @@ public:
         }
         if (strongInTitles == 0)
             return false;
-        strongCount += elsewhere;
+        // Strong words elsewhere count once; names that only the summaries share, two or
+        // more of them, once more, three or more, twice.
+        strongCount += int(elsewhere) + (namesElsewhere >= 3 ? 2 : namesElsewhere >= 2 ? 1 : 0);
         // Words side by side in the title make one name ("Palo Alto", "Scattered Spider").
         std::sort(titlePlaces.begin(), titlePlaces.end());
         size_t longestName = 0;
@@ -1060,9 +1067,11 @@ public:
         // name of several words and another word of both titles make it one.
         // Two names alone may be a vendor and its product in two different stories: a number,
         // a third name or a plain word of both titles as well make them one.
+        // A name of three words or more in both titles ("Nova Scotia Power") is one too.
         return strongCount >= 3 || (strongCount == 2 && (sharedNumber || plainInTitles >= 1)) ||
                (sharedNumber && score >= 2.2) ||
-               (longestName >= 2 && plainInTitles >= 1 && score >= 2.3);
+               (longestName >= 2 && plainInTitles >= 1 && score >= 2.3) ||
+               (longestName >= 3 && score >= 2.5);
     }
 
     static constexpr double strong = 0.6;

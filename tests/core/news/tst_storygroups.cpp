@@ -83,6 +83,26 @@ private slots:
                            u"cyberattack lawsuit||"_qs,
                            u"Desk|9|Clorox Sues Cognizant for $380 Million Over 2023 Hack||"_qs}
             << u"0 1"_qs;
+        QTest::newRow("a name of three words in both titles")
+            << QStringList{u"Record|0|Nova Scotia Power confirms hackers stole customer data in "
+                           u"cyberattack||"_qs,
+                           u"Weekly|4|Nova Scotia Power Says Customer Data Stolen in "
+                           u"Cyberattack||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("names that both summaries give")
+            << QStringList{u"Gazette|0|Chinese Hackers Exploit Ivanti EPMM Flaws to Breach "
+                           u"Healthcare Firms|A group chained two bugs in Ivanti Endpoint Manager "
+                           u"Mobile.|"_qs,
+                           u"Record|7|Ivanti EPMM bugs exploited by China-linked espionage "
+                           u"group|Researchers tie attacks on Ivanti Endpoint Manager Mobile "
+                           u"servers to a Chinese group.|"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a vendor and its product alone")
+            << QStringList{u"Wire|0|Palo Alto Networks patches GlobalProtect flaw that enables "
+                           u"privilege escalation||"_qs,
+                           u"Gazette|16|Palo Alto Networks Warns of Brute-Force Attempts on PAN-OS "
+                           u"GlobalProtect Gateways||"_qs}
+            << u"0|1"_qs;
         QTest::newRow("common words only")
             << QStringList{u"Wire|0|Hackers publish malicious npm packages in new ransomware "
                            u"attack||"_qs,
