@@ -23,6 +23,7 @@ void feedDate(QByteArrayView data);
 void feedParser(QByteArrayView data);
 void feedText(QByteArrayView data);
 void instanceProtocol(QByteArrayView data);
+void knownExploited(QByteArrayView data);
 void opml(QByteArrayView data);
 void preferenceFile(QByteArrayView data);
 void speechText(QByteArrayView data);
@@ -34,6 +35,7 @@ inline constexpr Target targets[] = {
     {"feed_parser", feedParser},
     {"feed_text", feedText},
     {"instance_protocol", instanceProtocol},
+    {"known_exploited", knownExploited},
     {"opml", opml},
     {"preference_file", preferenceFile},
     {"speech_text", speechText},
