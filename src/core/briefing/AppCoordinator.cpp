@@ -198,8 +198,12 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
         return;
     }
     // Every report of an event told once is recorded as told.
-    const QList<BriefingPart> parts = composeBriefingParts(
-        groupsBySize(result->items, result->groupSizes), since, m_clock, watch);
+    std::shared_ptr<const KnownExploitedCatalog> catalog;
+    if (m_knownExploited && m_settings.knownExploited())
+        catalog = m_knownExploited();
+    const QList<BriefingPart> parts =
+        composeBriefingParts(groupsBySize(result->items, result->groupSizes), since, m_clock, watch,
+                             KnownExploitedNews{catalog.get(), {}});
     const QString text = joinedText(parts);
     m_store.record(result->items, text, true, result->leftOut);
     m_lastParts = parts;

@@ -20,6 +20,8 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace vardelle {
@@ -91,6 +93,16 @@ public:
     void takeBack(RunId run);
     // Forgets which stories were told and the last briefing.
     void forgetHistory();
+
+    // The catalogue of known exploited vulnerabilities as last fetched, or none yet.
+    using KnownExploitedSource = std::function<std::shared_ptr<const KnownExploitedCatalog>()>;
+    // Where briefings take the catalogue from, when the knownExploited preference is on: a story
+    // naming catalogued CVE ids then says so. Unset, or with no catalogue yet, a briefing is as
+    // before.
+    void setKnownExploitedSource(KnownExploitedSource source)
+    {
+        m_knownExploited = std::move(source);
+    }
 
     // A briefing is spoken part by part (the opening, each story, the closing). The part being
     // read: the run, the part's place among the run's parts, and the part itself.
@@ -181,6 +193,7 @@ private:
     QList<BriefingPart> m_lastParts;
     // How the last briefing composed here told m_lastItems (GatherResult::groupSizes).
     QList<qsizetype> m_lastGroupSizes;
+    KnownExploitedSource m_knownExploited;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
     // The store as it was before the newest briefing run recorded, for takeBack().

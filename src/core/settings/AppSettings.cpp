@@ -150,6 +150,8 @@ void AppSettings::read(bool initial)
          &AppSettings::quietMinutesChanged, tell);
     take(this, m_holdWhenBusy, file.boolean(key::holdWhenBusy).value_or(true),
          &AppSettings::holdWhenBusyChanged, tell);
+    take(this, m_knownExploited, file.boolean(key::knownExploited).value_or(true),
+         &AppSettings::knownExploitedChanged, tell);
     take(this, m_bubbleHidden, file.boolean(key::bubbleHidden).value_or(false),
          &AppSettings::bubbleHiddenChanged, tell);
     take(this, m_bubbleCompact, file.boolean(key::bubbleCompact).value_or(false),
@@ -255,6 +257,13 @@ void AppSettings::setHoldWhenBusy(bool on)
     m_holdWhenBusy = on;
     emit holdWhenBusyChanged(m_holdWhenBusy);
     m_defaults.setBoolean(preferenceKeys::holdWhenBusy, m_holdWhenBusy);
+}
+
+void AppSettings::setKnownExploited(bool on)
+{
+    m_knownExploited = on;
+    emit knownExploitedChanged(m_knownExploited);
+    m_defaults.setBoolean(preferenceKeys::knownExploited, m_knownExploited);
 }
 
 void AppSettings::setQuietMinutes(qint64 minutes)

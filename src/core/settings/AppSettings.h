@@ -31,6 +31,7 @@ inline constexpr QStringView announceOnLaunch = u"announceOnLaunch";
 inline constexpr QStringView announceOnUnlock = u"announceOnUnlock";
 inline constexpr QStringView quietMinutes = u"quietMinutes";
 inline constexpr QStringView holdWhenBusy = u"holdWhenBusy";
+inline constexpr QStringView knownExploited = u"knownExploited";
 inline constexpr QStringView bubbleHidden = u"bubbleHidden";
 inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
@@ -79,6 +80,9 @@ class AppSettings : public QObject {
     Q_PROPERTY(
         qint64 quietMinutes READ quietMinutes WRITE setQuietMinutes NOTIFY quietMinutesChanged)
     Q_PROPERTY(bool holdWhenBusy READ holdWhenBusy WRITE setHoldWhenBusy NOTIFY holdWhenBusyChanged)
+    // Whether the briefing tells which vulnerabilities are known to be exploited.
+    Q_PROPERTY(bool knownExploited READ knownExploited WRITE setKnownExploited NOTIFY
+                   knownExploitedChanged)
     Q_PROPERTY(bool bubbleHidden READ bubbleHidden WRITE setBubbleHidden NOTIFY bubbleHiddenChanged)
     Q_PROPERTY(
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
@@ -123,6 +127,7 @@ public:
     qint64 quietMinutes() const { return m_quietMinutes; }
     // Automatic briefings wait while do not disturb is on or a full-screen window is in front.
     bool holdWhenBusy() const { return m_holdWhenBusy; }
+    bool knownExploited() const { return m_knownExploited; }
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
@@ -140,6 +145,7 @@ public:
     void setAnnounceOnUnlock(bool on);
     void setQuietMinutes(qint64 minutes);
     void setHoldWhenBusy(bool on);
+    void setKnownExploited(bool on);
     void setBubbleHidden(bool hidden);
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
@@ -166,6 +172,7 @@ signals:
     void announceOnUnlockChanged(bool on);
     void quietMinutesChanged(qint64 minutes);
     void holdWhenBusyChanged(bool on);
+    void knownExploitedChanged(bool on);
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
     void isFirstRunChanged(bool firstRun);
@@ -191,6 +198,7 @@ private:
     bool m_announceOnUnlock = true;
     qint64 m_quietMinutes = 30;
     bool m_holdWhenBusy = true;
+    bool m_knownExploited = true;
     bool m_bubbleHidden = false;
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;

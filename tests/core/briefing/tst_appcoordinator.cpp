@@ -110,6 +110,45 @@ private slots:
         QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
     }
 
+    // With a catalogue of known exploited vulnerabilities to hand, a briefing says which of
+    // the CVE ids its stories name are catalogued, unless the preference is off; with none yet,
+    // it is as before.
+    void knownExploited_data()
+    {
+        QTest::addColumn<bool>("preference");
+        QTest::addColumn<bool>("catalogue");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("on, with a catalogue") << true << true << true;
+        QTest::newRow("off") << false << true << false;
+        QTest::newRow("no catalogue yet") << true << false << false;
+    }
+    void knownExploited()
+    {
+        QFETCH(bool, preference);
+        QFETCH(bool, catalogue);
+        QFETCH(bool, told);
+        Rig rig(Rig::Start::later);
+        rig.makeSettings().setKnownExploited(preference);
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h, u"Gateways hit through CVE-2024-3400"_qs}});
+        rig.start();
+        auto known = std::make_shared<KnownExploitedCatalog>();
+        known->entries = {{u"CVE-2024-3400"_qs, u"Palo Alto Networks"_qs, u"PAN-OS"_qs,
+                           u"Command Injection"_qs, QDate(2024, 4, 12), false}};
+        known->index();
+        rig.coordinator->setKnownExploitedSource(
+            [known, catalogue]() -> std::shared_ptr<const KnownExploitedCatalog> {
+                return catalogue ? known : nullptr;
+            });
+
+        rig.announce(AnnounceReason::manual);
+
+        QCOMPARE(rig.spoken().size(), 1);
+        QCOMPARE(rig.spoken().first().contains(
+                     u"Gateways hit through C V E, 2024, 3400. C V E, 2024, 3400 is known to be "
+                     "exploited."_qs),
+                 told);
+    }
+
     void guards_data()
     {
         QTest::addColumn<AnnounceReason>("reason");
