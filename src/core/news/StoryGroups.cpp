@@ -611,7 +611,8 @@ private:
     std::vector<TokenInfo> m_infos;
 };
 
-// A link as compared: scheme, "www.", query tracking, fragment and a trailing slash ignored.
+// A link as compared: its scheme, a "www." before the host, the fragment and trailing slashes
+// left out.
 QString comparableLink(const QString& link)
 {
     if (link.size() > 2048)
