@@ -25,6 +25,7 @@ void feedParser(QByteArrayView data);
 void feedText(QByteArrayView data);
 void instanceProtocol(QByteArrayView data);
 void instanceRequests(QByteArrayView data);
+void knownExploited(QByteArrayView data);
 void opml(QByteArrayView data);
 void preferenceFile(QByteArrayView data);
 void preferenceLists(QByteArrayView data);
@@ -40,6 +41,7 @@ inline constexpr Target targets[] = {
     {"feed_text", feedText},
     {"instance_protocol", instanceProtocol},
     {"instance_requests", instanceRequests},
+    {"known_exploited", knownExploited},
     {"opml", opml},
     {"preference_file", preferenceFile},
     {"preference_lists", preferenceLists},

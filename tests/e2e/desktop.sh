@@ -102,15 +102,17 @@ feeds=(cisa-advisories bleepingcomputer thehackernews orvane securityweek darkre
 write_feed() { # id, then titles; each story is dated minutes ago
     local id=$1; shift
     python3 - "$work/mirror/$id.xml" "$@" <<'PY'
-import sys, time, email.utils
+import os, sys, time, email.utils
 path, titles = sys.argv[1], sys.argv[2:]
+# Each story its own link: stories of different feeds with one link are told as one.
 items = "".join(
-    f"<item><title>{t}</title><link>https://example.org/{n}</link><guid>{t}</guid>"
+    f"<item><title>{t}</title><link>https://example.org/{os.path.basename(path)}/{n}</link>"
+    f"<guid>{t}</guid>"
     f"<pubDate>{email.utils.formatdate(time.time() - 60 * n, usegmt=True)}</pubDate></item>"
     for n, t in enumerate(titles))
 open(path + ".tmp", "w").write(
     f'<?xml version="1.0"?><rss version="2.0"><channel><title>feed</title>{items}</channel></rss>')
-import os; os.replace(path + ".tmp", path)
+os.replace(path + ".tmp", path)
 PY
 }
 mkdir -p "$work/mirror"

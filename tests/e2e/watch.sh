@@ -32,10 +32,12 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 write_feed() { # path, channel title, then story titles; the first is dated now, each next a minute before
     local path=$1 title=$2; shift 2
     python3 - "$path" "$title" "$@" <<'PY'
-import sys, time, email.utils
+import os, sys, time, email.utils
 path, title, stories = sys.argv[1], sys.argv[2], sys.argv[3:]
+# Each story its own link: stories of different feeds with one link are told as one.
 items = "".join(
-    f"<item><title>{t}</title><link>https://example.org/{n}</link><guid>{path}{n}</guid>"
+    f"<item><title>{t}</title><link>https://example.org/{os.path.basename(path)}/{n}</link>"
+    f"<guid>{path}{n}</guid>"
     f"<pubDate>{email.utils.formatdate(time.time() - 60 * n, usegmt=True)}</pubDate></item>"
     for n, t in enumerate(stories))
 open(path, "w").write(

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <utility>
 
 namespace vardelle {
@@ -105,6 +106,16 @@ BriefingWindow AppCoordinator::windowFor(AnnounceWindow window) const
     return briefingWindow(now, midnight, m_store.lastGather(), m_settings.lookbackHours());
 }
 
+QList<StoryGroup> AppCoordinator::lastStories() const
+{
+    const qsizetype told =
+        std::accumulate(m_lastGroupSizes.cbegin(), m_lastGroupSizes.cend(), qsizetype(0));
+    if (!m_lastGroupSizes.isEmpty() && told == m_lastItems.size())
+        return groupsBySize(m_lastItems, m_lastGroupSizes);
+    // Recorded by an earlier process, which kept no groups: found again.
+    return groupStories(m_lastItems);
+}
+
 bool AppCoordinator::isGathering() const
 {
     return std::any_of(m_runs.cbegin(), m_runs.cend(),
@@ -187,10 +198,17 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
             endRun(run, RunOutcome::upToDate);
         return;
     }
-    const QList<BriefingPart> parts = composeBriefingParts(result->items, since, m_clock, watch);
+    // Every report of an event told once is recorded as told.
+    std::shared_ptr<const KnownExploitedCatalog> catalog;
+    if (m_knownExploited && m_settings.knownExploited())
+        catalog = m_knownExploited();
+    const QList<BriefingPart> parts =
+        composeBriefingParts(groupsBySize(result->items, result->groupSizes), since, m_clock, watch,
+                             KnownExploitedNews{catalog.get(), {}});
     const QString text = joinedText(parts);
     m_store.record(result->items, text, true, result->leftOut);
     m_lastParts = parts;
+    m_lastGroupSizes = result->groupSizes;
     setLastItems(result->items);
     setLastBriefing(text);
     speak(run, parts, RunOutcome::briefed);
@@ -239,6 +257,7 @@ void AppCoordinator::takeBack(RunId run)
 {
     if (run != 0 && run == m_recordedRun && m_runs.contains(run)) {
         m_store.restore(m_beforeRecord);
+        m_lastGroupSizes.clear();
         setLastItems(m_beforeRecord.lastItems);
         setLastBriefing(m_beforeRecord.lastBriefing);
     }
@@ -249,6 +268,7 @@ void AppCoordinator::forgetHistory()
 {
     m_recordedRun = 0;
     m_lastParts.clear();
+    m_lastGroupSizes.clear();
     m_store.forgetHistory();
     setLastItems({});
     setLastBriefing({});

@@ -7,6 +7,7 @@
 #include "briefing/BriefingWindow.h"
 #include "news/GatherResult.h"
 #include "news/NewsItem.h"
+#include "news/StoryGroups.h"
 #include "news/WatchList.h"
 #include "store/StoredState.h"
 #include "time/Instant.h"
@@ -19,6 +20,8 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace vardelle {
@@ -60,6 +63,8 @@ public:
     // The items and text of the last briefing that was spoken; always the store's.
     QList<NewsItem> lastItems() const { return m_lastItems; }
     QString lastBriefing() const { return m_lastBriefing; }
+    // lastItems() as they were told, the reports of one event together.
+    QList<StoryGroup> lastStories() const;
     std::optional<QString> lastError() const { return m_lastError; }
     // True while a briefing run gathers; a request made meanwhile is dropped.
     bool isGathering() const;
@@ -92,6 +97,16 @@ public:
     void takeBack(RunId run);
     // Forgets which stories were told and the last briefing.
     void forgetHistory();
+
+    // The catalogue of known exploited vulnerabilities as last fetched, or none yet.
+    using KnownExploitedSource = std::function<std::shared_ptr<const KnownExploitedCatalog>()>;
+    // Where briefings take the catalogue from, when the knownExploited preference is on: a story
+    // naming catalogued CVE ids then says so. Unset, or with no catalogue yet, a briefing is as
+    // before.
+    void setKnownExploitedSource(KnownExploitedSource source)
+    {
+        m_knownExploited = std::move(source);
+    }
 
     // A briefing is spoken part by part (the opening, each story, the closing). The part being
     // read: the run, the part's place among the run's parts, and the part itself.
@@ -183,6 +198,9 @@ private:
     RunId m_readingRun = 0;
     // The parts of the last briefing composed here, for a replay told story by story too.
     QList<BriefingPart> m_lastParts;
+    // How the last briefing composed here told m_lastItems (GatherResult::groupSizes).
+    QList<qsizetype> m_lastGroupSizes;
+    KnownExploitedSource m_knownExploited;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
     // The store as it was before the newest briefing run recorded, for takeBack().

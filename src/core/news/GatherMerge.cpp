@@ -64,19 +64,31 @@ QList<NewsItem> mergeGathered(QList<NewsItem> combined, Instant since)
     return keepWindow(removeDuplicates(combined), since);
 }
 
-QList<NewsItem> balance(const QList<NewsItem>& items, int limit)
+namespace {
+
+NewsCategory categoryOf(const NewsItem& item)
+{
+    return item.category;
+}
+
+NewsCategory categoryOf(const StoryGroup& group)
+{
+    return group.lead().category;
+}
+
+template <class T> QList<T> balanced(const QList<T>& entries, int limit)
 {
     if (limit < 1)
         return {};
 
-    std::array<QList<NewsItem>, allNewsCategories.size()> perCategory;
-    for (const NewsItem& item : items)
-        perCategory[static_cast<size_t>(item.category)].append(item);
+    std::array<QList<T>, allNewsCategories.size()> perCategory;
+    for (const T& entry : entries)
+        perCategory[static_cast<size_t>(categoryOf(entry))].append(entry);
 
-    QList<NewsItem> result;
+    QList<T> result;
     for (qsizetype round = 0; result.size() < limit; ++round) {
         bool appended = false;
-        for (const QList<NewsItem>& list : perCategory) {
+        for (const QList<T>& list : perCategory) {
             if (list.size() <= round)
                 continue;
             result.append(list[round]);
@@ -88,6 +100,13 @@ QList<NewsItem> balance(const QList<NewsItem>& items, int limit)
             break;
     }
     return result;
+}
+
+} // namespace
+
+QList<NewsItem> balance(const QList<NewsItem>& items, int limit)
+{
+    return balanced(items, limit);
 }
 
 QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& picked)
@@ -103,21 +122,26 @@ QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& pic
     return ids;
 }
 
-QList<NewsItem> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
-                                  const WatchList& watch)
+QList<StoryGroup> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
+                                    const WatchList& watch)
 {
-    if (watch.isEmpty() || limit < 1)
-        return balance(newestFirst, limit);
-    QList<NewsItem> watched;
-    QList<NewsItem> rest;
-    rest.reserve(newestFirst.size());
-    for (const NewsItem& item : newestFirst) {
-        if (watched.size() < limit && watch.match(item))
-            watched.append(item);
-        else
-            rest.append(item);
+    if (limit < 1)
+        return {};
+    // Each group where its newest story is, as the stories come newest first.
+    const QList<StoryGroup> groups = groupStories(newestFirst);
+    if (watch.isEmpty())
+        return balanced(groups, limit);
+    QList<StoryGroup> watched;
+    QList<StoryGroup> rest;
+    rest.reserve(groups.size());
+    for (const StoryGroup& group : groups) {
+        const bool onList =
+            watched.size() < limit &&
+            std::any_of(group.stories.cbegin(), group.stories.cend(),
+                        [&watch](const NewsItem& item) { return watch.match(item).has_value(); });
+        (onList ? watched : rest).append(group);
     }
-    watched.append(balance(rest, limit - int(watched.size())));
+    watched.append(balanced(rest, limit - int(watched.size())));
     return watched;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "news/NewsItem.h"
+#include "news/StoryGroups.h"
 #include "news/WatchList.h"
 #include "time/Instant.h"
 
@@ -39,10 +40,12 @@ QList<NewsItem> balance(const QList<NewsItem>& items, int limit);
 
 // The ids of `offered` that `picked` does not hold, in their given order.
 QStringList leftOutOf(const QList<NewsItem>& offered, const QList<NewsItem>& picked);
-// The stories of one briefing, out of the new stories of a gather (newest first): those on the
-// watch list come first, newest first, at most `limit` of them; the places left go to the rest,
-// balanced across the categories. With an empty watch list this is balance().
-QList<NewsItem> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
-                                  const WatchList& watch);
+// The stories of one briefing, out of the new stories of a gather (newest first), with the
+// reports of one event put together (groupStories()): the groups on the watch list (any of
+// their stories on it) come first, newest first, at most `limit` of them; the places left go to
+// the rest, balanced across the categories by each group's first story. `limit` counts groups,
+// not stories. With an empty watch list and no two reports of one event, this is balance().
+QList<StoryGroup> selectForBriefing(const QList<NewsItem>& newestFirst, int limit,
+                                    const WatchList& watch);
 
 } // namespace vardelle

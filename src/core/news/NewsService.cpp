@@ -659,9 +659,10 @@ void NewsService::feedDone(const std::shared_ptr<Run>& run, qsizetype finished)
     m_merges.append(runOnPool(QThreadPool::globalInstance(), [run, store] {
         const QList<NewsItem> fresh =
             store->unseen(mergeGathered(run->combined, run->since), run->skipLeftOut);
-        QList<NewsItem> picked = selectForBriefing(fresh, run->limit, run->watch);
-        run->promise.addResult(
-            GatherResult{std::move(picked), run->failed, run->since, leftOutOf(fresh, picked)});
+        const QList<StoryGroup> picked = selectForBriefing(fresh, run->limit, run->watch);
+        const QList<NewsItem> told = storiesOf(picked);
+        run->promise.addResult(GatherResult{told, run->failed, run->since, leftOutOf(fresh, told),
+                                            groupSizes(picked)});
         run->promise.finish();
     }));
 }

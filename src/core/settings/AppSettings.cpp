@@ -146,6 +146,8 @@ void AppSettings::read(bool initial)
          &AppSettings::holdWhenBusyChanged, tell);
     take(this, m_backgroundRefreshMinutes, file.integer(key::backgroundRefreshMinutes).value_or(30),
          &AppSettings::backgroundRefreshMinutesChanged, tell);
+    take(this, m_knownExploited, file.boolean(key::knownExploited).value_or(true),
+         &AppSettings::knownExploitedChanged, tell);
     take(this, m_bubbleHidden, file.boolean(key::bubbleHidden).value_or(false),
          &AppSettings::bubbleHiddenChanged, tell);
     take(this, m_bubbleCompact, file.boolean(key::bubbleCompact).value_or(false),
@@ -258,6 +260,13 @@ void AppSettings::setBackgroundRefreshMinutes(qint64 minutes)
     m_backgroundRefreshMinutes = minutes;
     emit backgroundRefreshMinutesChanged(m_backgroundRefreshMinutes);
     m_defaults.setInteger(preferenceKeys::backgroundRefreshMinutes, m_backgroundRefreshMinutes);
+}
+
+void AppSettings::setKnownExploited(bool on)
+{
+    m_knownExploited = on;
+    emit knownExploitedChanged(m_knownExploited);
+    m_defaults.setBoolean(preferenceKeys::knownExploited, m_knownExploited);
 }
 
 void AppSettings::setQuietMinutes(qint64 minutes)

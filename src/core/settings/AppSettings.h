@@ -32,6 +32,7 @@ inline constexpr QStringView announceOnUnlock = u"announceOnUnlock";
 inline constexpr QStringView quietMinutes = u"quietMinutes";
 inline constexpr QStringView holdWhenBusy = u"holdWhenBusy";
 inline constexpr QStringView backgroundRefreshMinutes = u"backgroundRefreshMinutes";
+inline constexpr QStringView knownExploited = u"knownExploited";
 inline constexpr QStringView bubbleHidden = u"bubbleHidden";
 inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
@@ -95,6 +96,9 @@ class AppSettings : public QObject {
     Q_PROPERTY(bool holdWhenBusy READ holdWhenBusy WRITE setHoldWhenBusy NOTIFY holdWhenBusyChanged)
     Q_PROPERTY(qint64 backgroundRefreshMinutes READ backgroundRefreshMinutes WRITE
                    setBackgroundRefreshMinutes NOTIFY backgroundRefreshMinutesChanged)
+    // Whether the briefing tells which vulnerabilities are known to be exploited.
+    Q_PROPERTY(bool knownExploited READ knownExploited WRITE setKnownExploited NOTIFY
+                   knownExploitedChanged)
     Q_PROPERTY(bool bubbleHidden READ bubbleHidden WRITE setBubbleHidden NOTIFY bubbleHiddenChanged)
     Q_PROPERTY(
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
@@ -142,6 +146,7 @@ public:
     // How old a feed's cached copy may grow while the desktop runs before it is asked again in
     // the background; 0: not at all. As stored: BackgroundRefresh raises the shortest.
     qint64 backgroundRefreshMinutes() const { return m_backgroundRefreshMinutes; }
+    bool knownExploited() const { return m_knownExploited; }
     bool bubbleHidden() const { return m_bubbleHidden; }
     bool bubbleCompact() const { return m_bubbleCompact; }
     bool isFirstRun() const { return m_isFirstRun; }
@@ -160,6 +165,7 @@ public:
     void setQuietMinutes(qint64 minutes);
     void setHoldWhenBusy(bool on);
     void setBackgroundRefreshMinutes(qint64 minutes);
+    void setKnownExploited(bool on);
     void setBubbleHidden(bool hidden);
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
@@ -187,6 +193,7 @@ signals:
     void quietMinutesChanged(qint64 minutes);
     void holdWhenBusyChanged(bool on);
     void backgroundRefreshMinutesChanged(qint64 minutes);
+    void knownExploitedChanged(bool on);
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
     void isFirstRunChanged(bool firstRun);
@@ -213,6 +220,7 @@ private:
     qint64 m_quietMinutes = 30;
     bool m_holdWhenBusy = true;
     qint64 m_backgroundRefreshMinutes = 30;
+    bool m_knownExploited = true;
     bool m_bubbleHidden = false;
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;

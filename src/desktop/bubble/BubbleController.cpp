@@ -5,6 +5,7 @@
 #include "bubble/BubblePanel.h"
 #include "bubble/BubbleWidget.h"
 #include "bubble/CategoryIcon.h"
+#include "news/StoryGroups.h"
 #include "news/WatchList.h"
 #include "orb/OrbView.h"
 #include "settings/AppSettings.h"
@@ -402,25 +403,36 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
 
 void BubbleController::addRecentHeadlines(QMenu& menu)
 {
-    const QList<NewsItem> items = m_coordinator.lastItems();
-    if (items.isEmpty()) {
+    // An event told once is listed once, by the story that told it.
+    const QList<StoryGroup> stories = m_coordinator.lastStories();
+    if (stories.isEmpty()) {
         menu.addAction(QStringLiteral("No headlines yet"))->setEnabled(false);
         return;
     }
     QMenu* headlines = menu.addMenu(QStringLiteral("Recent Headlines"));
     headlines->setToolTipsVisible(true);
     const WatchList watch(m_settings.watchTerms());
-    for (const NewsItem& item : items.first(std::min<qsizetype>(items.size(), recentHeadlines))) {
-        const std::optional<QString> term = watch.match(item);
+    for (const StoryGroup& group :
+         stories.first(std::min<qsizetype>(stories.size(), recentHeadlines))) {
+        const NewsItem& item = group.lead();
+        std::optional<QString> term;
+        for (const NewsItem& story : group.stories) {
+            if ((term = watch.match(story)))
+                break;
+        }
         QAction* entry = headlines->addAction(term ? watchedIcon() : categoryIcon(item.category),
                                               menuTitle(item.title));
         const QString about = item.source + QStringLiteral(" — ") + item.summary;
         QString toolTip = plainToolTip(about);
-        if (term) {
-            toolTip.insert(
-                4, (QStringLiteral("On your watch list: ") + term->trimmed()).toHtmlEscaped() +
-                       QStringLiteral("<br>"));
-        }
+        QString above;
+        if (term)
+            above += (QStringLiteral("On your watch list: ") + term->trimmed()).toHtmlEscaped() +
+                     QStringLiteral("<br>");
+        if (group.stories.size() > 1)
+            above += (QStringLiteral("Also reported by ") + spokenList(group.otherSources()))
+                         .toHtmlEscaped() +
+                     QStringLiteral("<br>");
+        toolTip.insert(4, above);
         entry->setToolTip(toolTip);
         const QUrl url(item.link, QUrl::StrictMode);
         if (item.link.isEmpty() || !isWebLink(url)) {

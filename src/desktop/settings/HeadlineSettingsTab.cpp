@@ -113,6 +113,18 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     connect(m_newTerm, &QLineEdit::returnPressed, this, &HeadlineSettingsTab::addWatchTerm);
     connect(removeTerms, &QPushButton::clicked, this, &HeadlineSettingsTab::removeWatchTerms);
 
+    // The switch follows the preference, and sets it.
+    auto* knownExploited =
+        new QCheckBox(QStringLiteral("Tell which vulnerabilities are known to be exploited"));
+    knownExploited->setObjectName(QStringLiteral("knownExploited"));
+    knownExploited->setChecked(settings.knownExploited());
+    watch->addWidget(knownExploited);
+    connect(knownExploited, &QCheckBox::toggled, &settings, [&settings](bool on) {
+        if (on != settings.knownExploited())
+            settings.setKnownExploited(on);
+    });
+    connect(&settings, &AppSettings::knownExploitedChanged, knownExploited, &QCheckBox::setChecked);
+
     column->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);

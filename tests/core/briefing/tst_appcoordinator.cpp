@@ -2,6 +2,7 @@
 
 #include "briefing/BriefingText.h"
 #include "news/NewsService.h"
+#include "news/StoryGroups.h"
 #include "settings/AppSettings.h"
 #include "speech/Speaker.h"
 #include "store/HeadlineStore.h"
@@ -74,6 +75,86 @@ private slots:
         QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
         QCOMPARE(rig.coordinator->lastItems().size(), 3);
         QCOMPARE(rig.coordinator->lastBriefing(), expected);
+    }
+
+    // Two feeds' reports of one event are told once, by the earliest, and take one place
+    // under the cap; every report is recorded as told and kept as the last items.
+    void oneEventToldOnceAndEveryReportRecorded()
+    {
+        Rig rig(Rig::Start::later);
+        rig.makeSettings().setMaxHeadlines(2);
+        rig.serve(u"bleepingcomputer"_qs,
+                  {{u"a"_qs, now - 1h,
+                    u"Hackers fooled Cognizant help desk, says Clorox in $380M "
+                    "cyberattack lawsuit"_qs},
+                   {u"b"_qs, now - 2h, u"Akira ransomware claims attack on Stanford"_qs}});
+        rig.serve(u"talos"_qs, {{u"c"_qs, now - 3h,
+                                 u"Clorox Sues Cognizant for $380 Million Over 2023 Hack"_qs}});
+        rig.start();
+
+        rig.announce(AnnounceReason::manual);
+
+        QCOMPARE(rig.coordinator->lastItems().size(), 3);
+        const QList<StoryGroup> told = rig.coordinator->lastStories();
+        QCOMPARE(told.size(), 2);
+        const QList<StoryGroup>::const_iterator clorox =
+            std::find_if(told.cbegin(), told.cend(),
+                         [](const StoryGroup& group) { return group.stories.size() == 2; });
+        QVERIFY(clorox != told.cend());
+        QCOMPARE(clorox->lead().source, u"Cisco Talos Intelligence"_qs);
+        QCOMPARE(clorox->otherSources(), QStringList{u"BleepingComputer"_qs});
+        QCOMPARE(rig.spoken().size(), 1);
+        QVERIFY(rig.spoken().first().startsWith(
+            u"Here is your security briefing. 2 new stories since"_qs));
+        QVERIFY(rig.spoken().first().contains(
+            u"Clorox Sues Cognizant for 380 Million dollars Over 2023 Hack. Also reported by "
+            "BleepingComputer."_qs));
+        QVERIFY(rig.store->unseen(rig.coordinator->lastItems()).isEmpty());
+
+        rig.finishSpeaking();
+        QTRY_COMPARE(rig.coordinator->state(), AnnouncerState::idle());
+        rig.clock.advance(1h);
+        rig.announce(AnnounceReason::manual, AnnounceWindow::today);
+        QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
+    }
+
+    // With a catalogue of known exploited vulnerabilities to hand, a briefing says which of
+    // the CVE ids its stories name are catalogued, unless the preference is off; with none yet,
+    // it is as before.
+    void knownExploited_data()
+    {
+        QTest::addColumn<bool>("preference");
+        QTest::addColumn<bool>("catalogue");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("on, with a catalogue") << true << true << true;
+        QTest::newRow("off") << false << true << false;
+        QTest::newRow("no catalogue yet") << true << false << false;
+    }
+    void knownExploited()
+    {
+        QFETCH(bool, preference);
+        QFETCH(bool, catalogue);
+        QFETCH(bool, told);
+        Rig rig(Rig::Start::later);
+        rig.makeSettings().setKnownExploited(preference);
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h, u"Gateways hit through CVE-2024-3400"_qs}});
+        rig.start();
+        auto known = std::make_shared<KnownExploitedCatalog>();
+        known->entries = {{u"CVE-2024-3400"_qs, u"Palo Alto Networks"_qs, u"PAN-OS"_qs,
+                           u"Command Injection"_qs, QDate(2024, 4, 12), false}};
+        known->index();
+        rig.coordinator->setKnownExploitedSource(
+            [known, catalogue]() -> std::shared_ptr<const KnownExploitedCatalog> {
+                return catalogue ? known : nullptr;
+            });
+
+        rig.announce(AnnounceReason::manual);
+
+        QCOMPARE(rig.spoken().size(), 1);
+        QCOMPARE(rig.spoken().first().contains(
+                     u"Gateways hit through C V E, 2024, 3400. C V E, 2024, 3400 is known to be "
+                     "exploited."_qs),
+                 told);
     }
 
     void guards_data()

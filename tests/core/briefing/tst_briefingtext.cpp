@@ -262,6 +262,148 @@ private slots:
         QCOMPARE(composeBriefing(items, fixedNow - 2h, clock, WatchList(terms)), expected);
     }
 
+    // An event reported by several feeds is one story: told by its first report, the other
+    // feeds named after it (cleaned for speech like every source), counted once, in its first
+    // report's category, and on the watch list when any report is.
+    void storiesToldOnce_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("two groups")
+            << QStringList()
+            << u"Here is your security briefing. 2 new stories since 2 hours ago. "
+               "In cyber security, 1 story. From Wire. Clorox sues Cognizant. "
+               "Also reported by Desk and News and Alerts. "
+               "In malware, 1 story. From Lab. Loader returns. Also reported by Desk. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("watched through a later report")
+            << QStringList{u"lawsuit"_qs}
+            << u"Here is your security briefing. 2 new stories since 2 hours ago. "
+               "On your watch list, 1 story. From Wire. Clorox sues Cognizant. "
+               "Also reported by Desk and News and Alerts. "
+               "In malware, 1 story. From Lab. Loader returns. Also reported by Desk. "
+               "That is everything new since the last check."_qs;
+    }
+    void storiesToldOnce()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(QString, expected);
+        const ManualClock clock(fixedNow);
+        const QList<StoryGroup> groups{
+            {{story(NewsCategory::cybersecurity, u"Clorox sues Cognizant"_qs, u"Wire"_qs),
+              story(NewsCategory::malware, u"Clorox lawsuit"_qs, u"Desk"_qs),
+              story(NewsCategory::threatIntel, u"Cognizant sued"_qs, u"News & Alerts"_qs)}},
+            {{story(NewsCategory::malware, u"Loader returns"_qs, u"Lab"_qs),
+              story(NewsCategory::cybersecurity, u"Loader is back"_qs, u"Desk"_qs)}},
+        };
+        const QList<BriefingPart> parts =
+            composeBriefingParts(groups, fixedNow - 2h, clock, WatchList(terms));
+        QCOMPARE(joinedText(parts), expected);
+        // Each part tells its group's first report.
+        QCOMPARE(parts[1].story->title, u"Clorox sues Cognizant"_qs);
+        QCOMPARE(parts[2].story->title, u"Loader returns"_qs);
+    }
+
+    // What the catalogue of known exploited vulnerabilities adds: a sentence after each story
+    // naming a catalogued CVE id (told first in its category), and the vulnerabilities newly
+    // known since the last check in a section after the watch list.
+    void knownExploited_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<bool>("withCatalogue");
+        QTest::addColumn<bool>("withNewlyKnown");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("stories naming catalogued ids first in their category")
+            << QStringList() << true << false
+            << u"Here is your security briefing. 3 new stories since 2 hours ago. "
+               "In cyber security, 3 stories. From Wire. Bleed is back, C V E, 2023, 4966. "
+               "C V E, 2023, 4966 is known to be exploited and used in ransomware. "
+               "From Lab. Gateways hit. Also reported by Desk. "
+               "C V E, 2024, 3400 is known to be exploited. "
+               "From Wire. Patch Tuesday. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("no catalogue: as before")
+            << QStringList() << false << false
+            << u"Here is your security briefing. 3 new stories since 2 hours ago. "
+               "In cyber security, 3 stories. From Wire. Patch Tuesday. "
+               "From Wire. Bleed is back, C V E, 2023, 4966. "
+               "From Lab. Gateways hit. Also reported by Desk. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("newly known after the watch list, counted in the opening")
+            << QStringList{u"Patch Tuesday"_qs} << true << true
+            << u"Here is your security briefing. 5 new stories since 2 hours ago. "
+               "On your watch list, 1 story. From Wire. Patch Tuesday. "
+               "Newly known to be exploited: 2 vulnerabilities. "
+               "Zyxel ATP: Zyxel Firewall Command Injection Vulnerability. "
+               "Ivanti Connect Secure: Ivanti Connect Secure Buffer Overflow Vulnerability. "
+               "In cyber security, 2 stories. From Wire. Bleed is back, C V E, 2023, 4966. "
+               "C V E, 2023, 4966 is known to be exploited and used in ransomware. "
+               "From Lab. Gateways hit. Also reported by Desk. "
+               "C V E, 2024, 3400 is known to be exploited. "
+               "That is everything new since the last check."_qs;
+        QTest::newRow("a newly known one on the watch list")
+            << QStringList{u"ivanti"_qs} << true << true
+            << u"Here is your security briefing. 5 new stories since 2 hours ago. "
+               "On your watch list, 1 story. Ivanti Connect Secure: Ivanti Connect Secure Buffer "
+               "Overflow Vulnerability, newly known to be exploited. "
+               "Newly known to be exploited: 1 vulnerability. "
+               "Zyxel ATP: Zyxel Firewall Command Injection Vulnerability. "
+               "In cyber security, 3 stories. From Wire. Bleed is back, C V E, 2023, 4966. "
+               "C V E, 2023, 4966 is known to be exploited and used in ransomware. "
+               "From Lab. Gateways hit. Also reported by Desk. "
+               "C V E, 2024, 3400 is known to be exploited. "
+               "From Wire. Patch Tuesday. "
+               "That is everything new since the last check."_qs;
+    }
+    void knownExploited()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(bool, withCatalogue);
+        QFETCH(bool, withNewlyKnown);
+        QFETCH(QString, expected);
+        const ManualClock clock(fixedNow);
+        NewsItem named = story(NewsCategory::cybersecurity, u"Gateways hit"_qs, u"Lab"_qs);
+        NewsItem report = story(NewsCategory::cybersecurity, u"Firewalls hit"_qs, u"Desk"_qs);
+        report.summary = u"Attacks through cve-2024-3400."_qs;
+        const QList<StoryGroup> groups{
+            {{story(NewsCategory::cybersecurity, u"Patch Tuesday"_qs, u"Wire"_qs)}},
+            {{story(NewsCategory::cybersecurity, u"Bleed is back, CVE-2023-4966"_qs, u"Wire"_qs)}},
+            {{named, report}},
+        };
+        KnownExploitedCatalog catalog;
+        catalog.entries = {
+            {u"CVE-2024-3400"_qs,
+             u"Palo Alto Networks"_qs,
+             u"PAN-OS"_qs,
+             u"Injection"_qs,
+             {},
+             false},
+            {u"CVE-2023-4966"_qs, u"Citrix"_qs, u"NetScaler"_qs, u"Bleed"_qs, {}, true},
+        };
+        catalog.index();
+        KnownExploitedNews exploited;
+        if (withCatalogue)
+            exploited.catalog = &catalog;
+        if (withNewlyKnown)
+            exploited.newlyKnown = {
+                {u"CVE-2025-0001"_qs,
+                 u"Zyxel"_qs,
+                 u"ATP"_qs,
+                 u"Zyxel Firewall Command Injection Vulnerability"_qs,
+                 {},
+                 false},
+                {u"CVE-2025-0282"_qs,
+                 u"Ivanti"_qs,
+                 u"Connect Secure"_qs,
+                 u"Ivanti Connect Secure Buffer Overflow Vulnerability"_qs,
+                 {},
+                 false},
+            };
+        QCOMPARE(joinedText(composeBriefingParts(groups, fixedNow - 2h, clock, WatchList(terms),
+                                                 exploited)),
+                 expected);
+    }
+
     void noStories()
     {
         const ManualClock clock(fixedNow);

@@ -49,6 +49,20 @@ QStringList ids(const QList<NewsItem>& items)
     return list;
 }
 
+QStringList ids(const QList<StoryGroup>& groups)
+{
+    return ids(storiesOf(groups));
+}
+
+// The groups as their stories' ids: "c9 t8|m7".
+QString shape(const QList<StoryGroup>& groups)
+{
+    QStringList parts;
+    for (const StoryGroup& group : groups)
+        parts.append(ids(group.stories).join(u' '));
+    return parts.join(u'|');
+}
+
 } // namespace
 
 class GatherMergeTest : public QObject {
@@ -196,6 +210,41 @@ private slots:
         QCOMPARE(ids(selectForBriefing(newestFirst, 12, WatchList({u"cve-2024-3400"_qs}))),
                  (QStringList{u"c30"_qs, u"m20"_qs, u"t10"_qs, u"c27"_qs, u"t28"_qs, u"m29"_qs,
                               u"c24"_qs, u"t25"_qs, u"m26"_qs, u"c21"_qs, u"t22"_qs, u"m23"_qs}));
+    }
+
+    // Reports of one event are one group, earliest first: they take one place, come where the
+    // newest of them is, belong to the category of the earliest (here malware, leaving
+    // cyber security empty), and are watched when any of them is.
+    void groupsOfOneEvent_data()
+    {
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the cap counts groups") << QStringList() << 3 << u"t8|m4 c6 c9|t2"_qs;
+        QTest::newRow("a group in its earliest story's category")
+            << QStringList() << 5 << u"t8|m4 c6 c9|t2|m7|m1"_qs;
+        QTest::newRow("watched through any of its stories")
+            << QStringList{u"Cognizant"_qs} << 2 << u"m4 c6 c9|t8"_qs;
+        QTest::newRow("a single watched story first")
+            << QStringList{u"Ivanti"_qs} << 2 << u"t2|t8"_qs;
+    }
+    void groupsOfOneEvent()
+    {
+        QFETCH(QStringList, terms);
+        QFETCH(int, limit);
+        QFETCH(QString, expected);
+        // m4, c6 and c9 report one event, from three feeds; m4 is the earliest.
+        QList<NewsItem> newestFirst;
+        for (const QString& line :
+             {u"c9;Clorox sues Cognizant for $380 Million;9;c"_qs, u"t8;t8;8;t"_qs, u"m7;m7;7;m"_qs,
+              u"c6;Clorox in $380M lawsuit against Cognizant;6;c"_qs,
+              u"m4;Cognizant sued by Clorox over $380M;4;m"_qs, u"t2;Ivanti flaw;2;t"_qs,
+              u"m1;m1;1;m"_qs}) {
+            NewsItem item = story(line);
+            item.source = u"Feed "_qs + item.id;
+            newestFirst.append(item);
+        }
+        QCOMPARE(shape(selectForBriefing(newestFirst, limit, WatchList(terms))), expected);
     }
 };
 

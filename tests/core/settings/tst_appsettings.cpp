@@ -121,6 +121,7 @@ private slots:
         QCOMPARE(settings->quietMinutes(), 30);
         QVERIFY(settings->holdWhenBusy());
         QCOMPARE(settings->backgroundRefreshMinutes(), 30);
+        QVERIFY(settings->knownExploited());
         QVERIFY(!settings->bubbleHidden());
         QVERIFY(!settings->bubbleCompact());
         QVERIFY(settings->isFirstRun());
@@ -180,6 +181,10 @@ private slots:
         QTest::newRow("holdWhenBusy off") << u"holdWhenBusy"_qs << "false"_ba << QVariant(false);
         QTest::newRow("holdWhenBusy text")
             << u"holdWhenBusy"_qs << "\"false\""_ba << QVariant(true);
+        QTest::newRow("knownExploited off")
+            << u"knownExploited"_qs << "false"_ba << QVariant(false);
+        QTest::newRow("knownExploited text")
+            << u"knownExploited"_qs << "\"false\""_ba << QVariant(true);
         QTest::newRow("bubbleHidden on") << u"bubbleHidden"_qs << "true"_ba << QVariant(true);
         QTest::newRow("bubbleHidden one") << u"bubbleHidden"_qs << "1"_ba << QVariant(false);
         QTest::newRow("bubbleHidden text")
@@ -517,6 +522,8 @@ private slots:
         QTest::newRow("backgroundRefreshMinutes")
             << "backgroundRefreshMinutes"_ba << u"backgroundRefreshMinutes"_qs
             << QVariant::fromValue(qint64(0));
+        QTest::newRow("knownExploited")
+            << "knownExploited"_ba << u"knownExploited"_qs << QVariant(false);
         QTest::newRow("bubbleHidden") << "bubbleHidden"_ba << u"bubbleHidden"_qs << QVariant(false);
         QTest::newRow("bubbleCompact")
             << "bubbleCompact"_ba << u"bubbleCompact"_qs << QVariant(true);

@@ -684,6 +684,31 @@ private slots:
         QVERIFY(entries[0]->icon().pixmap(32).toImage() != entries[1]->icon().pixmap(32).toImage());
     }
 
+    // Reports of one event from several feeds are listed once, by the earliest; its tooltip
+    // names the other feeds.
+    void oneEventListedOnce()
+    {
+        QList<NewsItem> items{headline(1), headline(2), headline(3)};
+        items[0].title = u"Hackers fooled Cognizant help desk, says Clorox in $380M lawsuit"_qs;
+        items[0].source = u"BleepingComputer"_qs;
+        items[1].title = u"Clorox Sues Cognizant for $380 Million Over 2023 Hack"_qs;
+        items[1].source = u"SecurityWeek"_qs;
+        items[1].published = now - 2h;
+        Rig rig(items);
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QList<QAction*> entries = rig.entry(*menu, u"Recent Headlines"_qs)->menu()->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->text(), items[1].title);
+        QCOMPARE(entries[1]->text(), items[2].title);
+        QTextDocument tip;
+        tip.setHtml(entries[0]->toolTip());
+        QCOMPARE(tip.toPlainText(),
+                 u"Also reported by BleepingComputer\n\nSecurityWeek — Summary"_qs);
+        tip.setHtml(entries[1]->toolTip());
+        QCOMPARE(tip.toPlainText(), u"Source — Summary"_qs);
+    }
+
     // Up to eight of the last stories, in order, as plain text, with the category's icon; only
     // web links open, through the opener.
     void recentHeadlines()

@@ -224,6 +224,7 @@ private slots:
         QTest::newRow("launch") << u"announceOnLaunch"_qs << true;
         QTest::newRow("unlock") << u"announceOnUnlock"_qs << true;
         QTest::newRow("hold when busy") << u"holdWhenBusy"_qs << true;
+        QTest::newRow("known exploited") << u"knownExploited"_qs << true;
         QTest::newRow("compact bubble") << u"bubbleCompact"_qs << false;
     }
     void togglesAreBoundBothWays()
