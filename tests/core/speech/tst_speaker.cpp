@@ -182,6 +182,7 @@ private slots:
         QCOMPARE(f.runs.value(QStringLiteral("first")), 1);
         QCOMPARE(f.engine->stops(), 1);
         QCOMPARE(f.engine->spoken().size(), 2);
+        QCOMPARE(f.engine->spoken().last().text, u"Second."_qs);
         const Id second = f.engine->lastId();
         QVERIFY(second != first);
 
