@@ -33,10 +33,14 @@ void vardelle::fuzz::instanceRequests(QByteArrayView data)
             return;
     }
 
+    // The commands' futures need an application object; a program that has one (the replay
+    // test) keeps its own.
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
+    static QCoreApplication* const application =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    Q_UNUSED(application);
     static HeadlineStore store(QString(), Clock::system());
     static NewsService news(store, Clock::system());
     AppSettings settings{QString()};
