@@ -6,6 +6,7 @@
 // from the corpus's feeds when the corpus is there, else from the evaluation set's much smaller
 // vocabulary, where many stories share names by chance (a harder case).
 
+#include "BenchTiming.h"
 #include "news/FeedParser.h"
 #include "news/FeedSource.h"
 #include "news/GatherMerge.h"
@@ -166,23 +167,12 @@ QList<NewsItem> madeStories(const QList<NewsItem>& from, std::mt19937& random)
     return stories;
 }
 
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-double medianMs(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    using vardelle::bench::medianMs;
+    using vardelle::bench::threadCpuMs;
     QCoreApplication app(argc, argv);
     std::mt19937 random(20251211);
 

@@ -3,6 +3,7 @@
 // time of WatchList::match over all stories against a baseline measured in the same run: every
 // term searched for in every text with a case-insensitive find and the same whole-word check.
 
+#include "BenchTiming.h"
 #include "news/FeedParser.h"
 #include "news/FeedSource.h"
 #include "news/WatchList.h"
@@ -93,24 +94,12 @@ bool naiveMatch(const QStringList& list, const NewsItem& item)
     return false;
 }
 
-// This thread's CPU time: steady on a machine busy with other work, unlike the wall clock.
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-double medianMs(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    using vardelle::bench::medianMs;
+    using vardelle::bench::threadCpuMs;
     QCoreApplication app(argc, argv);
     std::mt19937 random(20241210);
 
