@@ -134,6 +134,13 @@ await 10 test -s "$work/port" || fail "the feed server did not start"
 export VARDELLE_FEED_MIRROR=http://127.0.0.1:$(cat "$work/port")
 
 settings_window() { xwininfo -root -tree | grep -q '"Vardelle Settings"'; }
+# The running app has ended its start once it answers on the session bus (from its event loop,
+# which has sent X what the start asked for: the bubble, and a first run's settings window).
+started() {
+    await 10 dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vardelle \
+        /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get \
+        string:org.mpris.MediaPlayer2 string:Identity >/dev/null
+}
 # Briefings the speech service has reported finished: the shell turns idle after speaking only
 # when the speech service reports the end of the utterance.
 spoken() {
@@ -152,7 +159,7 @@ tooltip_shown() {
 }
 
 start_vardelle() {
-    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true" "$vardelle" >>"$work/vardelle.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true;vardelle.speech.debug=true" "$vardelle" >>"$work/vardelle.log" 2>&1 &
     app=$!
 }
 
@@ -216,7 +223,7 @@ read -r nx ny _ <<<"$(bubble | awk '{split($NF, p, "+"); print p[2], p[3]}')"
 [ $((nx - (bx - 300))) -ge -2 ] && [ $((nx - (bx - 300))) -le 2 ] &&
     [ $((ny - (by - 200))) -ge -2 ] && [ $((ny - (by - 200))) -le 2 ] ||
     fail "the bubble is at $nx,$ny after a restart"
-sleep 1
+started || fail "the second start does not answer on the session bus"
 ! settings_window || fail "the settings window opened again"
 shot second-start
 
@@ -324,7 +331,7 @@ await 20 compact_bubble >/dev/null || fail "the bubble is not small after a rest
 #    at once, which the second takes back: nothing is spoken, nothing recorded.
 write_feed talos "A story no double click tells" "Fresh exploit hits mail servers" "First story from talos"
 read -r qx qy <<<"$(compact_bubble | awk '{split($NF, p, "+"); print p[2] + 42, p[3] + 42}')"
-sleep 1
+started || fail "the restart does not answer on the session bus"
 ! settings_window || fail "the settings window is open before the double click"
 gathers=$(grep -c 'state: gathering' "$work/vardelle.log" || true)
 xdotool mousemove "$qx" "$qy" click --repeat 2 --delay 120 1
@@ -367,12 +374,16 @@ mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player s
 mpris org.mpris.MediaPlayer2.Player.Next >/dev/null
 await 5 grep -q "reading 3 of [0-9]*: .*Media key story two" "$work/vardelle.log" ||
     fail "Next did not move on to the next story"
+readings=$(log_count "reading [0-9]* of") cancels=$(log_count "the speech service cancelled utterance")
 mpris org.mpris.MediaPlayer2.Player.Stop >/dev/null
 await 10 bash -c "[ \"\$(grep -o 'state: [a-z]*' '$work/vardelle.log' | tail -n1)\" = 'state: idle' ]" ||
     fail "Stop through MPRIS did not stop the briefing"
 [ "$(player_status)" = Stopped ] || fail "the player still plays after Stop"
-readings=$(log_count "reading [0-9]* of")
-sleep 3
+# The speech service reports the stopped utterance cancelled, not finished: whatever the app
+# does on that report it has done once it next answers on the session bus.
+await 10 bash -c "[ \$(grep -c 'the speech service cancelled utterance' '$work/vardelle.log') -gt $cancels ]" ||
+    fail "the speech service did not report the stopped utterance cancelled"
+started || fail "the app does not answer on the session bus"
 [ "$(log_count "reading [0-9]* of")" -eq "$readings" ] || fail "the stopped briefing read on"
 
 # 10. Ctrl+Q, which the status menu shows, quits from the settings window too.

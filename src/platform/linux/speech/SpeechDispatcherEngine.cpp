@@ -4,6 +4,7 @@
 #include "threads/PoolRun.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QSemaphore>
 #include <QThread>
@@ -17,6 +18,8 @@
 namespace vardelle {
 
 namespace {
+
+Q_LOGGING_CATEGORY(speechLog, "vardelle.speech", QtWarningMsg)
 
 constexpr int shutDownWaitMs = 5000;
 
@@ -167,6 +170,9 @@ void SpeechDispatcherEngine::report(UtteranceId utterance, bool cancelled)
         emit this->cancelled(utterance);
     else
         emit finished(utterance);
+    // After the listeners' reactions, which a log of the program's steps shows before this.
+    qCDebug(speechLog, "the speech service %s utterance %llu", cancelled ? "cancelled" : "finished",
+            static_cast<unsigned long long>(utterance));
 }
 
 // The list comes over a connection of its own, so that listing, which switches output modules,
