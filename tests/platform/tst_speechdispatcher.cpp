@@ -12,6 +12,9 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vardelle;
 using Id = SpeechEngine::UtteranceId;
@@ -36,6 +39,51 @@ QList<Id> ids(const QSignalSpy& spy)
 }
 
 constexpr int serverTimeoutMs = test::SpeechServer::timeoutMs;
+
+// A server that answers each command line it reads with the next of `replies`, as they stand,
+// and closes the connection after the last.
+struct ScriptedServer {
+    int client = -1;
+    std::thread thread;
+
+    explicit ScriptedServer(QList<QByteArray> replies)
+    {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+            return;
+        client = ends[0];
+        thread = std::thread([this, server = ends[1], replies = std::move(replies)] {
+            QByteArray read;
+            for (const QByteArray& reply : replies) {
+                while (!read.contains('\n')) {
+                    char chunk[4096];
+                    const ssize_t n = ::read(server, chunk, sizeof chunk);
+                    if (n <= 0)
+                        break;
+                    read.append(chunk, n);
+                }
+                read.remove(0, read.indexOf('\n') + 1);
+                for (qsizetype sent = 0; sent < reply.size();) {
+                    const ssize_t n = ::send(server, reply.constData() + sent,
+                                             size_t(reply.size() - sent), MSG_NOSIGNAL);
+                    if (n <= 0)
+                        break;
+                    sent += n;
+                }
+            }
+            ::close(server);
+        });
+    }
+    ~ScriptedServer()
+    {
+        if (client >= 0)
+            ::shutdown(client, SHUT_RDWR);
+        if (thread.joinable())
+            thread.join();
+        if (client >= 0)
+            ::close(client);
+    }
+};
 
 } // namespace
 
@@ -65,6 +113,74 @@ private:
 
 private slots:
     void cleanupTestCase() { m_server.stop(); }
+
+    // The voice list read from the server's replies: every voice of the modules it lets be
+    // listed, and no hang or unbounded read on a reply that never ends or is not SSIP.
+    void voicesFromReplies_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QStringList>("voices");
+        QTest::addColumn<bool>("failed");
+
+        const QByteArray modules = "250-espeak-ng\r\n250-rhvoice\r\n250 OK MODULE LIST SENT\r\n";
+        const QByteArray set = "216 OK OUTPUT MODULE SET\r\n";
+        const QByteArray espeak = "249-English (America)+Adam\ten-us\tAdam\r\n"
+                                  "249-German\tde\tnone\r\n249 OK VOICE LIST SENT\r\n";
+        const QByteArray rhvoice = "249-slt\ten\r\n249 OK VOICE LIST SENT\r\n";
+        QTest::newRow("two modules") << QList<QByteArray>{modules, set, espeak, set, rhvoice}
+                                     << QStringList{u"espeak-ng/English (America)+Adam"_qs,
+                                                    u"espeak-ng/German"_qs, u"rhvoice/slt"_qs}
+                                     << false;
+        QTest::newRow("a module the server will not choose is passed over")
+            << QList<QByteArray>{modules, "410 ERR INTERNAL\r\n", set, rhvoice}
+            << QStringList{u"rhvoice/slt"_qs} << false;
+        QTest::newRow("no modules")
+            << QList<QByteArray>{"250 OK MODULE LIST SENT\r\n"} << QStringList() << false;
+        QTest::newRow("the list of modules refused")
+            << QList<QByteArray>{"500 ERR UNKNOWN\r\n"} << QStringList() << true;
+        QTest::newRow("closed in the middle of a list: what came is kept")
+            << QList<QByteArray>{modules, set, espeak, set, "249-slt\ten\r\n249-clb\ten"}
+            << QStringList{u"espeak-ng/English (America)+Adam"_qs, u"espeak-ng/German"_qs} << true;
+        QTest::newRow("not the protocol")
+            << QList<QByteArray>{"HTTP/1.1 200 OK\r\n\r\n"} << QStringList() << true;
+        QTest::newRow("a reply without end")
+            << QList<QByteArray>{modules, set,
+                                 QByteArray("249-Voice\ten\tnone\r\n").repeated(120'000)}
+            << QStringList() << true;
+        QTest::newRow("one endless line")
+            << QList<QByteArray>{QByteArray("250-") + QByteArray(20 * 1024 * 1024, 'x')}
+            << QStringList() << true;
+    }
+    void voicesFromReplies()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QStringList, voices);
+        QFETCH(bool, failed);
+        QStringList listed;
+        QString error;
+        {
+            ScriptedServer server(replies);
+            QVERIFY(server.client >= 0);
+            SsipConversation conversation(server.client, QDeadlineTimer(serverTimeoutMs));
+            for (const SpeechVoice& voice : conversation.listVoices())
+                listed.append(voice.identifier);
+            error = conversation.error();
+        }
+        QCOMPARE(listed, voices);
+        QCOMPARE(!error.isEmpty(), failed);
+    }
+
+    // A server that says nothing ends the conversation at its deadline.
+    void silentServerEndsAtTheDeadline()
+    {
+        int ends[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        SsipConversation conversation(ends[0], QDeadlineTimer(200));
+        QCOMPARE(conversation.ask("LIST OUTPUT_MODULES"), std::nullopt);
+        QCOMPARE(conversation.error(), u"speech-dispatcher did not answer in time"_qs);
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
 
     void rateOnTheServerScale_data()
     {
