@@ -124,12 +124,11 @@ private:
         QStringView bare = run;
         if (bare.size() > 2 && (bare.endsWith(u"'s") || bare.endsWith(u"\u2019s")))
             bare.chop(2);
-        const QString folded = foldWord(bare);
         const bool capital = bare[0].isUpper();
         const int startName = std::exchange(m_startName, -1);
-        if (folded.size() < 2)
+        const int token = m_vocabulary.internWritten(bare);
+        if (token < 0)
             return end;
-        const int token = m_vocabulary.internWord(folded);
         if (m_vocabulary.info(token).kind == Kind::common)
             return end;
         bool innerCapital = false;

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringView>
 
 #include <vector>
 
@@ -70,17 +71,31 @@ public:
                               : isBroadName(folded) ? Kind::broad
                                                     : Kind::word);
     }
+    // The token of a word of letters as written in a story, folded the first time it is
+    // written so; -1 for a word too short to count. `written` is kept: the text it is part of
+    // must outlive the vocabulary.
+    int internWritten(QStringView written)
+    {
+        const auto it = m_written.constFind(written);
+        if (it != m_written.constEnd())
+            return *it;
+        const QString folded = foldWord(written);
+        const int token = folded.size() < 2 ? -1 : internWord(folded);
+        m_written.insert(written, token);
+        return token;
+    }
     TokenInfo& info(int token) { return m_infos[size_t(token)]; }
     const TokenInfo& info(int token) const { return m_infos[size_t(token)]; }
     int size() const { return int(m_infos.size()); }
 
 private:
     QHash<QString, int> m_ids;
+    QHash<QStringView, int> m_written; // words as written, into the stories' texts
     std::vector<TokenInfo> m_infos;
 };
 
 // The distinctive words, CVE ids and link of `item`, the story numbered `story`, its words
-// counted in `vocabulary`.
+// counted in `vocabulary`. The item must outlive the vocabulary, which refers to its text.
 Profile profileOf(const NewsItem& item, Vocabulary& vocabulary, int story);
 
 } // namespace vardelle::storywords
