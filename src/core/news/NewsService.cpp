@@ -536,9 +536,11 @@ NewsService::fetchDocument(const QUrl& address,
                  fetched.failure = stopReason(*body);
                  fetched.status =
                      reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                 const bool httpAnswer = fetched.status != 0;
+                 // An HTTP error status is an answer; an error with none, or with a success
+                 // (the connection lost mid-body), is not.
+                 const bool errorStatus = fetched.status >= 300;
                  if (fetched.failure.isEmpty() && reply->error() != QNetworkReply::NoError &&
-                     !httpAnswer)
+                     !errorStatus)
                      fetched.failure = u"cannot be reached: "_qs + reply->errorString();
                  if (fetched.failure.isEmpty()) {
                      fetched.etag = validatorOf(reply, "ETag");
