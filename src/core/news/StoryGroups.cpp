@@ -87,13 +87,23 @@ public:
         if (apart > sameEventSpan || -apart > sameEventSpan)
             return false;
         if (!pa.cves.empty() && !pb.cves.empty()) {
-            std::vector<int> shared;
-            std::set_intersection(pa.cves.begin(), pa.cves.end(), pb.cves.begin(), pb.cves.end(),
-                                  std::back_inserter(shared));
-            if (shared.empty())
+            size_t shared = 0;
+            for (auto ia = pa.cves.begin(), ib = pb.cves.begin();
+                 ia != pa.cves.end() && ib != pb.cves.end();) {
+                if (*ia < *ib) {
+                    ++ia;
+                } else if (*ib < *ia) {
+                    ++ib;
+                } else {
+                    ++shared;
+                    ++ia;
+                    ++ib;
+                }
+            }
+            if (shared == 0)
                 return false; // about different vulnerabilities
-            const size_t all = pa.cves.size() + pb.cves.size() - shared.size();
-            if (2 * shared.size() >= all)
+            const size_t all = pa.cves.size() + pb.cves.size() - shared;
+            if (2 * shared >= all)
                 return true;
         }
 
@@ -104,7 +114,10 @@ public:
         int plainInTitles = 0; // other words in both titles ("earnings", "outage")
         int namesElsewhere = 0;
         bool sharedNumber = false;
-        std::vector<int> titlePlaces; // of the strong words in both titles, in the first title
+        // Of the strong words in both titles, in the first title; kept between calls, so that
+        // no comparison allocates.
+        std::vector<int>& titlePlaces = m_titlePlaces;
+        titlePlaces.clear();
         auto ia = pa.marks.begin();
         auto ib = pb.marks.begin();
         while (ia != pa.marks.end() && ib != pb.marks.end()) {
@@ -174,6 +187,7 @@ private:
     const Vocabulary& m_vocabulary;
     double m_crowd = 3;
     std::vector<double> m_weights; // by token
+    mutable std::vector<int> m_titlePlaces;
 };
 
 } // namespace
