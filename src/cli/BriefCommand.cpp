@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFutureWatcher>
 
 #include <csignal>
 #include <cstdio>
@@ -54,19 +55,28 @@ int briefHere(SingleInstance& instance, bool today, bool speak)
     AppCoordinator& coordinator = services.coordinator;
 
     // This process runs one briefing: every text is its own, and its end is the end, once the
-    // feeds still being asked after the briefing's deadline have answered into the cache.
+    // feeds still being asked after the briefing's deadline have answered into the cache and
+    // the catalogue of known exploited vulnerabilities has been brought up to date.
     QObject::connect(&coordinator, &AppCoordinator::speaking,
                      [](AppCoordinator::RunId, const QString& text) { printLine(text); });
     NewsService& news = services.news;
+    KnownExploitedFeed& knownExploited = services.knownExploited;
     QObject::connect(&coordinator, &AppCoordinator::runEnded,
-                     [&news](AppCoordinator::RunId, RunOutcome outcome) {
+                     [&news, &knownExploited](AppCoordinator::RunId, RunOutcome outcome) {
                          const int status = statusOf(outcome);
-                         if (!news.hasLateAnswers()) {
-                             QCoreApplication::exit(status);
-                             return;
-                         }
+                         const auto exitWhenSettled = [&news, &knownExploited, status] {
+                             if (!news.hasLateAnswers() && !knownExploited.isUpdating())
+                                 QCoreApplication::exit(status);
+                         };
                          QObject::connect(&news, &NewsService::lateAnswersSettled, &news,
-                                          [status] { QCoreApplication::exit(status); });
+                                          exitWhenSettled);
+                         if (knownExploited.isUpdating()) {
+                             auto* watcher = new QFutureWatcher<void>(&knownExploited);
+                             QObject::connect(watcher, &QFutureWatcherBase::finished,
+                                              &knownExploited, exitWhenSettled);
+                             watcher->setFuture(knownExploited.update());
+                         }
+                         exitWhenSettled();
                      });
     const AppCoordinator::RunId run = coordinator.announce(
         AnnounceReason::manual, today ? AnnounceWindow::today : AnnounceWindow::sinceLastCheck);

@@ -106,6 +106,11 @@ BriefingWindow AppCoordinator::windowFor(AnnounceWindow window) const
     return briefingWindow(now, midnight, m_store.lastGather(), m_settings.lookbackHours());
 }
 
+int AppCoordinator::headlineLimit() const
+{
+    return int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
+}
+
 QList<StoryGroup> AppCoordinator::lastStories() const
 {
     const qsizetype told =
@@ -143,18 +148,21 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     }
 
     const BriefingWindow gatherWindow = windowFor(window);
-    const Instant since = gatherWindow.since;
-    const int limit =
-        int(std::clamp<qint64>(m_settings.maxHeadlines(), 0, std::numeric_limits<int>::max()));
+    const int limit = headlineLimit();
     const WatchList watch(m_settings.watchTerms());
+    if (m_updateKnownExploited && m_settings.knownExploited()) {
+        m_runs[run].knownExploitedUpdate = m_updateKnownExploited();
+        m_runs[run].knownExploitedDeadline =
+            QDeadlineTimer(std::max(m_news.limits().copyDeadline, 0ms));
+    }
     auto* watcher = new QFutureWatcher<GatherResult>(this);
     connect(watcher, &QFutureWatcher<GatherResult>::finished, this,
-            [this, watcher, run, reason, since, watch, feeds = sources.size()] {
+            [this, watcher, run, reason, gatherWindow, watch, feeds = sources.size()] {
                 watcher->deleteLater();
                 std::optional<GatherResult> result;
                 if (!watcher->isCanceled() && watcher->future().resultCount() > 0)
                     result = watcher->result();
-                gathered(run, reason, since, watch, result, feeds);
+                gathered(run, reason, gatherWindow, watch, result, feeds);
             });
     m_runs[run].gather =
         m_news.gather(sources, gatherWindow.gatherFrom, limit, watch, gatherWindow.sinceLastCheck);
@@ -162,7 +170,7 @@ AppCoordinator::RunId AppCoordinator::announce(AnnounceReason reason, AnnounceWi
     return run;
 }
 
-void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
+void AppCoordinator::gathered(RunId run, AnnounceReason reason, const BriefingWindow& window,
                               const WatchList& watch, const std::optional<GatherResult>& result,
                               qsizetype feeds)
 {
@@ -187,29 +195,77 @@ void AppCoordinator::gathered(RunId run, AnnounceReason reason, Instant since,
             endRun(run, RunOutcome::unreachable);
         return;
     }
+    const int limit = headlineLimit();
+    afterKnownExploitedUpdate(run, [this, run, reason, window, watch, result = *result, limit] {
+        tell(run, reason, window, watch, result, limit);
+    });
+}
+
+void AppCoordinator::afterKnownExploitedUpdate(RunId run, std::function<void()> next)
+{
+    const Run& live = m_runs[run];
+    const QFuture<void> update = live.knownExploitedUpdate;
+    if (!update.isValid() || update.isFinished() || live.knownExploitedDeadline.hasExpired()) {
+        next();
+        return;
+    }
+    // Whichever comes first, the update's end or the deadline, goes on; the other finds it done.
+    auto once = std::make_shared<std::function<void()>>(std::move(next));
+    const auto goOn = [this, run, once] {
+        if (!*once)
+            return;
+        const std::function<void()> next = std::exchange(*once, {});
+        if (m_runs.contains(run))
+            next();
+    };
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, goOn] {
+        watcher->deleteLater();
+        goOn();
+    });
+    watcher->setFuture(update);
+    QTimer::singleShot(ceil<milliseconds>(live.knownExploitedDeadline.remainingTimeAsDuration()),
+                       this, goOn);
+}
+
+void AppCoordinator::tell(RunId run, AnnounceReason reason, const BriefingWindow& window,
+                          const WatchList& watch, const GatherResult& result, int limit)
+{
+    std::shared_ptr<const KnownExploitedCatalog> catalog;
+    if (m_knownExploited && m_settings.knownExploited())
+        catalog = m_knownExploited();
+    // Added to the catalogue since the day before the earliest story the briefing may tell (the
+    // catalogue dates its additions by day, in US time), and not told before: a first
+    // catalogue tells its latest additions, never the whole list.
+    KnownExploitedNews exploited{catalog.get(), {}};
+    if (catalog)
+        exploited.newlyKnown =
+            newlyKnownEntries(*catalog, toDateTime(window.gatherFrom).date().addDays(-1),
+                              m_store.toldExploitedIDs(), limit);
+
     m_recordedRun = run;
     m_beforeRecord = m_store.state();
-    if (result->items.isEmpty()) {
+    if (result.items.isEmpty() && exploited.newlyKnown.isEmpty()) {
         // The last briefing stays what was last spoken; only the window moves on.
-        m_store.recordGather(result->leftOut);
+        m_store.recordGather(result.leftOut);
         if (reason == AnnounceReason::manual)
             speak(run, upToDateMessage, RunOutcome::upToDate);
         else
             endRun(run, RunOutcome::upToDate);
         return;
     }
-    // Every report of an event told once is recorded as told.
-    std::shared_ptr<const KnownExploitedCatalog> catalog;
-    if (m_knownExploited && m_settings.knownExploited())
-        catalog = m_knownExploited();
-    const QList<BriefingPart> parts =
-        composeBriefingParts(groupsBySize(result->items, result->groupSizes), since, m_clock, watch,
-                             KnownExploitedNews{catalog.get(), {}});
+    // Every report of an event told once is recorded as told, and so is every vulnerability
+    // told as newly known.
+    const QList<BriefingPart> parts = composeBriefingParts(
+        groupsBySize(result.items, result.groupSizes), window.since, m_clock, watch, exploited);
     const QString text = joinedText(parts);
-    m_store.record(result->items, text, true, result->leftOut);
+    QStringList toldExploited;
+    for (const KnownExploitedEntry& entry : std::as_const(exploited.newlyKnown))
+        toldExploited.append(entry.cveId);
+    m_store.record(result.items, text, true, result.leftOut, toldExploited);
     m_lastParts = parts;
-    m_lastGroupSizes = result->groupSizes;
-    setLastItems(result->items);
+    m_lastGroupSizes = result.groupSizes;
+    setLastItems(result.items);
     setLastBriefing(text);
     speak(run, parts, RunOutcome::briefed);
 }

@@ -100,12 +100,18 @@ public:
 
     // The catalogue of known exploited vulnerabilities as last fetched, or none yet.
     using KnownExploitedSource = std::function<std::shared_ptr<const KnownExploitedCatalog>()>;
+    // Brings the catalogue up to date; the future finishes when it is.
+    using KnownExploitedUpdate = std::function<QFuture<void>()>;
     // Where briefings take the catalogue from, when the knownExploited preference is on: a story
-    // naming catalogued CVE ids then says so. Unset, or with no catalogue yet, a briefing is as
-    // before.
-    void setKnownExploitedSource(KnownExploitedSource source)
+    // naming catalogued CVE ids then says so, and the vulnerabilities added to it lately and not
+    // told before are told in a section of their own. With `update`, each briefing brings the
+    // catalogue up to date while it gathers, and waits for it at most until the feeds' copy
+    // deadline (FetchLimits::copyDeadline) from its start; past that it takes the catalogue as
+    // it is. Unset, or with no catalogue yet, a briefing is as before.
+    void setKnownExploitedSource(KnownExploitedSource source, KnownExploitedUpdate update = {})
     {
         m_knownExploited = std::move(source);
+        m_updateKnownExploited = std::move(update);
     }
 
     // A briefing is spoken part by part (the opening, each story, the closing). The part being
@@ -159,6 +165,9 @@ private:
         // Parts to pass over when the current one ends (skips asked for between two parts).
         qsizetype skips = 0;
         BriefingDelivery delivery = BriefingDelivery::spoken;
+        // The catalogue's update started with the gather, and until when the run waits for it.
+        QFuture<void> knownExploitedUpdate;
+        QDeadlineTimer knownExploitedDeadline;
     };
 
     void setLastItems(const QList<NewsItem>& items);
@@ -166,8 +175,17 @@ private:
     void setLastError(const std::optional<QString>& error);
     bool passesGuards(AnnounceReason reason) const;
     BriefingWindow windowFor(AnnounceWindow window) const;
-    void gathered(RunId run, AnnounceReason reason, Instant since, const WatchList& watch,
-                  const std::optional<GatherResult>& result, qsizetype feeds);
+    // How many stories a briefing tells at most, and as many newly known vulnerabilities.
+    int headlineLimit() const;
+    void gathered(RunId run, AnnounceReason reason, const BriefingWindow& window,
+                  const WatchList& watch, const std::optional<GatherResult>& result,
+                  qsizetype feeds);
+    // Runs `next` once the run's update of the catalogue has finished or its deadline passed,
+    // unless the run has ended meanwhile.
+    void afterKnownExploitedUpdate(RunId run, std::function<void()> next);
+    // Composes, records and speaks what `result` and the catalogue hold.
+    void tell(RunId run, AnnounceReason reason, const BriefingWindow& window,
+              const WatchList& watch, const GatherResult& result, int limit);
     RunId startRun(Phase phase);
     void speak(RunId run, const QString& text, RunOutcome outcome);
     void speak(RunId run, const QList<BriefingPart>& parts, RunOutcome outcome);
@@ -201,6 +219,7 @@ private:
     // How the last briefing composed here told m_lastItems (GatherResult::groupSizes).
     QList<qsizetype> m_lastGroupSizes;
     KnownExploitedSource m_knownExploited;
+    KnownExploitedUpdate m_updateKnownExploited;
     // What the last briefing run could not do, shown as failed once no run is live.
     std::optional<QString> m_failure;
     // The store as it was before the newest briefing run recorded, for takeBack().

@@ -10,10 +10,13 @@ BriefingServices::BriefingServices(std::unique_ptr<SpeechEngine> engine, const C
     , store(HeadlineStore::defaultFilePath(), clock)
     , feedCache(FeedCache::defaultFilePath(), clock)
     , news(store, clock, {}, &feedCache)
+    , knownExploited(news, feedCache, clock, KnownExploitedFeed::keptPathFor(feedCache))
     , speaker(std::move(engine))
     , coordinator(settings, store, news, speaker, clock)
 {
     speaker.loadVoices();
+    coordinator.setKnownExploitedSource([this] { return knownExploited.catalog(); },
+                                        [this] { return knownExploited.update(); });
 }
 
 } // namespace vardelle

@@ -168,16 +168,21 @@ NewsService::~NewsService()
 
 QUrl NewsService::addressOf(const FeedSource& source)
 {
+    return mirrorAddressOf(source.id + u".xml"_qs).value_or(source.url);
+}
+
+std::optional<QUrl> NewsService::mirrorAddressOf(const QString& fileName)
+{
     const QString mirror = qEnvironmentVariable(mirrorVariable);
     if (mirror.isEmpty())
-        return source.url;
+        return std::nullopt;
     // A base that is not a usable address makes the downloads fail rather than quietly reach the
     // publishers.
     QUrl base(mirror, QUrl::StrictMode);
     QString path = base.path();
     if (!path.endsWith(u'/'))
         path.append(u'/');
-    base.setPath(path + source.id + u".xml"_qs);
+    base.setPath(path + fileName);
     return base;
 }
 
@@ -514,6 +519,42 @@ QFuture<FeedCheck> NewsService::check(const QUrl& address)
                     return FeedCheck{std::nullopt, parser.feedTitle(), stories};
                 }));
         });
+    return future;
+}
+
+QFuture<FetchedDocument>
+NewsService::fetchDocument(const QUrl& address,
+                           const QList<std::pair<QByteArray, QByteArray>>& headers)
+{
+    auto promise = std::make_shared<QPromise<FetchedDocument>>();
+    promise->start();
+    QFuture<FetchedDocument> future = promise->future();
+    download(address, headers,
+             [this, promise](QNetworkReply* reply, const std::shared_ptr<Transfer>& body) {
+                 reply->deleteLater();
+                 FetchedDocument fetched;
+                 fetched.failure = stopReason(*body);
+                 fetched.status =
+                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                 // An HTTP error status is an answer; an error with none, or with a success
+                 // (the connection lost mid-body), is not.
+                 const bool errorStatus = fetched.status >= 300;
+                 if (fetched.failure.isEmpty() && reply->error() != QNetworkReply::NoError &&
+                     !errorStatus)
+                     fetched.failure = u"cannot be reached: "_qs + reply->errorString();
+                 if (fetched.failure.isEmpty()) {
+                     fetched.etag = validatorOf(reply, "ETag");
+                     fetched.lastModified = validatorOf(reply, "Last-Modified");
+                     fetched.retryAfter = reply->rawHeader("Retry-After").left(256);
+                     if (succeeded(reply) && body->size <= m_limits.maxBodyBytes) {
+                         fetched.body.reserve(body->size);
+                         for (const QByteArray& piece : std::as_const(body->pieces))
+                             fetched.body.append(piece);
+                     }
+                 }
+                 promise->addResult(std::move(fetched));
+                 promise->finish();
+             });
     return future;
 }
 

@@ -48,6 +48,16 @@ struct FeedCheck {
     qsizetype stories = 0;
 };
 
+// One answer to NewsService::fetchDocument(): what the server said, or why nothing usable came.
+struct FetchedDocument {
+    QString failure; // in a few words; empty when an answer came (of any HTTP status)
+    int status = 0;  // the HTTP status; 0 for an address that has none (a file)
+    QByteArray etag; // the validators, when fit to be sent back as they are; else empty
+    QByteArray lastModified;
+    QByteArray retryAfter; // the header as received
+    QByteArray body;       // empty unless the status is a success
+};
+
 // Fetches feeds concurrently, parses them off the main thread, and picks the new stories of a
 // time window, balanced across the categories. Lives on the main thread and owns the one
 // network manager used for every download: no HTTP disk cache, cookies in memory only, redirects
@@ -101,8 +111,17 @@ public:
     // answers with an HTTP error, is not a feed, or is a feed without stories. Main thread only.
     QFuture<FeedCheck> check(const QUrl& address);
 
+    // Downloads one document that is not a feed under the same limits as a feed, with
+    // `headers` besides the User-Agent (the validators of a conditional request). The future
+    // finishes on this thread's next turns once the answer is in or the download failed.
+    // Main thread only.
+    QFuture<FetchedDocument> fetchDocument(const QUrl& address,
+                                           const QList<std::pair<QByteArray, QByteArray>>& headers);
+
     // Where `source` is fetched from: its own address, or the mirror's when one is set.
     static QUrl addressOf(const FeedSource& source);
+    // Where a document named `fileName` is fetched from through the mirror; none without one.
+    static std::optional<QUrl> mirrorAddressOf(const QString& fileName);
 
     const FetchLimits& limits() const { return m_limits; }
 

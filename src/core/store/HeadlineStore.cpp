@@ -82,6 +82,12 @@ QString HeadlineStore::lastBriefing() const
     return m_state.lastBriefing;
 }
 
+QStringList HeadlineStore::toldExploitedIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_state.toldExploitedIDs;
+}
+
 StoredState HeadlineStore::state() const
 {
     QMutexLocker lock(&m_mutex);
@@ -116,7 +122,7 @@ void keepNewest(QStringList& ids)
 } // namespace
 
 void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced,
-                           const QStringList& leftOut)
+                           const QStringList& leftOut, const QStringList& toldExploited)
 {
     QMutexLocker lock(&m_mutex);
     m_state.lastGather = m_clock.now();
@@ -129,6 +135,8 @@ void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing
     keepNewest(m_state.seenIDs);
     m_state.leftOutIDs.append(leftOut);
     keepNewest(m_state.leftOutIDs);
+    m_state.toldExploitedIDs.append(toldExploited);
+    keepNewest(m_state.toldExploitedIDs);
     save();
 }
 

@@ -46,12 +46,16 @@ public:
     // `skipLeftOut`, also without those a briefing left out for its length.
     QList<NewsItem> unseen(const QList<NewsItem>& items, bool skipLeftOut = false) const;
 
+    // The CVE ids told as newly known to be exploited.
+    QStringList toldExploitedIDs() const;
+
     // Records one finished gather: sets the last-gather time, and the last-announcement time
     // when `announced`; replaces the last items and briefing; appends the items' ids to the
-    // history and `leftOut` to the ids left out for the briefing's length (keeping the newest
+    // history, `leftOut` to the ids left out for the briefing's length and `toldExploited` to
+    // the CVE ids told as newly known to be exploited (keeping the newest
     // StoredState::seenLimit of each); saves.
     void record(const QList<NewsItem>& items, const QString& briefing, bool announced,
-                const QStringList& leftOut = {});
+                const QStringList& leftOut = {}, const QStringList& toldExploited = {});
     // Records a gather that told nothing: sets the last-gather time and appends `leftOut` only,
     // so the last briefing and its items stay what was last spoken; saves.
     void recordGather(const QStringList& leftOut = {});

@@ -4,8 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include <algorithm>
-
 namespace vardelle {
 
 namespace {
@@ -21,6 +19,19 @@ bool readOptionalDate(const QJsonObject& object, QStringView key, std::optional<
         return false;
     out = nearestInstantFromReferenceSeconds(value.toDouble());
     return out.has_value();
+}
+
+// The strings of the array at `key`; none when it is missing or holds anything but strings.
+QStringList optionalStrings(const QJsonObject& object, QStringView key)
+{
+    const QJsonArray array = object.value(key).toArray();
+    QStringList strings;
+    for (const QJsonValue& value : array) {
+        if (!value.isString())
+            return {};
+        strings.append(value.toString());
+    }
+    return strings;
 }
 
 } // namespace
@@ -45,6 +56,8 @@ QJsonObject toJson(const StoredState& state)
         object.insert(u"lastAnnouncement"_qs, toReferenceSeconds(*state.lastAnnouncement));
     if (!state.leftOutIDs.isEmpty())
         object.insert(u"leftOutIDs"_qs, QJsonArray::fromStringList(state.leftOutIDs));
+    if (!state.toldExploitedIDs.isEmpty())
+        object.insert(u"toldExploitedIDs"_qs, QJsonArray::fromStringList(state.toldExploitedIDs));
     return object;
 }
 
@@ -91,13 +104,9 @@ std::optional<StoredState> storedStateFromJson(const QJsonValue& value)
 
     state.lastBriefing = briefing.toString();
 
-    // Written by later versions than the other keys: a history without it is whole.
-    const QJsonArray leftOut = object.value(u"leftOutIDs").toArray();
-    if (std::all_of(leftOut.begin(), leftOut.end(),
-                    [](const QJsonValue& id) { return id.isString(); })) {
-        for (const QJsonValue& id : leftOut)
-            state.leftOutIDs.append(id.toString());
-    }
+    // Written by later versions than the other keys: a history without them is whole.
+    state.leftOutIDs = optionalStrings(object, u"leftOutIDs");
+    state.toldExploitedIDs = optionalStrings(object, u"toldExploitedIDs");
     return state;
 }
 

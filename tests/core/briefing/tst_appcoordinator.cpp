@@ -9,6 +9,7 @@
 #include "support/CoordinatorRig.h"
 #include "support/TestData.h"
 
+#include <QPromise>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -155,6 +156,98 @@ private slots:
                      u"Gateways hit through C V E, 2024, 3400. C V E, 2024, 3400 is known to be "
                      "exploited."_qs),
                  told);
+    }
+
+    // The vulnerabilities added to the catalogue lately are a section of their own, each told
+    // once: a catalogue seen for the first time tells its latest additions, not its old ones,
+    // a watched vendor's goes to the watch list, and an addition with no new story is a
+    // briefing of its own.
+    void newlyKnownToldOnce()
+    {
+        Rig rig(Rig::Start::later);
+        rig.makeSettings().setWatchTerms({u"ivanti"_qs});
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h, u"Loader returns"_qs}});
+        rig.start();
+        auto catalog = std::make_shared<KnownExploitedCatalog>();
+        catalog->entries = {
+            {u"CVE-2021-44228"_qs, u"Apache"_qs, u"Log4j2"_qs, u"Log4j2 Remote Code Execution"_qs,
+             QDate(2021, 12, 10), true},
+            {u"CVE-2026-1001"_qs, u"Fortinet"_qs, u"FortiOS"_qs, u"FortiOS Buffer Overflow"_qs,
+             QDate(2026, 12, 9), false},
+            {u"CVE-2026-1002"_qs, u"Ivanti"_qs, u"Connect Secure"_qs, u"Stack Overflow"_qs,
+             QDate(2026, 12, 10), false},
+        };
+        catalog->index();
+        rig.coordinator->setKnownExploitedSource(
+            [&catalog]() -> std::shared_ptr<const KnownExploitedCatalog> { return catalog; });
+
+        rig.announce(AnnounceReason::manual);
+        QCOMPARE(rig.spoken().size(), 1);
+        const QString first = rig.spoken().last();
+        QVERIFY2(first.startsWith(u"Here is your security briefing. 3 new stories since "_qs),
+                 qPrintable(first));
+        QVERIFY2(first.contains(
+                     u"On your watch list, 1 story. Ivanti Connect Secure: Stack Overflow, newly "
+                     "known to be exploited. Newly known to be exploited: 1 vulnerability. "
+                     "Fortinet FortiOS: FortiOS Buffer Overflow. In "_qs),
+                 qPrintable(first));
+        QVERIFY(!first.contains(u"Log4j2"_qs));
+        QCOMPARE(HeadlineStore(rig.statePath(), rig.clock).toldExploitedIDs(),
+                 (QStringList{u"CVE-2026-1002"_qs, u"CVE-2026-1001"_qs}));
+        rig.finishSpeaking();
+
+        rig.clock.advance(1h);
+        rig.announce(AnnounceReason::manual);
+        QCOMPARE(rig.spoken().last(), AppCoordinator::upToDateMessage);
+        rig.finishSpeaking();
+
+        auto added = std::make_shared<KnownExploitedCatalog>(*catalog);
+        added->entries.append({u"CVE-2026-1003"_qs, u"Microsoft"_qs, u"Windows"_qs,
+                               u"Windows Privilege Escalation"_qs, QDate(2026, 12, 10), false});
+        added->index();
+        catalog = added;
+        rig.clock.advance(1h);
+        rig.announce(AnnounceReason::manual);
+        const QString third = rig.spoken().last();
+        QVERIFY2(third.startsWith(u"Here is your security briefing. 1 new story since "_qs),
+                 qPrintable(third));
+        QVERIFY2(third.endsWith(u". Newly known to be exploited: 1 vulnerability. Microsoft "
+                                "Windows: Windows Privilege Escalation. That is everything new "
+                                "since the last check."_qs),
+                 qPrintable(third));
+    }
+
+    // A briefing brings the catalogue up to date while it gathers, and tells what the update
+    // brought when it comes within the deadline.
+    void waitsForTheCatalogueUpdate()
+    {
+        Rig rig;
+        rig.serve(u"talos"_qs, {{u"a"_qs, now - 1h, u"Gateways hit through CVE-2024-3400"_qs}});
+        std::shared_ptr<const KnownExploitedCatalog> catalog;
+        int updates = 0;
+        rig.coordinator->setKnownExploitedSource(
+            [&catalog] { return catalog; },
+            [&catalog, &updates] {
+                ++updates;
+                auto promise = std::make_shared<QPromise<void>>();
+                promise->start();
+                // Done well after the local feed, well before the deadline.
+                QTimer::singleShot(300ms, [promise, &catalog] {
+                    auto known = std::make_shared<KnownExploitedCatalog>();
+                    known->entries = {{u"CVE-2024-3400"_qs, u"Palo Alto Networks"_qs, u"PAN-OS"_qs,
+                                       u"Command Injection"_qs, QDate(2024, 4, 12), false}};
+                    known->index();
+                    catalog = known;
+                    promise->finish();
+                });
+                return promise->future();
+            });
+
+        rig.announce(AnnounceReason::manual);
+        QCOMPARE(updates, 1);
+        QCOMPARE(rig.spoken().size(), 1);
+        QVERIFY2(rig.spoken().last().contains(u"C V E, 2024, 3400 is known to be exploited."_qs),
+                 qPrintable(rig.spoken().last()));
     }
 
     void guards_data()

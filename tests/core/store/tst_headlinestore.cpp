@@ -240,37 +240,48 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("hasDates");
         QTest::addColumn<QStringList>("leftOut");
+        QTest::addColumn<QStringList>("toldExploited");
         QTest::newRow("no dates")
             << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})") << false
-            << QStringList();
+            << QStringList() << QStringList();
         QTest::newRow("null dates, extra key, compact")
             << QByteArray(R"({"lastGather":null,"lastAnnouncement":null,"future":{"x":1},)"
                           R"("lastBriefing":"B","lastItems":[],"seenIDs":["a"]})")
-            << false << QStringList();
+            << false << QStringList() << QStringList();
         QTest::newRow("with dates")
             << QByteArray(R"({"lastGather": 739197000.250001, "lastAnnouncement": 739197000,)"
                           R"( "seenIDs": ["a"], "lastItems": [], "lastBriefing": "B"})")
-            << true << QStringList();
+            << true << QStringList() << QStringList();
         QTest::newRow("left-out ids")
             << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
                           R"( "leftOutIDs": ["cut", "too"]})")
-            << false << QStringList{u"cut"_qs, u"too"_qs};
+            << false << QStringList{u"cut"_qs, u"too"_qs} << QStringList();
         QTest::newRow("left-out ids of the wrong kind")
             << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
                           R"( "leftOutIDs": ["cut", 1, null]})")
-            << false << QStringList();
+            << false << QStringList() << QStringList();
+        QTest::newRow("told exploited ids")
+            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
+                          R"( "toldExploitedIDs": ["CVE-2024-3400"]})")
+            << false << QStringList() << QStringList{u"CVE-2024-3400"_qs};
+        QTest::newRow("told exploited ids of the wrong kind")
+            << QByteArray(R"({"seenIDs": ["a"], "lastItems": [], "lastBriefing": "B",)"
+                          R"( "toldExploitedIDs": {"CVE-2024-3400": true}})")
+            << false << QStringList() << QStringList();
     }
     void readableLayouts()
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, hasDates);
         QFETCH(QStringList, leftOut);
+        QFETCH(QStringList, toldExploited);
         writeFile(m_path, content);
 
         HeadlineStore store(m_path, m_clock);
         QCOMPARE(store.state().seenIDs, QStringList{u"a"_qs});
         QCOMPARE(store.lastBriefing(), u"B"_qs);
         QCOMPARE(store.state().leftOutIDs, leftOut);
+        QCOMPARE(store.toldExploitedIDs(), toldExploited);
         QCOMPARE(store.lastGather().has_value(), hasDates);
         if (hasDates) {
             QCOMPARE(store.lastGather(), utc(2024, 6, 4, 12, 30, 0, 250001));
@@ -319,6 +330,19 @@ private slots:
         const HeadlineStore again(m_path, m_clock);
         QCOMPARE(again.state().leftOutIDs, QStringList{u"cut"_qs});
         QCOMPARE(again.state().seenIDs, QStringList{u"told"_qs});
+    }
+
+    // The CVE ids told as newly known to be exploited are kept with the history, added to by
+    // each record, and forgotten with it.
+    void toldExploitedIdsAreKept()
+    {
+        HeadlineStore store(m_path, m_clock);
+        store.record(items({u"a"_qs}), u"One."_qs, true, {}, {u"CVE-2024-3400"_qs});
+        store.record({}, u"Two."_qs, true, {}, {u"CVE-2025-0282"_qs});
+        QCOMPARE(HeadlineStore(m_path, m_clock).toldExploitedIDs(),
+                 (QStringList{u"CVE-2024-3400"_qs, u"CVE-2025-0282"_qs}));
+        store.forgetHistory();
+        QCOMPARE(HeadlineStore(m_path, m_clock).toldExploitedIDs(), QStringList());
     }
 
     void forgetHistoryLeavesAnEmptyFile()
