@@ -160,7 +160,7 @@ int main(int argc, char* argv[])
     for (const FeedSource& source : FeedSource::catalog())
         catalogue.insert(source.id);
     settings.setDisabledFeedIDs(catalogue);
-    settings.setCustomFeeds(own);
+    settings.setOwnFeeds(own);
     FeedCache cache(rig.dir.filePath(u"cache/Vardelle/feeds.json"_qs), rig.clock);
     rig.news = std::make_unique<NewsService>(rig.makeStore(), rig.clock, FetchLimits{}, &cache);
     rig.start();

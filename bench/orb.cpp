@@ -203,7 +203,7 @@ struct Bubble {
     {
         panel = new BubblePanel(BubblePanel::side(compact));
         auto* container = new BubbleWidget;
-        panel->setContentView(container);
+        panel->setWidget(container);
         orb = new TimedOrb(container);
         orb->setGeometry(container->rect());
         orb->setState(state);

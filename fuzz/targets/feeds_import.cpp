@@ -4,28 +4,30 @@
 #include "FuzzTargets.h"
 
 #include "instance/InstanceProtocol.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 
 #include <QSet>
 
 void vardelle::fuzz::feedsImport(QByteArrayView data)
 {
-    CommandOutput refusal;
-    const std::optional<LibraryCommands::ImportRequest> request = LibraryCommands::importFromBytes(
-        data.toByteArray(), QStringLiteral("fuzz.opml"), NewsCategory::malware, refusal);
-    if (!request) {
-        FUZZ_CHECK(refusal.status != 0 && !refusal.err.isEmpty());
+    const auto read = Library::importFromBytes(data.toByteArray(), QStringLiteral("fuzz.opml"),
+                                               NewsCategory::malware);
+    if (const auto* refusal = std::get_if<LibraryRefusal>(&read)) {
+        FUZZ_CHECK(!describe(*refusal).isEmpty());
         return;
     }
-    FUZZ_CHECK(request->entries.size() <= LibraryCommands::maxImportEntries);
+    LibraryRequest sent;
+    sent.action = LibraryRequest::Action::importFeeds;
+    sent.import = std::get<ImportRequest>(read);
+    const std::optional<ImportRequest>& request = sent.import;
+    FUZZ_CHECK(request->entries.size() <= Library::maxImportEntries);
 
     // What the terminal sends is what the desktop takes.
-    const QByteArray line = instance::encodeLine(LibraryCommands::importMessage(*request));
+    const QByteArray line = instance::encodeLine(libraryMessage(sent));
     const std::optional<QJsonObject> message = instance::decodeLine(line.chopped(1));
     FUZZ_CHECK(message.has_value());
     QString error;
-    const std::optional<LibraryCommands::Request> taken =
-        LibraryCommands::requestFromMessage(*message, error);
+    const std::optional<LibraryRequest> taken = libraryRequestFromMessage(*message, error);
     FUZZ_CHECK(taken.has_value() && taken->import.has_value());
     FUZZ_CHECK(taken->import->from == request->from);
     FUZZ_CHECK(taken->import->fallback == request->fallback);
@@ -42,18 +44,17 @@ void vardelle::fuzz::feedsImport(QByteArrayView data)
     const QList<OwnFeed> own{{QStringLiteral("mine"), QStringLiteral("Mine"),
                               QUrl(QStringLiteral("https://example.org/feed")),
                               NewsCategory::cybersecurity, true}};
-    const LibraryCommands::ImportPlan plan =
-        LibraryCommands::planImport(taken->import->entries, own);
+    const Library::ImportPlan plan = Library::planImport(taken->import->entries, own);
     FUZZ_CHECK(plan.candidates.size() + plan.skipped.size() + plan.present ==
                request->entries.size());
     QSet<QString> addresses;
-    for (const LibraryCommands::ImportPlan::Candidate& candidate : plan.candidates) {
+    for (const Library::ImportPlan::Candidate& candidate : plan.candidates) {
         FUZZ_CHECK(isFeedAddress(candidate.url));
         const QString key = comparableAddress(candidate.entry.address);
         FUZZ_CHECK(key != comparableAddress(u"https://example.org/feed"));
         addresses.insert(key);
     }
     FUZZ_CHECK(plan.newAddresses == addresses.size());
-    for (const auto& [index, reason] : plan.skipped)
-        FUZZ_CHECK(index >= 0 && index < request->entries.size() && !reason.isEmpty());
+    for (const auto& [index, refusal] : plan.skipped)
+        FUZZ_CHECK(index >= 0 && index < request->entries.size() && !describe(refusal).isEmpty());
 }

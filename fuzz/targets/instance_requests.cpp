@@ -4,7 +4,7 @@
 #include "FuzzTargets.h"
 
 #include "instance/InstanceProtocol.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
 #include "store/HeadlineStore.h"
@@ -18,20 +18,21 @@ void vardelle::fuzz::instanceRequests(QByteArrayView data)
     if (!message)
         return;
     QString error;
-    const std::optional<LibraryCommands::Request> request =
-        LibraryCommands::requestFromMessage(*message, error);
+    const std::optional<LibraryRequest> request = libraryRequestFromMessage(*message, error);
     if (!request) {
         FUZZ_CHECK(!error.isEmpty());
         return;
     }
-    if (request->command == instance::feedsCommand) {
-        const QString action = request->arguments.value(0);
-        // Never a file for this process to open.
-        FUZZ_CHECK(action != u"import");
-        FUZZ_CHECK(action != u"export" || request->arguments.size() == 1);
-        if (action == u"add")
-            return;
-    }
+    // Never a file for this process to open: an import carries its feeds.
+    FUZZ_CHECK(request->action != LibraryRequest::Action::importFeeds || request->import);
+    // And it reads back as it was sent.
+    QString again;
+    const std::optional<LibraryRequest> retaken =
+        libraryRequestFromMessage(libraryMessage(*request), again);
+    FUZZ_CHECK(retaken && retaken->action == request->action &&
+               retaken->subjects == request->subjects);
+    if (request->action == LibraryRequest::Action::addFeed)
+        return;
 
     // The commands' futures need an application object; a program that has one (the replay
     // test) keeps its own.
@@ -45,15 +46,15 @@ void vardelle::fuzz::instanceRequests(QByteArrayView data)
     static NewsService news(store, Clock::system());
     AppSettings settings{QString()};
     settings.setWatchTerms({QStringLiteral("Ivanti")});
-    LibraryCommands commands(settings, news);
+    Library library(settings, news);
     if (request->import) {
-        const LibraryCommands::ImportPlan plan =
-            LibraryCommands::planImport(request->import->entries, settings.customFeeds());
+        const Library::ImportPlan plan =
+            Library::planImport(request->import->entries, settings.ownFeeds());
         FUZZ_CHECK(plan.candidates.size() + plan.skipped.size() + plan.present ==
                    request->import->entries.size());
         return;
     }
-    const QFuture<CommandOutput> future = commands.run(*request);
+    const QFuture<CommandOutput> future = library.perform(*request);
     FUZZ_CHECK(future.isFinished());
     const CommandOutput output = future.result();
     FUZZ_CHECK(output.status >= 0 && output.status <= 2);
@@ -62,5 +63,5 @@ void vardelle::fuzz::instanceRequests(QByteArrayView data)
     FUZZ_CHECK(settings.watchTerms().size() <= AppSettings::maxWatchTerms);
     for (const QString& term : settings.watchTerms())
         FUZZ_CHECK(AppSettings::isValidWatchTerm(term));
-    FUZZ_CHECK(settings.customFeeds().size() <= AppSettings::maxOwnFeeds);
+    FUZZ_CHECK(settings.ownFeeds().size() <= AppSettings::maxOwnFeeds);
 }

@@ -29,7 +29,7 @@ void vardelle::fuzz::preferenceLists(QByteArrayView data)
     if (!object)
         return;
     const QJsonValue storedTerms = object->value(preferenceKeys::watchTerms);
-    const QJsonValue storedFeeds = object->value(preferenceKeys::customFeeds);
+    const QJsonValue storedFeeds = object->value(preferenceKeys::ownFeeds);
 
     const WatchTermsRead terms = readWatchTerms(storedTerms);
     FUZZ_CHECK(terms.terms.size() <= AppSettings::maxWatchTerms);

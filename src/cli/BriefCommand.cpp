@@ -4,6 +4,7 @@
 #include "briefing/BriefingServices.h"
 #include "instance/InstanceProtocol.h"
 #include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceHandover.h"
 #include "linux/instance/SingleInstance.h"
 #include "linux/session/UnixSignalWatcher.h"
 #include "linux/speech/SpeechDispatcherEngine.h"
@@ -36,16 +37,9 @@ int statusOf(RunOutcome outcome)
     return outcome == RunOutcome::unreachable ? Unreachable : Success;
 }
 
-// The briefing through this process's own coordinator, while `instance` keeps a desktop
-// started meanwhile from writing the same state.json.
-int briefHere(SingleInstance& instance, bool today, bool speak)
+// The briefing through this process's own coordinator, with the instance held.
+int briefHere(bool today, bool speak)
 {
-    QObject::connect(&instance, &SingleInstance::requested, [](InstanceRequest* request) {
-        request->finish({{instance::errorKey, QStringLiteral("a briefing is running in a "
-                                                             "terminal")},
-                         {instance::busyKey, true}});
-    });
-
     std::unique_ptr<SpeechEngine> engine;
     if (speak)
         engine = std::make_unique<SpeechDispatcherEngine>();
@@ -109,7 +103,8 @@ std::optional<int> briefThere(const QString& folder, bool today, bool speak)
         if (answer.contains(instance::speakingKey)) {
             printLine(answer.value(instance::speakingKey).toString());
         } else if (answer.value(instance::doneKey).toBool()) {
-            const auto outcome = runOutcomeFromRaw(answer.value(instance::outcomeKey).toString());
+            const auto outcome =
+                runOutcomeFromIdentifier(answer.value(instance::outcomeKey).toString());
             exit(outcome ? statusOf(*outcome) : Success);
         } else if (answer.contains(instance::errorKey)) {
             std::fprintf(stderr, "vardelle brief: %s\n",
@@ -181,20 +176,16 @@ int briefCommand(const QStringList& arguments)
     }
 
     SingleInstance instance;
-    // A few passes only when a desktop instance stops just as this command starts.
-    for (int pass = 0; pass < 5; ++pass) {
-        if (instance.claim())
-            return briefHere(instance, parser.isSet(today), !parser.isSet(noSpeech));
-        if (!instance.errorString().isEmpty()) {
-            // Without a runtime folder no desktop instance can run either.
-            return briefHere(instance, parser.isSet(today), !parser.isSet(noSpeech));
-        }
-        if (const std::optional<int> status =
-                briefThere(instance.folder(), parser.isSet(today), !parser.isSet(noSpeech)))
-            return *status;
-    }
-    std::fprintf(stderr, "vardelle brief: cannot reach the running Vardelle; try again\n");
-    return Failure;
+    InstanceHandover brief;
+    brief.here = [&] { return briefHere(parser.isSet(today), !parser.isSet(noSpeech)); };
+    brief.there = [&] {
+        return briefThere(instance.folder(), parser.isSet(today), !parser.isSet(noSpeech));
+    };
+    // It keeps a desktop started meanwhile from writing the same state.json.
+    brief.busyMessage = QStringLiteral("a briefing is running in a terminal");
+    brief.giveUp = QStringLiteral("cannot reach the running Vardelle; try again");
+    brief.program = QStringLiteral("vardelle brief");
+    return takeInstanceOrHandOver(instance, brief);
 }
 
 } // namespace vardelle::cli

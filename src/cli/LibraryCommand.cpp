@@ -1,9 +1,11 @@
+#include "cli/LibraryCommand.h"
+
 #include "cli/Cli.h"
 
 #include "files/UserFile.h"
 #include "instance/InstanceProtocol.h"
-#include "library/LibraryCommands.h"
 #include "linux/instance/InstanceClient.h"
+#include "linux/instance/InstanceHandover.h"
 #include "linux/instance/SingleInstance.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
@@ -14,7 +16,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFutureWatcher>
-#include <QJsonArray>
+#include <QHash>
 
 #include <cstdio>
 
@@ -76,6 +78,11 @@ int report(const QString& command, const CommandOutput& output)
     return output.status;
 }
 
+CommandOutput usage(const QString& reason)
+{
+    return {UsageError, {}, reason + u'\n'};
+}
+
 // Waits for `future` while running the event loop.
 CommandOutput await(const QFuture<CommandOutput>& future)
 {
@@ -88,47 +95,186 @@ CommandOutput await(const QFuture<CommandOutput>& future)
     return watcher.result();
 }
 
-// A command as this process runs it: the words after the command, or an import's feeds read
-// from its file here.
-struct Command {
-    QString name; // "feeds" or "watch"
-    QStringList arguments;
-    std::optional<LibraryCommands::ImportRequest> import;
-    // For `feeds export FILE`: the file, written here with the document the command prints.
-    std::optional<QString> exportFile;
-
-    QJsonObject message() const
-    {
-        if (import)
-            return LibraryCommands::importMessage(*import);
-        return {{instance::commandKey, name},
-                {instance::argumentsKey,
-                 QJsonArray::fromStringList(exportFile ? QStringList{u"export"_qs} : arguments)},
-                {instance::directoryKey, QDir::currentPath()}};
-    }
+// Positional arguments and the values of the options named in `valueOptions` ("--name X" or
+// "--name=X"); none, with `error` set, on an unknown option or a missing value.
+struct Arguments {
+    QStringList positional;
+    QHash<QString, QString> options;
 };
 
+std::optional<Arguments> splitArguments(const QStringList& arguments,
+                                        const QStringList& valueOptions, QString& error)
+{
+    Arguments split;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(u"--") || argument.size() == 2) {
+            if (argument == u"--" && !optionsEnded) {
+                optionsEnded = true;
+                continue;
+            }
+            split.positional.append(argument);
+            continue;
+        }
+        const qsizetype equals = argument.indexOf(u'=');
+        const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        if (!valueOptions.contains(name)) {
+            error = u"unknown option "_qs + argument;
+            return std::nullopt;
+        }
+        if (equals >= 0) {
+            split.options.insert(name, argument.mid(equals + 1));
+        } else if (i + 1 < arguments.size()) {
+            split.options.insert(name, arguments[++i]);
+        } else {
+            error = u"--"_qs + name + u" needs a value"_qs;
+            return std::nullopt;
+        }
+    }
+    return split;
+}
+
+// The words of `feeds add` or `feeds import`, one positional argument and the options named;
+// the --category option: none when not given.
+std::optional<Arguments> optionsAndOne(const QStringList& arguments, const QStringList& options,
+                                       std::optional<NewsCategory>& category, QString& error,
+                                       const QString& wantsOne)
+{
+    std::optional<Arguments> split = splitArguments(arguments, options, error);
+    if (!split)
+        return std::nullopt;
+    const auto it = split->options.constFind(u"category"_qs);
+    if (it != split->options.cend()) {
+        category = newsCategoryFromIdentifier(*it);
+        if (!category) {
+            error = u"--category is one of cybersecurity, threatIntel, malware, not "_qs + *it;
+            return std::nullopt;
+        }
+    }
+    if (split->positional.size() != 1) {
+        error = wantsOne;
+        return std::nullopt;
+    }
+    return split;
+}
+
+std::variant<LibraryCommandLine, CommandOutput> parseFeeds(const QStringList& arguments,
+                                                           const QString& directory)
+{
+    using Action = LibraryRequest::Action;
+    const QString action = arguments.value(0, u"list"_qs);
+    const QStringList rest = arguments.mid(1);
+    LibraryCommandLine command;
+    LibraryRequest& request = command.request;
+    if (action == u"list") {
+        if (!rest.isEmpty())
+            return usage(QStringLiteral("feeds list takes no arguments"));
+        request.action = Action::listFeeds;
+    } else if (action == u"add") {
+        QString error;
+        std::optional<NewsCategory> category;
+        const std::optional<Arguments> split =
+            optionsAndOne(rest, {u"name"_qs, u"category"_qs}, category, error,
+                          QStringLiteral("feeds add takes one address"));
+        if (!split)
+            return usage(error);
+        request.action = Action::addFeed;
+        request.subjects = split->positional;
+        request.name = split->options.value(u"name"_qs);
+        request.category = category.value_or(NewsCategory::cybersecurity);
+    } else if (action == u"remove") {
+        if (rest.size() != 1)
+            return usage(QStringLiteral("feeds remove takes one ID or address"));
+        request.action = Action::removeFeed;
+        request.subjects = rest;
+    } else if (action == u"on" || action == u"off") {
+        if (rest.isEmpty())
+            return usage(u"feeds "_qs + action + u" takes one or more feed ids"_qs);
+        request.action = Action::switchFeeds;
+        request.subjects = rest;
+        request.on = action == u"on";
+    } else if (action == u"import") {
+        QString error;
+        std::optional<NewsCategory> category;
+        const std::optional<Arguments> split = optionsAndOne(
+            rest, {u"category"_qs}, category, error, QStringLiteral("feeds import takes one file"));
+        if (!split)
+            return usage(error);
+        auto read = Library::readImport(split->positional.first(), directory, category);
+        if (const auto* refusal = std::get_if<LibraryRefusal>(&read))
+            return Library::output(*refusal);
+        request.action = Action::importFeeds;
+        request.import = std::move(std::get<ImportRequest>(read));
+        // The feeds go to a running desktop in one line of the protocol.
+        if (instance::encodeLine(libraryMessage(request)).size() >
+            InstanceRequest::Limits{}.maxLineBytes)
+            return Library::output(
+                LibraryRefusal{LibraryRefusal::Reason::entriesTooLong, request.import->from, {}});
+    } else if (action == u"export") {
+        if (rest.size() > 1)
+            return usage(QStringLiteral("feeds export takes at most one file"));
+        request.action = Action::exportFeeds;
+        if (!rest.isEmpty())
+            command.exportFile = rest.first();
+    } else {
+        return usage(u"unknown feeds command "_qs + action);
+    }
+    return command;
+}
+
+std::variant<LibraryCommandLine, CommandOutput> parseWatch(const QStringList& arguments)
+{
+    using Action = LibraryRequest::Action;
+    const QString action = arguments.value(0, u"list"_qs);
+    const QStringList terms = arguments.mid(1);
+    LibraryCommandLine command;
+    command.request.subjects = terms;
+    if (action == u"list") {
+        if (!terms.isEmpty())
+            return usage(QStringLiteral("watch list takes no arguments"));
+        command.request.action = Action::listTerms;
+    } else if (action == u"add" || action == u"remove") {
+        if (terms.isEmpty())
+            return usage(u"watch "_qs + action + u" takes one or more terms"_qs);
+        command.request.action = action == u"add" ? Action::addTerms : Action::removeTerms;
+    } else {
+        return usage(u"unknown watch command "_qs + action);
+    }
+    return command;
+}
+
+// An export's document written to its file by this process: nothing printed.
+CommandOutput writeExport(const LibraryCommandLine& command, CommandOutput output)
+{
+    if (!command.exportFile || output.status != Success)
+        return output;
+    const QString path = QDir::current().absoluteFilePath(*command.exportFile);
+    if (const std::optional<QString> error = writeUserFile(path, output.out.toUtf8()))
+        return Library::output(
+            LibraryRefusal{LibraryRefusal::Reason::unwritableFile, path, *error});
+    output.out.clear();
+    return output;
+}
+
 // The command in this process, against the preference file itself.
-CommandOutput runHere(const Command& command)
+CommandOutput runHere(const LibraryCommandLine& command)
 {
     const Clock& clock = Clock::system();
     HeadlineStore store(HeadlineStore::defaultFilePath(), clock);
     AppSettings settings(PreferenceFile::defaultPath());
     NewsService news(store, clock);
-    LibraryCommands library(settings, news);
-    if (command.import)
-        return await(library.importFeeds(*command.import));
-    if (command.exportFile)
-        return library.exportTo(*command.exportFile, QDir::currentPath());
-    return await(library.run(command.name, command.arguments, QDir::currentPath()));
+    Library library(settings, news);
+    return runLibraryCommand(library, command, QDir::currentPath());
 }
 
 // The command through the desktop instance. No value when none took it: none runs, or what holds
 // the instance is another terminal command that serves no requests, or it went away before it
 // read the request.
-std::optional<CommandOutput> runThere(const QString& folder, const Command& command)
+std::optional<CommandOutput> runThere(const QString& folder, const LibraryCommandLine& command)
 {
-    const InstanceClient::Reply reply = InstanceClient::request(folder, command.message());
+    const InstanceClient::Reply reply =
+        InstanceClient::request(folder, libraryMessage(command.request));
     switch (reply.outcome) {
     case InstanceClient::Outcome::notRunning:
     case InstanceClient::Outcome::closed:
@@ -141,52 +287,16 @@ std::optional<CommandOutput> runThere(const QString& folder, const Command& comm
     if (reply.lines.isEmpty())
         return std::nullopt;
     for (const QJsonObject& line : reply.lines) {
-        if (line.contains(instance::statusKey)) {
-            CommandOutput output{line.value(instance::statusKey).toInt(Failure),
-                                 line.value(instance::outKey).toString(),
-                                 line.value(instance::errKey).toString()};
-            if (command.exportFile && output.status == Success) {
-                const QString path = QDir::current().absoluteFilePath(*command.exportFile);
-                if (const std::optional<QString> error = writeUserFile(path, output.out.toUtf8()))
-                    return CommandOutput{UsageError, {}, path + u": "_qs + *error};
-                output.out.clear();
-            }
-            return output;
-        }
+        if (line.contains(instance::statusKey))
+            return writeExport(command, {line.value(instance::statusKey).toInt(Failure),
+                                         line.value(instance::outKey).toString(),
+                                         line.value(instance::errKey).toString()});
         if (line.value(instance::busyKey).toBool())
             return std::nullopt;
         if (line.contains(instance::errorKey))
             return CommandOutput{Failure, {}, line.value(instance::errorKey).toString()};
     }
     return CommandOutput{Failure, {}, QStringLiteral("Vardelle ended the request early")};
-}
-
-// The command as the user gave it, with an import's file read; none, with `refusal` set, when it
-// cannot be.
-std::optional<Command> prepare(const QString& name, const QStringList& arguments,
-                               CommandOutput& refusal)
-{
-    Command command{name, arguments, std::nullopt, std::nullopt};
-    if (name != instance::feedsCommand)
-        return command;
-    const QString action = arguments.value(0);
-    if (action == u"import") {
-        command.import =
-            LibraryCommands::importRequest(arguments.mid(1), QDir::currentPath(), refusal);
-        if (!command.import)
-            return std::nullopt;
-        if (instance::encodeLine(command.message()).size() >
-            InstanceRequest::Limits{}.maxLineBytes) {
-            refusal = {Failure,
-                       {},
-                       command.import->from + u": nothing imported: its entries "_qs
-                                              u"are too long"_qs};
-            return std::nullopt;
-        }
-    } else if (action == u"export" && arguments.size() == 2) {
-        command.exportFile = arguments[1];
-    }
-    return command;
 }
 
 int libraryCommand(const QString& name, const char* help, const QStringList& arguments)
@@ -200,10 +310,10 @@ int libraryCommand(const QString& name, const char* help, const QStringList& arg
             return Success;
         }
     }
-    CommandOutput refusal;
-    const std::optional<Command> command = prepare(name, rest, refusal);
-    if (!command)
-        return report(name, refusal);
+    auto parsed = parseLibraryCommand(name, rest, QDir::currentPath());
+    if (const auto* refusal = std::get_if<CommandOutput>(&parsed))
+        return report(name, *refusal);
+    const LibraryCommandLine& command = std::get<LibraryCommandLine>(parsed);
 
     // Every change to the preference file is made under its own lock, in whichever process
     // runs it, so the command may always run here; it goes to a running desktop so that the
@@ -211,24 +321,38 @@ int libraryCommand(const QString& name, const char* help, const QStringList& arg
     // desktop started meanwhile waits for it, and other terminal commands run in their own
     // processes.
     SingleInstance instance;
-    for (int pass = 0; pass < 5; ++pass) {
-        if (instance.claim() || !instance.errorString().isEmpty()) {
-            QObject::connect(&instance, &SingleInstance::requested, [](InstanceRequest* request) {
-                request->finish({{instance::errorKey,
-                                  QStringLiteral("Vardelle is changing your feeds in a terminal")},
-                                 {instance::busyKey, true}});
-            });
-            return report(name, runHere(*command));
-        }
-        if (const std::optional<CommandOutput> output = runThere(instance.folder(), *command))
+    InstanceHandover change;
+    change.here = [&] { return report(name, runHere(command)); };
+    change.there = [&]() -> std::optional<int> {
+        if (const std::optional<CommandOutput> output = runThere(instance.folder(), command))
             return report(name, *output);
-        if (SingleInstance::isHeld(instance.folder()))
-            return report(name, runHere(*command));
-    }
-    return report(name, runHere(*command));
+        return std::nullopt;
+    };
+    change.whenDeclined = InstanceHandover::WhenDeclined::runHere;
+    change.busyMessage = QStringLiteral("Vardelle is changing your feeds in a terminal");
+    return takeInstanceOrHandOver(instance, change);
 }
 
 } // namespace
+
+std::variant<LibraryCommandLine, CommandOutput>
+parseLibraryCommand(const QString& command, const QStringList& arguments, const QString& directory)
+{
+    if (command == instance::feedsCommand)
+        return parseFeeds(arguments, directory);
+    return parseWatch(arguments);
+}
+
+CommandOutput runLibraryCommand(Library& library, const LibraryCommandLine& command,
+                                const QString& directory)
+{
+    if (command.exportFile) {
+        const std::optional<LibraryRefusal> refusal =
+            library.exportTo(*command.exportFile, directory);
+        return refusal ? Library::output(*refusal) : CommandOutput{};
+    }
+    return await(library.perform(command.request));
+}
 
 int feedsCommand(const QStringList& arguments)
 {

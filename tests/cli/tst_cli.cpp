@@ -260,12 +260,12 @@ private slots:
         QTest::newRow("no feed reached")
             << QList<QJsonObject>{spoken,
                                   {{instance::doneKey, true},
-                                   {instance::outcomeKey, rawValue(RunOutcome::unreachable)}}}
+                                   {instance::outcomeKey, identifier(RunOutcome::unreachable)}}}
             << 3 << spokenLine << QByteArray();
         QTest::newRow("up to date")
             << QList<QJsonObject>{spoken,
                                   {{instance::doneKey, true},
-                                   {instance::outcomeKey, rawValue(RunOutcome::upToDate)}}}
+                                   {instance::outcomeKey, identifier(RunOutcome::upToDate)}}}
             << 0 << spokenLine << QByteArray();
         QTest::newRow("refused") << QList<QJsonObject>{instance::errorAnswer(u"not now"_qs)} << 1
                                  << QByteArray() << QByteArray("vardelle brief: not now\n");
@@ -311,7 +311,7 @@ private slots:
             requests.append(request->message());
             request->send({{instance::speakingKey, u"Told, not spoken"_qs}});
             request->finish({{instance::doneKey, true},
-                             {instance::outcomeKey, rawValue(RunOutcome::unreachable)}});
+                             {instance::outcomeKey, identifier(RunOutcome::unreachable)}});
         });
         const Run result = runServing({u"brief"_qs, u"--no-speech"_qs}, environment());
         QCOMPARE(result.status, 3);

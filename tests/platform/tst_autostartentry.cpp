@@ -80,7 +80,7 @@ private slots:
         const QString program = makeProgram(dir.filePath(u"bin/"_qs + name));
         AutostartEntry entry(dir.filePath(u"config"_qs), program);
 
-        QCOMPARE(entry.status(), LoginItemStatus::disabled);
+        QCOMPARE(entry.status(), AutostartStatus::disabled);
         QCOMPARE(entry.setEnabled(true), std::nullopt);
 
         const QByteArray text =
@@ -92,7 +92,7 @@ private slots:
               "NoDisplay=false", "X-GNOME-Autostart-enabled=true",
               "X-GNOME-Autostart-Phase=Applications", "X-KDE-autostart-after=panel"})
             QVERIFY2(text.split('\n').contains(line), line);
-        QCOMPARE(entry.status(), LoginItemStatus::enabled);
+        QCOMPARE(entry.status(), AutostartStatus::enabled);
     }
 
     void enablingTwiceLeavesTheEntryAlone()
@@ -110,37 +110,37 @@ private slots:
     void status_data()
     {
         QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<LoginItemStatus>("status");
+        QTest::addColumn<AutostartStatus>("status");
         QTest::addColumn<bool>("kept"); // by switching on
 
         const auto entry = [](const QByteArray& rest) {
             return "[Desktop Entry]\nType=Application\nName=Vardelle\n" + rest + "\n";
         };
-        QTest::newRow("ours") << entry("Exec=\"<program>\"") << LoginItemStatus::enabled << true;
+        QTest::newRow("ours") << entry("Exec=\"<program>\"") << AutostartStatus::enabled << true;
         QTest::newRow("unquoted, with arguments")
-            << entry("Exec=<program> --quiet %U") << LoginItemStatus::enabled << true;
+            << entry("Exec=<program> --quiet %U") << AutostartStatus::enabled << true;
         QTest::newRow("another program on the PATH")
-            << entry("Exec=sh -c true") << LoginItemStatus::enabled << false;
+            << entry("Exec=sh -c true") << AutostartStatus::enabled << false;
         QTest::newRow("switched off in the desktop's settings")
             << entry("Exec=\"<program>\"\nX-GNOME-Autostart-enabled=false")
-            << LoginItemStatus::disabled << false;
+            << AutostartStatus::disabled << false;
         QTest::newRow("hidden") << entry("Exec=\"<program>\"\nHidden=true")
-                                << LoginItemStatus::disabled << false;
+                                << AutostartStatus::disabled << false;
         QTest::newRow("program moved away") << entry("Exec=\"/nonexistent/old place/vardelle\"")
-                                            << LoginItemStatus::programMissing << false;
+                                            << AutostartStatus::programMissing << false;
         QTest::newRow("program name not on the PATH")
-            << entry("Exec=vardelle-not-installed-anywhere") << LoginItemStatus::programMissing
+            << entry("Exec=vardelle-not-installed-anywhere") << AutostartStatus::programMissing
             << false;
         QTest::newRow("no Exec key")
-            << entry("Icon=vardelle") << LoginItemStatus::programMissing << false;
+            << entry("Icon=vardelle") << AutostartStatus::programMissing << false;
         QTest::newRow("keys of another group only")
             << QByteArray("[Desktop Action x]\nExec=\"<program>\"\n")
-            << LoginItemStatus::programMissing << false;
+            << AutostartStatus::programMissing << false;
     }
     void status()
     {
         QFETCH(QByteArray, text);
-        QFETCH(LoginItemStatus, status);
+        QFETCH(AutostartStatus, status);
         QFETCH(bool, kept);
         QTemporaryDir dir;
         const QString program = makeProgram(dir.filePath(u"vardelle"_qs));
@@ -152,7 +152,7 @@ private slots:
         // Switching on leaves an entry that starts this program: the one there when it already
         // does, else a new one.
         QCOMPARE(entry.setEnabled(true), std::nullopt);
-        QCOMPARE(entry.status(), LoginItemStatus::enabled);
+        QCOMPARE(entry.status(), AutostartStatus::enabled);
         QCOMPARE(test::readFile(entry.filePath()),
                  kept ? text : AutostartEntry::entryText(program));
     }
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(entry.setEnabled(true), std::nullopt);
         QCOMPARE(entry.setEnabled(false), std::nullopt);
         QVERIFY(!QFile::exists(entry.filePath()));
-        QCOMPARE(entry.status(), LoginItemStatus::disabled);
+        QCOMPARE(entry.status(), AutostartStatus::disabled);
         // Nothing there: still done.
         QCOMPARE(entry.setEnabled(false), std::nullopt);
     }
@@ -182,7 +182,7 @@ private slots:
                  qPrintable(*error));
         QVERIFY2(error->contains(u"Not a directory"), qPrintable(*error));
         QCOMPARE(test::readFile(dir.filePath(u"autostart"_qs)), QByteArray("not a folder"));
-        QCOMPARE(entry.status(), LoginItemStatus::disabled);
+        QCOMPARE(entry.status(), AutostartStatus::disabled);
     }
 
     void removalThatFailsIsReported()
@@ -203,18 +203,21 @@ private slots:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0 << u"Not enabled"_qs;
-        QTest::newRow("1") << 1 << u"Enabled"_qs;
-        QTest::newRow("2") << 2
-                           << u"Not found — the program has moved; switch this off and on again"_qs;
-        QTest::newRow("other") << 3 << u"Unknown"_qs;
-        QTest::newRow("negative") << -1 << u"Unknown"_qs;
+        // In the words of the desktop's autostart, the folder as the user knows it.
+        QTest::newRow("off") << 0 << u"Start at login: off"_qs;
+        QTest::newRow("on") << 1 << u"Start at login: on, in ~/.config/autostart"_qs;
+        QTest::newRow("moved") << 2
+                               << u"Start at login: not found — the program has moved; switch "
+                                  "this off and on again"_qs;
+        QTest::newRow("other") << 3 << u"Start at login: unknown"_qs;
+        QTest::newRow("negative") << -1 << u"Start at login: unknown"_qs;
     }
     void statusText()
     {
         QFETCH(int, status);
         QFETCH(QString, text);
-        QCOMPARE(AutostartEntry::statusText(status), text);
+        const AutostartEntry entry(QDir::homePath() + u"/.config"_qs, u"/usr/bin/vardelle"_qs);
+        QCOMPARE(entry.statusText(static_cast<AutostartStatus>(status)), text);
     }
 };
 

@@ -168,7 +168,7 @@ private:
         QSignalSpy ready(source.get(), &LogindEventSource::ready);
         observed->monitor = std::make_unique<SystemEventMonitor>(
             [record = &observed->reasons](AnnounceReason reason) {
-                record->append(rawValue(reason));
+                record->append(identifier(reason));
             },
             std::move(source));
         observed->monitor->start();

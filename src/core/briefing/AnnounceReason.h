@@ -9,7 +9,7 @@ namespace vardelle {
 enum class AnnounceReason : quint8 { launch, unlock, wake, sessionActive, manual };
 
 // The case's name as written here ("launch", "sessionActive", ...), for logs and tests.
-inline QString rawValue(AnnounceReason reason)
+inline QString identifier(AnnounceReason reason)
 {
     switch (reason) {
     case AnnounceReason::launch:

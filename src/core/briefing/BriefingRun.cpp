@@ -19,7 +19,7 @@ constexpr std::array<std::pair<RunOutcome, const char16_t*>, 7> outcomeNames{{
 
 } // namespace
 
-QString rawValue(RunOutcome outcome)
+QString identifier(RunOutcome outcome)
 {
     for (const auto& [value, name] : outcomeNames) {
         if (value == outcome)
@@ -28,10 +28,10 @@ QString rawValue(RunOutcome outcome)
     return {};
 }
 
-std::optional<RunOutcome> runOutcomeFromRaw(const QString& raw)
+std::optional<RunOutcome> runOutcomeFromIdentifier(const QString& identifier)
 {
     for (const auto& [value, name] : outcomeNames) {
-        if (raw == QStringView(name))
+        if (identifier == QStringView(name))
             return value;
     }
     return std::nullopt;

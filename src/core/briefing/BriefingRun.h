@@ -31,8 +31,8 @@ enum class RunOutcome : quint8 {
 };
 
 // The outcome's name as written here ("briefed", "upToDate", ...), as other processes read it.
-QString rawValue(RunOutcome outcome);
-std::optional<RunOutcome> runOutcomeFromRaw(const QString& raw);
+QString identifier(RunOutcome outcome);
+std::optional<RunOutcome> runOutcomeFromIdentifier(const QString& identifier);
 
 } // namespace vardelle
 

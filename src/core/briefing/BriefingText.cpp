@@ -24,9 +24,14 @@ QString storiesWord(qsizetype count)
 
 QString briefingOpening(qsizetype count, Instant since, const Clock& clock)
 {
+    const Instant now = clock.now();
+    // From local midnight the day itself is named, not the hours since.
+    const QString window =
+        since == startOfLocalDay(now)
+            ? u"from today"_qs
+            : u"since "_qs + englishRelativeTimePhrase(since, now, RelativeStyle::full);
     return u"Here is your security briefing. "_qs + QString::number(count) + u" new "_qs +
-           storiesWord(count) + u" since "_qs +
-           englishRelativeTimePhrase(since, clock.now(), RelativeStyle::full) + u'.';
+           storiesWord(count) + u' ' + window + u'.';
 }
 
 QList<BriefingPart> composeBriefingParts(const QList<NewsItem>& items, Instant since,

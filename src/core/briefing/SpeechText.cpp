@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-// The twenty-three steps run on one icu::UnicodeString that starts as a read-only alias
+// The steps run on one icu::UnicodeString that starts as a read-only alias
 // of the caller's QString; a step that changes nothing copies nothing. Every regular-expression
 // step first asks a cheap question whose "no" proves the pattern cannot match (a literal the
 // pattern requires is absent), so a plain headline costs a few scans and, at most, one copy.

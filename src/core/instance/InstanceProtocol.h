@@ -14,9 +14,15 @@
 //           | {"command":"brief","today":true,"speak":false}
 //                                  "today" and "speak" may be missing (false and true); a
 //                                  briefing with "speak" false is told as text only
-//           | {"command":"feeds"|"watch","arguments":[...],"directory":"<working folder>"}
+//           | {"command":"feeds","action":"list"|"add"|"remove"|"switch"|"export",
+//              "subjects":[...],"name":"<text>","category":"<key>","on":true}
+//           | {"command":"watch","action":"list"|"add"|"remove","subjects":[...]}
+//                                  a change to the feeds or the watch list: "subjects" the
+//                                  address to add, the feed to remove, the feed ids to switch
+//                                  or the terms; "name" and "category" only for an address to
+//                                  add, "on" only to switch
 //           | {"command":"feeds-import","entries":[{"address":...,"name":...,"category":...}],
-//              "category":"<raw value>","from":"<file>"}
+//              "category":"<identifier>","from":"<file>"}
 //                                  the feeds of an OPML file the terminal has read; "category"
 //                                  (of an entry, and of the whole) may be missing
 //   server: {"ok":true}            the request is done
@@ -45,8 +51,10 @@ inline const QString feedsImportCommand = QStringLiteral("feeds-import");
 inline const QString entriesKey = QStringLiteral("entries");
 inline const QString categoryKey = QStringLiteral("category");
 inline const QString fromKey = QStringLiteral("from");
-inline const QString argumentsKey = QStringLiteral("arguments");
-inline const QString directoryKey = QStringLiteral("directory");
+inline const QString actionKey = QStringLiteral("action");
+inline const QString subjectsKey = QStringLiteral("subjects");
+inline const QString nameKey = QStringLiteral("name");
+inline const QString onKey = QStringLiteral("on");
 
 inline const QString okKey = QStringLiteral("ok");
 inline const QString speakingKey = QStringLiteral("speaking");

@@ -19,7 +19,7 @@ std::optional<NewsCategory> categoryNamed(const QString& text)
     if (wanted.isEmpty())
         return std::nullopt;
     for (NewsCategory category : allNewsCategories) {
-        if (wanted.compare(rawValue(category), Qt::CaseInsensitive) == 0 ||
+        if (wanted.compare(identifier(category), Qt::CaseInsensitive) == 0 ||
             wanted.compare(title(category), Qt::CaseInsensitive) == 0)
             return category;
     }
@@ -114,7 +114,7 @@ QByteArray writeOpml(const QList<FeedSource>& feeds)
     xml.writeStartElement(QStringLiteral("body"));
     for (NewsCategory category : allNewsCategories) {
         xml.writeStartElement(QStringLiteral("outline"));
-        xml.writeAttribute(QStringLiteral("text"), rawValue(category));
+        xml.writeAttribute(QStringLiteral("text"), identifier(category));
         xml.writeAttribute(QStringLiteral("title"), title(category));
         for (const FeedSource& feed : feeds) {
             if (feed.category != category)

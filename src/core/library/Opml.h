@@ -15,7 +15,7 @@ namespace vardelle {
 struct OpmlEntry {
     QString address; // the outline's xmlUrl, trimmed
     QString name;    // its title, else its text; may be empty
-    // The category of the nearest enclosing outline whose text or title names one (a raw value or
+    // The category of the nearest enclosing outline whose text or title names one (a identifier or
     // a category's display title, ignoring case); none when no enclosing outline does.
     std::optional<NewsCategory> category;
 };
@@ -25,7 +25,7 @@ struct OpmlEntry {
 std::optional<QList<OpmlEntry>> readOpml(const QByteArray& document);
 
 // An OPML 2.0 document with one outline per category, in category order, whose text is the
-// category's raw value, holding an outline of type "rss" for each of `feeds` of that category,
+// category's identifier, holding an outline of type "rss" for each of `feeds` of that category,
 // in the given order.
 QByteArray writeOpml(const QList<FeedSource>& feeds);
 

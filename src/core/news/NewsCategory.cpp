@@ -27,15 +27,15 @@ const CategoryTexts& textsOf(NewsCategory category)
 }
 } // namespace
 
-QString rawValue(NewsCategory category)
+QString identifier(NewsCategory category)
 {
     return QString::fromUtf16(textsOf(category).raw);
 }
 
-std::optional<NewsCategory> newsCategoryFromRawValue(QStringView raw)
+std::optional<NewsCategory> newsCategoryFromIdentifier(QStringView identifier)
 {
     for (NewsCategory category : allNewsCategories) {
-        if (raw == QStringView(textsOf(category).raw))
+        if (identifier == QStringView(textsOf(category).raw))
             return category;
     }
     return std::nullopt;

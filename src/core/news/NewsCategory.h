@@ -17,9 +17,9 @@ inline constexpr std::array<NewsCategory, 3> allNewsCategories{
     NewsCategory::cybersecurity, NewsCategory::threatIntel, NewsCategory::malware};
 
 // The persistent form: "cybersecurity", "threatIntel", "malware".
-QString rawValue(NewsCategory category);
+QString identifier(NewsCategory category);
 // Exact, case-sensitive; any other text is no category.
-std::optional<NewsCategory> newsCategoryFromRawValue(QStringView raw);
+std::optional<NewsCategory> newsCategoryFromIdentifier(QStringView identifier);
 
 QString title(NewsCategory category);      // shown in the settings window
 QString symbolName(NewsCategory category); // the category's symbol image

@@ -17,7 +17,7 @@ QJsonObject toJson(const NewsItem& item)
         {u"title"_qs, item.title},
         {u"link"_qs, item.link},
         {u"source"_qs, item.source},
-        {u"category"_qs, rawValue(item.category)},
+        {u"category"_qs, identifier(item.category)},
         {u"published"_qs, toReferenceSeconds(item.published)},
         {u"summary"_qs, item.summary},
     };
@@ -41,7 +41,7 @@ std::optional<NewsItem> newsItemFromJson(const QJsonValue& value)
         *field = v.toString();
     }
 
-    const auto category = newsCategoryFromRawValue(object.value(u"category").toString());
+    const auto category = newsCategoryFromIdentifier(object.value(u"category").toString());
     if (!object.value(u"category").isString() || !category)
         return std::nullopt;
     item.category = *category;

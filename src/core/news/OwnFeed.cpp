@@ -33,7 +33,7 @@ std::optional<QString> wrongShape(const QJsonValue& element)
         return QStringLiteral("\"enabled\" is not true or false");
     if (object.value(u"id").toString().isEmpty())
         return QStringLiteral("its id is empty");
-    if (!newsCategoryFromRawValue(object.value(u"category").toString()))
+    if (!newsCategoryFromIdentifier(object.value(u"category").toString()))
         return QStringLiteral("its category is none of cybersecurity, threatIntel, malware");
     if (!isFeedAddress(QUrl(object.value(u"url").toString(), QUrl::StrictMode)))
         return QStringLiteral("its address is not http or https");
@@ -81,7 +81,7 @@ OwnFeedsRead readOwnFeeds(const QJsonValue& value, qsizetype limit)
         feed.id = object.value(u"id").toString();
         feed.name = cleanFeedName(object.value(u"name").toString());
         feed.url = QUrl(object.value(u"url").toString(), QUrl::StrictMode);
-        feed.category = *newsCategoryFromRawValue(object.value(u"category").toString());
+        feed.category = *newsCategoryFromIdentifier(object.value(u"category").toString());
         feed.enabled = object.value(u"enabled").toBool();
         if (taken(feed.id)) {
             const QString fresh = ownFeedId(feed.name, taken);
@@ -130,7 +130,7 @@ QJsonArray toJson(const QList<OwnFeed>& feeds)
             {u"id"_qs, feed.id},
             {u"name"_qs, feed.name},
             {u"url"_qs, feed.url.toString()},
-            {u"category"_qs, rawValue(feed.category)},
+            {u"category"_qs, identifier(feed.category)},
             {u"enabled"_qs, feed.enabled},
         });
     }

@@ -29,7 +29,7 @@ struct OwnFeed {
     FeedSource source() const { return {id, name, url, category}; }
 };
 
-// The stored form: an array of objects with "id", "name", "url", "category" (a raw value) and
+// The stored form: an array of objects with "id", "name", "url", "category" (a identifier) and
 // "enabled".
 QJsonArray toJson(const QList<OwnFeed>& feeds);
 
@@ -40,7 +40,7 @@ struct OwnFeedsRead {
     // fresh id).
     QList<OwnFeed> feeds;
     // Every other entry as it was stored (of the wrong shape: not an object, a key missing or of
-    // the wrong type, a category that is no raw value, an address that is not http or https, an
+    // the wrong type, a category that is no identifier, an address that is not http or https, an
     // empty id; or past the limit), so that writing the feeds back loses none of them.
     QJsonArray unread;
     // One line for each entry left out, and one for all those past the limit.

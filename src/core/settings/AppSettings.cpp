@@ -25,7 +25,7 @@ QSet<NewsCategory> readEnabledCategories(const PreferenceFile& file)
         return allCategories();
     QSet<NewsCategory> categories;
     for (const QString& raw : *raws) {
-        if (const std::optional<NewsCategory> category = newsCategoryFromRawValue(raw))
+        if (const std::optional<NewsCategory> category = newsCategoryFromIdentifier(raw))
             categories.insert(*category);
     }
     return categories;
@@ -61,7 +61,7 @@ QStringList storedForm(const QSet<NewsCategory>& categories)
     QStringList raws;
     for (NewsCategory category : allNewsCategories) {
         if (categories.contains(category))
-            raws.append(rawValue(category));
+            raws.append(identifier(category));
     }
     return raws;
 }
@@ -114,7 +114,7 @@ WatchTermsRead readWatchTerms(const QJsonValue& value)
 
 AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
     : QObject(parent)
-    , m_defaults(preferencePath)
+    , m_file(preferencePath)
 {
     read(true);
 }
@@ -122,7 +122,7 @@ AppSettings::AppSettings(const QString& preferencePath, QObject* parent)
 void AppSettings::read(bool initial)
 {
     namespace key = preferenceKeys;
-    const PreferenceFile& file = m_defaults;
+    const PreferenceFile& file = m_file;
     const bool tell = !initial;
     take(this, m_enabledCategories, readEnabledCategories(file),
          &AppSettings::enabledCategoriesChanged, tell);
@@ -158,22 +158,22 @@ void AppSettings::read(bool initial)
     WatchTermsRead terms = readWatchTerms(file.value(key::watchTerms));
     m_watchTermsUnread = terms.unread;
     take(this, m_watchTerms, std::move(terms.terms), &AppSettings::watchTermsChanged, tell);
-    OwnFeedsRead feeds = readOwnFeeds(file.value(key::customFeeds), maxOwnFeeds);
-    m_customFeedsUnread = feeds.unread;
-    take(this, m_customFeeds, std::move(feeds.feeds), &AppSettings::customFeedsChanged, tell);
+    OwnFeedsRead feeds = readOwnFeeds(file.value(key::ownFeeds), maxOwnFeeds);
+    m_ownFeedsUnread = feeds.unread;
+    take(this, m_ownFeeds, std::move(feeds.feeds), &AppSettings::ownFeedsChanged, tell);
     if (initial) {
         report(file, key::watchTerms, terms.problems);
-        report(file, key::customFeeds, feeds.problems);
+        report(file, key::ownFeeds, feeds.problems);
     }
 }
 
 bool AppSettings::update(const std::function<void()>& change)
 {
-    if (!m_defaults.beginEdit())
+    if (!m_file.beginEdit())
         return false;
     read(false);
     change();
-    m_defaults.endEdit();
+    m_file.endEdit();
     return true;
 }
 
@@ -196,105 +196,105 @@ void AppSettings::setEnabledCategories(const QSet<NewsCategory>& categories)
 {
     m_enabledCategories = categories;
     emit enabledCategoriesChanged(m_enabledCategories);
-    m_defaults.setStringArray(preferenceKeys::enabledCategories, storedForm(m_enabledCategories));
+    m_file.setStringArray(preferenceKeys::enabledCategories, storedForm(m_enabledCategories));
 }
 
 void AppSettings::setDisabledFeedIDs(const QSet<QString>& ids)
 {
     m_disabledFeedIDs = ids;
     emit disabledFeedIDsChanged(m_disabledFeedIDs);
-    m_defaults.setStringArray(preferenceKeys::disabledFeeds, storedForm(m_disabledFeedIDs));
+    m_file.setStringArray(preferenceKeys::disabledFeeds, storedForm(m_disabledFeedIDs));
 }
 
 void AppSettings::setMaxHeadlines(qint64 count)
 {
     m_maxHeadlines = count;
     emit maxHeadlinesChanged(m_maxHeadlines);
-    m_defaults.setInteger(preferenceKeys::maxHeadlines, m_maxHeadlines);
+    m_file.setInteger(preferenceKeys::maxHeadlines, m_maxHeadlines);
 }
 
 void AppSettings::setLookbackHours(qint64 hours)
 {
     m_lookbackHours = hours;
     emit lookbackHoursChanged(m_lookbackHours);
-    m_defaults.setInteger(preferenceKeys::lookbackHours, m_lookbackHours);
+    m_file.setInteger(preferenceKeys::lookbackHours, m_lookbackHours);
 }
 
 void AppSettings::setVoiceIdentifier(const QString& identifier)
 {
     m_voiceIdentifier = identifier;
     emit voiceIdentifierChanged(m_voiceIdentifier);
-    m_defaults.setString(preferenceKeys::voiceIdentifier, m_voiceIdentifier);
+    m_file.setString(preferenceKeys::voiceIdentifier, m_voiceIdentifier);
 }
 
 void AppSettings::setSpeechRate(double rate)
 {
     m_speechRate = rate;
     emit speechRateChanged(m_speechRate);
-    m_defaults.setNumber(preferenceKeys::speechRate, m_speechRate);
+    m_file.setNumber(preferenceKeys::speechRate, m_speechRate);
 }
 
 void AppSettings::setAnnounceOnLaunch(bool on)
 {
     m_announceOnLaunch = on;
     emit announceOnLaunchChanged(m_announceOnLaunch);
-    m_defaults.setBoolean(preferenceKeys::announceOnLaunch, m_announceOnLaunch);
+    m_file.setBoolean(preferenceKeys::announceOnLaunch, m_announceOnLaunch);
 }
 
 void AppSettings::setAnnounceOnUnlock(bool on)
 {
     m_announceOnUnlock = on;
     emit announceOnUnlockChanged(m_announceOnUnlock);
-    m_defaults.setBoolean(preferenceKeys::announceOnUnlock, m_announceOnUnlock);
+    m_file.setBoolean(preferenceKeys::announceOnUnlock, m_announceOnUnlock);
 }
 
 void AppSettings::setHoldWhenBusy(bool on)
 {
     m_holdWhenBusy = on;
     emit holdWhenBusyChanged(m_holdWhenBusy);
-    m_defaults.setBoolean(preferenceKeys::holdWhenBusy, m_holdWhenBusy);
+    m_file.setBoolean(preferenceKeys::holdWhenBusy, m_holdWhenBusy);
 }
 
 void AppSettings::setBackgroundRefreshMinutes(qint64 minutes)
 {
     m_backgroundRefreshMinutes = minutes;
     emit backgroundRefreshMinutesChanged(m_backgroundRefreshMinutes);
-    m_defaults.setInteger(preferenceKeys::backgroundRefreshMinutes, m_backgroundRefreshMinutes);
+    m_file.setInteger(preferenceKeys::backgroundRefreshMinutes, m_backgroundRefreshMinutes);
 }
 
 void AppSettings::setKnownExploited(bool on)
 {
     m_knownExploited = on;
     emit knownExploitedChanged(m_knownExploited);
-    m_defaults.setBoolean(preferenceKeys::knownExploited, m_knownExploited);
+    m_file.setBoolean(preferenceKeys::knownExploited, m_knownExploited);
 }
 
 void AppSettings::setQuietMinutes(qint64 minutes)
 {
     m_quietMinutes = minutes;
     emit quietMinutesChanged(m_quietMinutes);
-    m_defaults.setInteger(preferenceKeys::quietMinutes, m_quietMinutes);
+    m_file.setInteger(preferenceKeys::quietMinutes, m_quietMinutes);
 }
 
 void AppSettings::setBubbleHidden(bool hidden)
 {
     m_bubbleHidden = hidden;
     emit bubbleHiddenChanged(m_bubbleHidden);
-    m_defaults.setBoolean(preferenceKeys::bubbleHidden, m_bubbleHidden);
+    m_file.setBoolean(preferenceKeys::bubbleHidden, m_bubbleHidden);
 }
 
 void AppSettings::setBubbleCompact(bool compact)
 {
     m_bubbleCompact = compact;
     emit bubbleCompactChanged(m_bubbleCompact);
-    m_defaults.setBoolean(preferenceKeys::bubbleCompact, m_bubbleCompact);
+    m_file.setBoolean(preferenceKeys::bubbleCompact, m_bubbleCompact);
 }
 
 void AppSettings::setIsFirstRun(bool firstRun)
 {
     m_isFirstRun = firstRun;
     emit isFirstRunChanged(m_isFirstRun);
-    m_defaults.setBoolean(preferenceKeys::isFirstRun, !m_isFirstRun);
+    m_file.setBoolean(preferenceKeys::isFirstRun, !m_isFirstRun);
 }
 
 void AppSettings::setWatchTerms(const QStringList& terms)
@@ -304,25 +304,39 @@ void AppSettings::setWatchTerms(const QStringList& terms)
     QJsonArray stored = QJsonArray::fromStringList(m_watchTerms);
     for (const QJsonValue& unread : std::as_const(m_watchTermsUnread))
         stored.append(unread);
-    m_defaults.setValue(preferenceKeys::watchTerms, stored);
+    m_file.setValue(preferenceKeys::watchTerms, stored);
 }
 
-void AppSettings::setCustomFeeds(const QList<OwnFeed>& feeds)
+void AppSettings::setOwnFeeds(const QList<OwnFeed>& feeds)
 {
-    m_customFeeds = feeds;
-    emit customFeedsChanged(m_customFeeds);
-    QJsonArray stored = toJson(m_customFeeds);
-    for (const QJsonValue& unread : std::as_const(m_customFeedsUnread))
+    m_ownFeeds = feeds;
+    emit ownFeedsChanged(m_ownFeeds);
+    QJsonArray stored = toJson(m_ownFeeds);
+    for (const QJsonValue& unread : std::as_const(m_ownFeedsUnread))
         stored.append(unread);
-    m_defaults.setValue(preferenceKeys::customFeeds, stored);
+    m_file.setValue(preferenceKeys::ownFeeds, stored);
 }
 
 std::optional<QPointF> AppSettings::savedBubbleOrigin() const
 {
-    if (!m_defaults.contains(preferenceKeys::bubbleFrameX))
+    if (!m_file.contains(preferenceKeys::bubbleFrameX))
         return std::nullopt;
-    return QPointF(m_defaults.number(preferenceKeys::bubbleFrameX).value_or(0.0),
-                   m_defaults.number(preferenceKeys::bubbleFrameY).value_or(0.0));
+    return QPointF(m_file.number(preferenceKeys::bubbleFrameX).value_or(0.0),
+                   m_file.number(preferenceKeys::bubbleFrameY).value_or(0.0));
+}
+
+void AppSettings::setBubbleOrigin(std::optional<QPointF> origin)
+{
+    if (origin == savedBubbleOrigin())
+        return;
+    if (origin) {
+        m_file.setNumberPair(preferenceKeys::bubbleFrameX, origin->x(),
+                             preferenceKeys::bubbleFrameY, origin->y());
+    } else {
+        m_file.remove(preferenceKeys::bubbleFrameX);
+        m_file.remove(preferenceKeys::bubbleFrameY);
+    }
+    emit bubbleOriginChanged();
 }
 
 QList<FeedSource> AppSettings::activeSources() const
@@ -332,7 +346,7 @@ QList<FeedSource> AppSettings::activeSources() const
         if (m_enabledCategories.contains(source.category) && !m_disabledFeedIDs.contains(source.id))
             sources.append(source);
     }
-    for (const OwnFeed& feed : m_customFeeds) {
+    for (const OwnFeed& feed : m_ownFeeds) {
         if (feed.enabled && m_enabledCategories.contains(feed.category))
             sources.append(feed.source());
     }

@@ -38,9 +38,9 @@ inline constexpr QStringView bubbleCompact = u"bubbleCompact";
 // Holds the negation of AppSettings::isFirstRun: true once the first launch is over.
 inline constexpr QStringView isFirstRun = u"isFirstRun";
 inline constexpr QStringView watchTerms = u"watchTerms";
-inline constexpr QStringView customFeeds = u"customFeeds";
-// The bubble's origin in screen points; written together by the bubble's controller through
-// AppSettings::defaults(), only read here.
+// Stored under the name it had when own feeds were first kept.
+inline constexpr QStringView ownFeeds = u"customFeeds";
+// The bubble's origin in screen points, written together (AppSettings::setBubbleOrigin()).
 inline constexpr QStringView bubbleFrameX = u"bubbleFrameX";
 inline constexpr QStringView bubbleFrameY = u"bubbleFrameY";
 } // namespace preferenceKeys
@@ -104,8 +104,8 @@ class AppSettings : public QObject {
         bool bubbleCompact READ bubbleCompact WRITE setBubbleCompact NOTIFY bubbleCompactChanged)
     Q_PROPERTY(bool isFirstRun READ isFirstRun WRITE setIsFirstRun NOTIFY isFirstRunChanged)
     Q_PROPERTY(QStringList watchTerms READ watchTerms WRITE setWatchTerms NOTIFY watchTermsChanged)
-    Q_PROPERTY(QList<vardelle::OwnFeed> customFeeds READ customFeeds WRITE setCustomFeeds NOTIFY
-                   customFeedsChanged)
+    Q_PROPERTY(
+        QList<vardelle::OwnFeed> ownFeeds READ ownFeeds WRITE setOwnFeeds NOTIFY ownFeedsChanged)
 
 public:
     // The most watch terms and own feeds a user may keep, and the longest term (in characters,
@@ -126,11 +126,11 @@ public:
     // False, and `change` not run, when the lock could not be had in PreferenceFile::lockWait;
     // lockError() says why.
     bool update(const std::function<void()>& change);
-    QString lockError() const { return m_defaults.lockError(); }
+    QString lockError() const { return m_file.lockError(); }
 
-    // The store behind the preferences; the bubble's controller writes its origin through it.
-    PreferenceFile& defaults() { return m_defaults; }
-    const PreferenceFile& defaults() const { return m_defaults; }
+    // The file behind the preferences, as last read or written.
+    PreferenceFile& preferenceFile() { return m_file; }
+    const PreferenceFile& preferenceFile() const { return m_file; }
 
     QSet<NewsCategory> enabledCategories() const { return m_enabledCategories; }
     QSet<QString> disabledFeedIDs() const { return m_disabledFeedIDs; }
@@ -152,7 +152,7 @@ public:
     bool isFirstRun() const { return m_isFirstRun; }
     // As typed less their outer spaces, in the order they were added.
     QStringList watchTerms() const { return m_watchTerms; }
-    QList<OwnFeed> customFeeds() const { return m_customFeeds; }
+    QList<OwnFeed> ownFeeds() const { return m_ownFeeds; }
 
     void setEnabledCategories(const QSet<NewsCategory>& categories);
     void setDisabledFeedIDs(const QSet<QString>& ids);
@@ -170,11 +170,14 @@ public:
     void setBubbleCompact(bool compact);
     void setIsFirstRun(bool firstRun);
     void setWatchTerms(const QStringList& terms);
-    void setCustomFeeds(const QList<OwnFeed>& feeds);
+    void setOwnFeeds(const QList<OwnFeed>& feeds);
 
     // The stored bubble origin: present whenever "bubbleFrameX" holds any value; a coordinate that
     // is missing or not a number reads as 0.
     std::optional<QPointF> savedBubbleOrigin() const;
+    // Stores the bubble window's top-left corner in screen points, or forgets it (none) so that
+    // the next start places the bubble in its corner. Writes and emits only a change.
+    void setBubbleOrigin(std::optional<QPointF> origin);
 
     // The feeds to gather: the catalogue's, in catalogue order, of an enabled category whose id
     // is not disabled, then the own feeds that are switched on and of an enabled category, in
@@ -196,19 +199,20 @@ signals:
     void knownExploitedChanged(bool on);
     void bubbleHiddenChanged(bool hidden);
     void bubbleCompactChanged(bool compact);
+    void bubbleOriginChanged();
     void isFirstRunChanged(bool firstRun);
     void watchTermsChanged(const QStringList& terms);
-    void customFeedsChanged(const QList<vardelle::OwnFeed>& feeds);
+    void ownFeedsChanged(const QList<vardelle::OwnFeed>& feeds);
 
 private:
     // Reads every preference from the file; `initial` for the first time, when nothing is told
     // and what is left out of the lists is reported.
     void read(bool initial);
 
-    PreferenceFile m_defaults;
+    PreferenceFile m_file;
     // Entries of the lists that are stored but not in use, written back after those in use.
     QJsonArray m_watchTermsUnread;
-    QJsonArray m_customFeedsUnread;
+    QJsonArray m_ownFeedsUnread;
     QSet<NewsCategory> m_enabledCategories;
     QSet<QString> m_disabledFeedIDs;
     qint64 m_maxHeadlines = 12;
@@ -225,7 +229,7 @@ private:
     bool m_bubbleCompact = false;
     bool m_isFirstRun = true;
     QStringList m_watchTerms;
-    QList<OwnFeed> m_customFeeds;
+    QList<OwnFeed> m_ownFeeds;
 };
 
 } // namespace vardelle

@@ -58,7 +58,7 @@ void Speaker::loadVoices()
 
 Speaker::~Speaker() = default;
 
-float Speaker::utteranceRate(double rate)
+float Speaker::engineRate(double rate)
 {
     return static_cast<float>(0.35 + 0.35 * rate);
 }
@@ -87,7 +87,7 @@ void Speaker::speak(const QString& text, const QString& voiceIdentifier, double 
 
 void Speaker::begin(const QString& text, const QString& voiceIdentifier, double rate)
 {
-    m_current = m_engine->speak(text, resolveVoice(voiceIdentifier), utteranceRate(rate));
+    m_current = m_engine->speak(text, resolveVoice(voiceIdentifier), engineRate(rate));
     m_watchdog.start(watchdogTimeout(text.size()));
 }
 

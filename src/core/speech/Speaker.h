@@ -81,7 +81,7 @@ public:
 
     // The engine's rate for the user's speed setting: 0.35 + 0.35 x `rate`, so the fastest
     // setting stays well short of the engine's fastest speech.
-    static float utteranceRate(double rate);
+    static float engineRate(double rate);
 
     // How long an utterance may go without a report from the engine before it counts as ended:
     // `perCharacter` for each character of the text plus `margin`. The defaults allow for speech

@@ -121,46 +121,57 @@ void keepNewest(QStringList& ids)
 
 } // namespace
 
+template <typename Change> void HeadlineStore::change(Change&& change)
+{
+    std::optional<Instant> before;
+    std::optional<Instant> after;
+    {
+        QMutexLocker lock(&m_mutex);
+        before = m_state.lastGather;
+        change();
+        save();
+        after = m_state.lastGather;
+    }
+    if (before != after)
+        emit lastGatherChanged();
+}
+
 void HeadlineStore::record(const QList<NewsItem>& items, const QString& briefing, bool announced,
                            const QStringList& leftOut, const QStringList& toldExploited)
 {
-    QMutexLocker lock(&m_mutex);
-    m_state.lastGather = m_clock.now();
-    if (announced)
-        m_state.lastAnnouncement = m_clock.now();
-    m_state.lastItems = items;
-    m_state.lastBriefing = briefing;
-    for (const NewsItem& item : items)
-        m_state.seenIDs.append(item.id);
-    keepNewest(m_state.seenIDs);
-    m_state.leftOutIDs.append(leftOut);
-    keepNewest(m_state.leftOutIDs);
-    m_state.toldExploitedIDs.append(toldExploited);
-    keepNewest(m_state.toldExploitedIDs);
-    save();
+    change([&] {
+        m_state.lastGather = m_clock.now();
+        if (announced)
+            m_state.lastAnnouncement = m_clock.now();
+        m_state.lastItems = items;
+        m_state.lastBriefing = briefing;
+        for (const NewsItem& item : items)
+            m_state.seenIDs.append(item.id);
+        keepNewest(m_state.seenIDs);
+        m_state.leftOutIDs.append(leftOut);
+        keepNewest(m_state.leftOutIDs);
+        m_state.toldExploitedIDs.append(toldExploited);
+        keepNewest(m_state.toldExploitedIDs);
+    });
 }
 
 void HeadlineStore::recordGather(const QStringList& leftOut)
 {
-    QMutexLocker lock(&m_mutex);
-    m_state.lastGather = m_clock.now();
-    m_state.leftOutIDs.append(leftOut);
-    keepNewest(m_state.leftOutIDs);
-    save();
+    change([&] {
+        m_state.lastGather = m_clock.now();
+        m_state.leftOutIDs.append(leftOut);
+        keepNewest(m_state.leftOutIDs);
+    });
 }
 
 void HeadlineStore::restore(const StoredState& state)
 {
-    QMutexLocker lock(&m_mutex);
-    m_state = state;
-    save();
+    change([&] { m_state = state; });
 }
 
 void HeadlineStore::forgetHistory()
 {
-    QMutexLocker lock(&m_mutex);
-    m_state = StoredState{};
-    save();
+    change([&] { m_state = StoredState{}; });
 }
 
 } // namespace vardelle

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QObject>
 #include <QString>
 
 #include <optional>
@@ -22,7 +23,11 @@ class Clock;
 // so operations from any thread run one at a time in the order they take the lock. Nothing is
 // called out of the store while the lock is held (the clock aside, which must not call back).
 // Failures are absorbed: an unreadable file means an empty history, a failed write is ignored.
-class HeadlineStore {
+// lastGatherChanged() follows every change of lastGather(), emitted in the thread that made it
+// once the lock is let go.
+class HeadlineStore : public QObject {
+    Q_OBJECT
+
 public:
     // Loads `filePath` if it holds a readable state; otherwise starts empty. A file that exists
     // but cannot be read or decoded is first moved aside to `<filePath>.corrupt`, so the next
@@ -66,7 +71,13 @@ public:
 
     QString filePath() const { return m_filePath; }
 
+signals:
+    void lastGatherChanged();
+
 private:
+    // Runs `change` under the lock, then tells whether it changed the last gather.
+    template <typename Change> void change(Change&& change);
+
     void load();
     void save() const; // with m_mutex held
 

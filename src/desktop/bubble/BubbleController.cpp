@@ -155,15 +155,12 @@ void BubbleController::savePosition()
 {
     if (!m_panel)
         return;
-    const QPoint origin = m_panel->pos();
-    m_settings.defaults().setNumberPair(preferenceKeys::bubbleFrameX, origin.x(),
-                                        preferenceKeys::bubbleFrameY, origin.y());
+    m_settings.setBubbleOrigin(QPointF(m_panel->pos()));
 }
 
 void BubbleController::resetPosition()
 {
-    m_settings.defaults().remove(preferenceKeys::bubbleFrameX);
-    m_settings.defaults().remove(preferenceKeys::bubbleFrameY);
+    m_settings.setBubbleOrigin(std::nullopt);
     finishResize();
     place();
 }
@@ -171,28 +168,28 @@ void BubbleController::resetPosition()
 void BubbleController::build()
 {
     m_panel = new BubblePanel(BubblePanel::sideFor(m_diameter));
-    m_container = new BubbleWidget;
+    m_bubbleWidget = new BubbleWidget;
     showReading();
     QPointer<BubbleController> self(this);
-    m_container->onClick = [self] {
+    m_bubbleWidget->onClick = [self] {
         if (self)
             self->click();
     };
-    m_container->onDoubleClickPress = [self] {
+    m_bubbleWidget->onDoubleClickPress = [self] {
         if (self)
             self->takeBackClick();
     };
-    m_container->onDoubleClick = [self] {
+    m_bubbleWidget->onDoubleClick = [self] {
         if (self)
             self->doubleClick();
     };
-    m_container->menuProvider = [self] {
+    m_bubbleWidget->menuProvider = [self] {
         return self ? self->buildMenu() : std::make_unique<QMenu>();
     };
-    connect(m_container, &BubbleWidget::moved, this, &BubbleController::savePosition);
-    m_panel->setContentView(m_container);
+    connect(m_bubbleWidget, &BubbleWidget::moved, this, &BubbleController::savePosition);
+    m_panel->setWidget(m_bubbleWidget);
 
-    m_orb = new OrbView(m_container);
+    m_orb = new OrbView(m_bubbleWidget);
     m_shownState = m_coordinator.state();
     m_orb->setState(*m_shownState);
     layOutOrb();
@@ -204,7 +201,7 @@ void BubbleController::layOutOrb()
         return;
     // The orb's glow and ripples reach past the orb: its view fills the panel. The panel's side
     // is whole pixels, the orb's diameter is exact.
-    m_orb->setGeometry(m_container->rect());
+    m_orb->setGeometry(m_bubbleWidget->rect());
     m_orb->setDiameter(m_diameter);
 }
 
@@ -284,11 +281,8 @@ void BubbleController::finishResize()
 
 void BubbleController::moveStoredOrigin(int fromSide, int toSide)
 {
-    if (const std::optional<QPointF> stored = m_settings.savedBubbleOrigin()) {
-        m_settings.defaults().setNumberPair(preferenceKeys::bubbleFrameX, stored->x(),
-                                            preferenceKeys::bubbleFrameY,
-                                            stored->y() + fromSide - toSide);
-    }
+    if (const std::optional<QPointF> stored = m_settings.savedBubbleOrigin())
+        m_settings.setBubbleOrigin(*stored + QPointF(0, fromSide - toSide));
 }
 
 void BubbleController::showState(const AnnouncerState& state)
@@ -342,10 +336,10 @@ std::optional<QString> BubbleController::storyLine() const
 
 void BubbleController::showReading()
 {
-    if (!m_container)
+    if (!m_bubbleWidget)
         return;
     const std::optional<QString> line = storyLine();
-    m_container->setToolTip(line ? plainToolTip(*line) : toolTip);
+    m_bubbleWidget->setToolTip(line ? plainToolTip(*line) : toolTip);
 }
 
 QString BubbleController::statusLine() const
@@ -422,7 +416,9 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
         }
         QAction* entry = headlines->addAction(term ? watchedIcon() : categoryIcon(item.category),
                                               menuTitle(item.title));
-        const QString about = item.source + QStringLiteral(" — ") + item.summary;
+        const QString summary = item.summary.trimmed();
+        const QString about =
+            summary.isEmpty() ? item.source : item.source + QStringLiteral(" — ") + summary;
         QString toolTip = plainToolTip(about);
         QString above;
         if (term)

@@ -30,7 +30,7 @@ class DesktopActions;
 class HeadlineStore;
 class OrbView;
 
-// Owns the floating bubble: builds its panel, container and orb on the first show, places it
+// Owns the floating bubble: builds its panel, bubble widget and orb on the first show, places it
 // where the user left it (or in the default corner), keeps the orb in step with the coordinator's
 // state and the bubble's size with the compact setting, and turns clicks and the context menu into
 // briefings, stops and settings actions. The panel's top-left corner is stored in the preferences
@@ -88,7 +88,7 @@ public:
     std::unique_ptr<QMenu> buildMenu();
 
     BubblePanel* panel() const { return m_panel; }
-    BubbleWidget* container() const { return m_container; }
+    BubbleWidget* bubbleWidget() const { return m_bubbleWidget; }
     OrbView* orb() const { return m_orb; }
 
 private:
@@ -120,8 +120,8 @@ private:
     ScreenAreas m_screenAreas;
 
     QPointer<BubblePanel> m_panel;
-    BubbleWidget* m_container = nullptr; // owned by the panel
-    OrbView* m_orb = nullptr;            // owned by the container
+    BubbleWidget* m_bubbleWidget = nullptr; // owned by the panel
+    OrbView* m_orb = nullptr;               // owned by the bubble widget
     std::optional<AnnouncerState> m_shownState;
 
     // The orb's diameter the bubble has, or is growing or shrinking to; the stored position is

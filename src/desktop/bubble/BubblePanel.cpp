@@ -56,7 +56,7 @@ BubblePanel::BubblePanel(int side, QWidget* parent)
     applyMask();
 }
 
-void BubblePanel::setContentView(QWidget* view)
+void BubblePanel::setWidget(QWidget* view)
 {
     if (m_content == view)
         return;

@@ -8,7 +8,7 @@ namespace vardelle {
 
 // The bubble's window: a frameless, translucent, always-on-top tool window on every virtual
 // desktop that never takes the keyboard focus and never activates the application. It holds one
-// content view (the bubble's container) that always fills it.
+// widget (the bubble widget) that always fills it.
 //
 // Transparent pixels need a compositing manager; without one they show black, so the panel then
 // clips itself to the circle inscribed in it, and follows a compositor that starts or stops.
@@ -29,8 +29,8 @@ public:
     explicit BubblePanel(int side, QWidget* parent = nullptr);
 
     // Takes `view` as the panel's content, resized with the panel.
-    void setContentView(QWidget* view);
-    QWidget* contentView() const { return m_content; }
+    void setWidget(QWidget* view);
+    QWidget* widget() const { return m_content; }
 
     // Whether transparent pixels show as such; false clips the panel to its inscribed circle.
     bool compositing() const { return m_compositing; }

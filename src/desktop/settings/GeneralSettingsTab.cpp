@@ -46,12 +46,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppSettings& settings, AppCoordinator& co
     layout->addWidget(scrollingPage(content));
     refresh();
 
-    // A run records its gather in the store before it publishes its next state.
-    connect(&coordinator, &AppCoordinator::stateChanged, this,
-            &GeneralSettingsTab::refreshLastGather);
-    connect(&coordinator, &AppCoordinator::lastItemsChanged, this,
-            &GeneralSettingsTab::refreshLastGather);
-    connect(&coordinator, &AppCoordinator::lastBriefingChanged, this,
+    connect(&store, &HeadlineStore::lastGatherChanged, this,
             &GeneralSettingsTab::refreshLastGather);
 
     m_loginItemWatcher = new QFileSystemWatcher(this);
@@ -86,12 +81,12 @@ void GeneralSettingsTab::buildStartup(QVBoxLayout* column)
     QVBoxLayout* rows = addSection(column, QStringLiteral("Startup"), QStringLiteral("startup"));
     m_launchAtLogin = new QCheckBox(QStringLiteral("Start Vardelle at login"));
     m_launchAtLogin->setObjectName(QStringLiteral("launchAtLogin"));
-    m_launchAtLogin->setChecked(m_loginItem.status() == LoginItemStatus::enabled);
+    m_launchAtLogin->setChecked(m_loginItem.status() == AutostartStatus::enabled);
     connect(m_launchAtLogin, &QCheckBox::toggled, this, &GeneralSettingsTab::launchAtLoginChanged);
     rows->addWidget(m_launchAtLogin);
 
     m_loginStatus =
-        addLabelledValue(rows, QStringLiteral("Login item status"), QStringLiteral("loginStatus"));
+        addLabelledValue(rows, QStringLiteral("Autostart"), QStringLiteral("loginStatus"));
 
     m_launchErrorLine = plainLabel(QString());
     m_launchErrorLine->setObjectName(QStringLiteral("launchError"));
@@ -183,14 +178,15 @@ void GeneralSettingsTab::buildMaintenance(QVBoxLayout* column, DesktopActions& a
     QVBoxLayout* rows =
         addSection(column, QStringLiteral("Maintenance"), QStringLiteral("maintenance"));
     auto* commands = new QHBoxLayout;
-    commands->addWidget(actionButton(actions.announceLatest(), QStringLiteral("announceNow")));
-    commands->addWidget(actionButton(actions.replay(), QStringLiteral("replayLastBriefing")));
-    commands->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopSpeaking")));
+    commands->addWidget(
+        actionButton(actions.announceLatest(), QStringLiteral("announceNow"), u'A'));
+    commands->addWidget(actionButton(actions.replay(), QStringLiteral("replayLastBriefing"), u'R'));
+    commands->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopSpeaking"), u'S'));
     commands->addStretch(1);
     rows->addLayout(commands);
 
     QPushButton* forget =
-        pushButton(QStringLiteral("Forget History (next briefing reads everything "
+        pushButton(QStringLiteral("&Forget History (next briefing reads everything "
                                   "again)"),
                    QStringLiteral("forgetHistory"));
     auto* forgetRow = new QHBoxLayout;
@@ -232,12 +228,12 @@ void GeneralSettingsTab::refresh()
 // reach the handler, so looking never writes or removes anything.
 void GeneralSettingsTab::refreshLoginItem(bool moveToggle)
 {
-    const LoginItemStatus status = m_loginItem.status();
+    const AutostartStatus status = m_loginItem.status();
     if (moveToggle) {
         const QSignalBlocker quiet(m_launchAtLogin);
-        m_launchAtLogin->setChecked(status == LoginItemStatus::enabled);
+        m_launchAtLogin->setChecked(status == AutostartStatus::enabled);
     }
-    m_loginStatus->setText(AutostartEntry::statusText(status));
+    m_loginStatus->setText(m_loginItem.statusText(status));
     m_launchErrorLine->setText(m_launchError);
     m_launchErrorLine->setVisible(!m_launchError.isEmpty());
 }

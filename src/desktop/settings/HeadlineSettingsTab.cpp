@@ -1,7 +1,7 @@
 #include "settings/HeadlineSettingsTab.h"
 
 #include "bubble/CategoryIcon.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 #include "news/FeedSource.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsForm.h"
@@ -78,7 +78,7 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     m_ownFeedRows = new QVBoxLayout;
     m_ownFeedRows->setSpacing(6);
     own->addLayout(m_ownFeedRows);
-    m_addFeed = new QPushButton(QStringLiteral("Add Feed…"));
+    m_addFeed = new QPushButton(QStringLiteral("Add &Feed…"));
     m_addFeed->setObjectName(QStringLiteral("add-feed"));
     connect(m_addFeed, &QPushButton::clicked, this, &HeadlineSettingsTab::openAddFeed);
     own->addWidget(m_addFeed, 0, Qt::AlignLeft);
@@ -97,13 +97,13 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     m_newTerm->setObjectName(QStringLiteral("watch-term"));
     m_newTerm->setPlaceholderText(QStringLiteral("Ivanti, FortiOS, CVE-2024-3400…"));
     m_newTerm->setMaxLength(int(AppSettings::maxTermLength) * 2);
-    m_addTerm = new QPushButton(QStringLiteral("Add"));
+    m_addTerm = new QPushButton(QStringLiteral("&Add"));
     m_addTerm->setObjectName(QStringLiteral("add-term"));
-    auto* removeTerms = new QPushButton(QStringLiteral("Remove"));
-    removeTerms->setObjectName(QStringLiteral("remove-terms"));
+    m_removeTerms = new QPushButton(QStringLiteral("&Remove"));
+    m_removeTerms->setObjectName(QStringLiteral("remove-terms"));
     termRow->addWidget(m_newTerm, 1);
     termRow->addWidget(m_addTerm);
-    termRow->addWidget(removeTerms);
+    termRow->addWidget(m_removeTerms);
     watch->addLayout(termRow);
     m_termRefusal = captionLabel(QString());
     m_termRefusal->setObjectName(QStringLiteral("watch-refusal"));
@@ -111,7 +111,7 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     watch->addWidget(m_termRefusal);
     connect(m_addTerm, &QPushButton::clicked, this, &HeadlineSettingsTab::addWatchTerm);
     connect(m_newTerm, &QLineEdit::returnPressed, this, &HeadlineSettingsTab::addWatchTerm);
-    connect(removeTerms, &QPushButton::clicked, this, &HeadlineSettingsTab::removeWatchTerms);
+    connect(m_removeTerms, &QPushButton::clicked, this, &HeadlineSettingsTab::removeWatchTerms);
 
     // The switch follows the preference, and sets it.
     auto* knownExploited =
@@ -136,19 +136,20 @@ HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
     connect(&settings, &AppSettings::enabledCategoriesChanged, this,
             &HeadlineSettingsTab::showCategories);
     connect(&settings, &AppSettings::disabledFeedIDsChanged, this, &HeadlineSettingsTab::showFeeds);
-    showOwnFeeds(settings.customFeeds());
     showWatchTerms(settings.watchTerms());
-    connect(&settings, &AppSettings::customFeedsChanged, this, &HeadlineSettingsTab::showOwnFeeds);
+    connect(&settings, &AppSettings::ownFeedsChanged, this, &HeadlineSettingsTab::showOwnFeeds);
     connect(&settings, &AppSettings::watchTermsChanged, this, &HeadlineSettingsTab::showWatchTerms);
     setLibrary(nullptr);
 }
 
-void HeadlineSettingsTab::setLibrary(LibraryCommands* library)
+void HeadlineSettingsTab::setLibrary(Library* library)
 {
     m_library = library;
     m_addFeed->setEnabled(library);
     m_addTerm->setEnabled(library);
     m_newTerm->setEnabled(library);
+    m_removeTerms->setEnabled(library);
+    showOwnFeeds(m_settings.ownFeeds());
 }
 
 QString HeadlineSettingsTab::ownFeedName(const QString& feedId)
@@ -188,6 +189,8 @@ void HeadlineSettingsTab::showOwnFeeds(const QList<OwnFeed>& feeds)
         auto* remove = new QPushButton(QStringLiteral("Remove"));
         remove->setObjectName(removeName(feed.id));
         connect(remove, &QPushButton::clicked, this, [this, id] { removeOwnFeed(id); });
+        toggle->setEnabled(m_library);
+        remove->setEnabled(m_library);
         line->addWidget(toggle, 1);
         line->addWidget(remove);
         m_ownFeedRows->addWidget(row);
@@ -196,23 +199,16 @@ void HeadlineSettingsTab::showOwnFeeds(const QList<OwnFeed>& feeds)
 
 void HeadlineSettingsTab::setOwnFeed(const QString& feedId, bool on)
 {
-    m_settings.update([&] {
-        QList<OwnFeed> feeds = m_settings.customFeeds();
-        for (OwnFeed& feed : feeds) {
-            if (feed.id == feedId)
-                feed.enabled = on;
-        }
-        m_settings.setCustomFeeds(feeds);
-    });
+    // Refused when the feed went away meanwhile or the preferences cannot be changed: the rows
+    // show what is stored.
+    if (m_library && m_library->switchFeeds({feedId}, on))
+        showOwnFeeds(m_settings.ownFeeds());
 }
 
 void HeadlineSettingsTab::removeOwnFeed(const QString& feedId)
 {
-    m_settings.update([&] {
-        QList<OwnFeed> feeds = m_settings.customFeeds();
-        feeds.removeIf([&feedId](const OwnFeed& feed) { return feed.id == feedId; });
-        m_settings.setCustomFeeds(feeds);
-    });
+    if (m_library && m_library->removeOwnFeed(feedId))
+        showOwnFeeds(m_settings.ownFeeds());
 }
 
 QDialog* HeadlineSettingsTab::openAddFeed()
@@ -233,7 +229,7 @@ QDialog* HeadlineSettingsTab::openAddFeed()
     auto* category = new QComboBox;
     category->setObjectName(QStringLiteral("feed-category"));
     for (const NewsCategory each : allNewsCategories)
-        category->addItem(categoryIcon(each), title(each), rawValue(each));
+        category->addItem(categoryIcon(each), title(each), identifier(each));
     auto* refusal = plainLabel(QString());
     refusal->setObjectName(QStringLiteral("feed-refusal"));
     refusal->setWordWrap(true);
@@ -249,26 +245,30 @@ QDialog* HeadlineSettingsTab::openAddFeed()
     dialog->setMinimumWidth(460);
 
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    // A refusal is of the address it was given for: editing it clears the reason.
+    connect(address, &QLineEdit::textChanged, refusal, [buttons, refusal] {
+        if (buttons->isEnabled())
+            refusal->hide();
+    });
     connect(buttons, &QDialogButtonBox::accepted, dialog, [=, this] {
         buttons->setEnabled(false);
         refusal->setText(QStringLiteral("Fetching the feed…"));
         refusal->show();
-        QStringList arguments{u"add"_qs, address->text().trimmed(), u"--category"_qs,
-                              category->currentData().toString()};
-        if (!name->text().trimmed().isEmpty())
-            arguments << u"--name"_qs << name->text();
         const QPointer<QDialog> open(dialog);
-        m_library->run(u"feeds"_qs, arguments, {})
-            .then(this, [open, buttons, refusal](const CommandOutput& output) {
-                if (!open)
-                    return;
-                if (output.status == 0) {
-                    open->accept();
-                    return;
-                }
-                refusal->setText(output.err.trimmed());
-                buttons->setEnabled(true);
-            });
+        const NewsCategory chosen = newsCategoryFromIdentifier(category->currentData().toString())
+                                        .value_or(NewsCategory::cybersecurity);
+        m_library->addOwnFeed(address->text(), name->text(), chosen)
+            .then(this,
+                  [open, buttons, refusal](const std::variant<OwnFeed, LibraryRefusal>& added) {
+                      if (!open)
+                          return;
+                      if (const auto* refused = std::get_if<LibraryRefusal>(&added)) {
+                          refusal->setText(describe(*refused));
+                          buttons->setEnabled(true);
+                          return;
+                      }
+                      open->accept();
+                  });
     });
     dialog->open();
     return dialog;
@@ -285,14 +285,9 @@ void HeadlineSettingsTab::addWatchTerm()
 {
     if (!m_library)
         return;
-    const QString term = m_newTerm->text();
-    m_library->run(u"watch"_qs, {u"add"_qs, term}, {})
-        .then(this, [this](const CommandOutput& output) {
-            m_termRefusal->setText(output.err.trimmed());
-            m_termRefusal->setVisible(output.status != 0);
-            if (output.status == 0)
-                m_newTerm->clear();
-        });
+    showTermRefusal(m_library->addWatchTerms({m_newTerm->text()}));
+    if (m_termRefusal->isHidden())
+        m_newTerm->clear();
 }
 
 void HeadlineSettingsTab::removeWatchTerms()
@@ -305,24 +300,25 @@ void HeadlineSettingsTab::removeWatchTerms()
         if (row >= 0 && row < shown.size())
             removed.append(shown[row]);
     }
-    if (removed.isEmpty())
+    if (removed.isEmpty() || !m_library)
         return;
-    m_settings.update([&] {
-        QStringList terms = m_settings.watchTerms();
-        for (const QString& term : std::as_const(removed))
-            terms.removeOne(term);
-        m_settings.setWatchTerms(terms);
-    });
+    showTermRefusal(m_library->removeWatchTerms(removed));
+}
+
+void HeadlineSettingsTab::showTermRefusal(const std::optional<LibraryRefusal>& refusal)
+{
+    m_termRefusal->setText(refusal ? describe(*refusal) : QString());
+    m_termRefusal->setVisible(refusal.has_value());
 }
 
 QString HeadlineSettingsTab::categoryName(NewsCategory category)
 {
-    return QStringLiteral("category-") + rawValue(category);
+    return QStringLiteral("category-") + identifier(category);
 }
 
 QString HeadlineSettingsTab::sourcesName(NewsCategory category)
 {
-    return QStringLiteral("sources-") + rawValue(category);
+    return QStringLiteral("sources-") + identifier(category);
 }
 
 QString HeadlineSettingsTab::feedName(const QString& feedId)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/LibraryRefusal.h"
 #include "news/NewsCategory.h"
 #include "news/OwnFeed.h"
 
@@ -7,6 +8,8 @@
 #include <QSet>
 #include <QString>
 #include <QWidget>
+
+#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -19,21 +22,21 @@ class QVBoxLayout;
 namespace vardelle {
 
 class AppSettings;
-class LibraryCommands;
+class Library;
 
 // The Headlines tab: a toggle per category, then for each enabled category a section with a
 // toggle per feed. Switching a category off hides its section; the feeds' own toggles keep
 // their values for when it comes back. Then "Your feeds", the own feeds with a switch and Remove
-// each and "Add Feed…", and "Watch list", the terms with Add and Remove. Adding a feed or a term
-// goes through the same commands as `vardelle feeds add` and `vardelle watch add`, which refuse
-// with a reason shown in place; without them (setLibrary) the two Add controls are disabled.
+// each and "Add Feed…", and "Watch list", the terms with Add and Remove. The own feeds and the
+// terms are edited through the Library, as `vardelle feeds` and `vardelle watch` edit them; a
+// refusal is shown in place. Without a library (setLibrary) those controls are disabled.
 class HeadlineSettingsTab : public QWidget {
     Q_OBJECT
 
 public:
     explicit HeadlineSettingsTab(AppSettings& settings, QWidget* parent = nullptr);
 
-    // Object names: "category-<raw value>", "sources-<raw value>", "feed-<feed id>".
+    // Object names: "category-<identifier>", "sources-<identifier>", "feed-<feed id>".
     static QString categoryName(NewsCategory category);
     static QString sourcesName(NewsCategory category);
     static QString feedName(const QString& feedId);
@@ -41,7 +44,7 @@ public:
     static QString ownFeedName(const QString& feedId);
     static QString removeName(const QString& feedId);
 
-    void setLibrary(LibraryCommands* library);
+    void setLibrary(Library* library);
     // Opens the "Add Feed…" dialog; returns it (it deletes itself when closed).
     class QDialog* openAddFeed();
 
@@ -56,17 +59,19 @@ private:
     void showWatchTerms(const QStringList& terms);
     void addWatchTerm();
     void removeWatchTerms();
+    void showTermRefusal(const std::optional<LibraryRefusal>& refusal);
 
     AppSettings& m_settings;
     QHash<NewsCategory, QCheckBox*> m_categoryToggles;
     QHash<NewsCategory, QGroupBox*> m_sourceSections;
     QHash<QString, QCheckBox*> m_feedToggles;
-    LibraryCommands* m_library = nullptr;
+    Library* m_library = nullptr;
     QVBoxLayout* m_ownFeedRows = nullptr;
     QPushButton* m_addFeed = nullptr;
     QListWidget* m_watchTerms = nullptr;
     QLineEdit* m_newTerm = nullptr;
     QPushButton* m_addTerm = nullptr;
+    QPushButton* m_removeTerms = nullptr;
     QLabel* m_termRefusal = nullptr;
 };
 

@@ -104,11 +104,20 @@ QPushButton* pushButton(const QString& text, const QString& objectName)
     return button;
 }
 
-QPushButton* actionButton(QAction* action, const QString& objectName)
+QString withMnemonic(const QString& text, QChar letter)
 {
-    QPushButton* button = pushButton(action->text(), objectName);
-    auto follow = [button, action] {
-        button->setText(action->text());
+    QString marked = QString(text).replace(u'&', u"&&"_qs);
+    const qsizetype at = marked.indexOf(letter);
+    if (at >= 0)
+        marked.insert(at, u'&');
+    return marked;
+}
+
+QPushButton* actionButton(QAction* action, const QString& objectName, QChar mnemonic)
+{
+    QPushButton* button = pushButton(withMnemonic(action->text(), mnemonic), objectName);
+    auto follow = [button, action, mnemonic] {
+        button->setText(withMnemonic(action->text(), mnemonic));
         button->setEnabled(action->isEnabled());
     };
     follow();

@@ -40,9 +40,11 @@ QLabel* addLabelledValue(QBoxLayout* rows, const QString& label, const QString& 
 
 // A push button that never becomes the window's default button.
 QPushButton* pushButton(const QString& text, const QString& objectName);
-// A push button for a shared command: it shows the action's title, is enabled while the action
-// is, and triggers it when clicked.
-QPushButton* actionButton(QAction* action, const QString& objectName);
+// A push button for a shared command: it shows the action's title, `mnemonic` (a letter of it)
+// underlined for Alt, is enabled while the action is, and triggers it when clicked.
+QPushButton* actionButton(QAction* action, const QString& objectName, QChar mnemonic);
+// `text` with its first `letter` marked as the mnemonic ("&"), any "&" of its own kept as text.
+QString withMnemonic(const QString& text, QChar letter);
 
 // A toggle bound both ways to a Boolean preference: flipping it writes the preference at once,
 // and every assignment of the preference, from anywhere, moves it.

@@ -66,14 +66,14 @@ SettingsWindow::SettingsWindow(AppSettings& settings, AppCoordinator& coordinato
     m_voice = new VoiceSettingsTab(settings, coordinator, speaker, actions);
     m_tabs->addTab(m_general,
                    tabIcon({"preferences-system", "preferences-other"}, QStyle::SP_ComputerIcon),
-                   QStringLiteral("General"));
+                   QStringLiteral("&General"));
     m_tabs->addTab(m_headlines,
                    tabIcon({"application-rss+xml", "news", "text-x-generic"},
                            QStyle::SP_FileDialogDetailedView),
-                   QStringLiteral("Headlines"));
+                   QStringLiteral("&Headlines"));
     m_tabs->addTab(m_voice,
                    tabIcon({"audio-volume-high", "audio-speakers"}, QStyle::SP_MediaVolume),
-                   QStringLiteral("Voice"));
+                   QStringLiteral("&Voice"));
     m_tabs->setCurrentIndex(0);
 
     auto* layout = new QVBoxLayout(this);

@@ -100,9 +100,9 @@ VoiceSettingsTab::VoiceSettingsTab(AppSettings& settings, AppCoordinator& coordi
     voice->addLayout(speedRow);
 
     auto* testRow = new QHBoxLayout;
-    QPushButton* test = pushButton(QStringLiteral("Test Voice"), QStringLiteral("testVoice"));
+    QPushButton* test = pushButton(QStringLiteral("&Test Voice"), QStringLiteral("testVoice"));
     testRow->addWidget(test);
-    testRow->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopVoice")));
+    testRow->addWidget(actionButton(actions.stopSpeaking(), QStringLiteral("stopVoice"), u'S'));
     testRow->addStretch(1);
     voice->addLayout(testRow);
 

@@ -1,7 +1,7 @@
 #include "shell/DesktopApp.h"
 
 #include "briefing/BriefingServices.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 #include "linux/busy/FullScreenSignal.h"
 #include "linux/busy/NotificationInhibitSignal.h"
 #include "linux/busy/PortalBannerSignal.h"
@@ -38,9 +38,9 @@ int runAccessory(SingleInstance& instance)
     BriefingServices services(std::make_unique<SpeechDispatcherEngine>(), clock);
     AutostartEntry loginItem;
 
-    // The own feeds and the watch list, edited from the settings window and from `vardelle feeds`
+    // The feeds and the watch list, edited from the settings window and from `vardelle feeds`
     // and `vardelle watch` in a terminal, against this process's preferences.
-    LibraryCommands library(services.settings, services.news);
+    Library library(services.settings, services.news);
 
     DesktopShell shell(services.coordinator, services.settings, services.store, clock);
     shell.setSettingsWindowFactory([&services, &loginItem, &shell, &library] {

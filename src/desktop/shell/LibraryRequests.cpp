@@ -1,17 +1,15 @@
 #include "shell/LibraryRequests.h"
 
 #include "instance/InstanceProtocol.h"
-#include "library/LibraryCommands.h"
 #include "linux/instance/InstanceRequest.h"
 
-#include <QJsonArray>
 #include <QPointer>
 
 namespace vardelle {
 
-LibraryRequests::LibraryRequests(LibraryCommands& commands, QObject* parent)
+LibraryRequests::LibraryRequests(Library& library, QObject* parent)
     : QObject(parent)
-    , m_commands(commands)
+    , m_library(library)
 {
 }
 
@@ -37,13 +35,13 @@ void LibraryRequests::answer(InstanceRequest* request, QFuture<CommandOutput> ou
 void LibraryRequests::serve(InstanceRequest* request)
 {
     QString error;
-    const std::optional<LibraryCommands::Request> parsed =
-        LibraryCommands::requestFromMessage(request->message(), error);
+    const std::optional<LibraryRequest> parsed =
+        libraryRequestFromMessage(request->message(), error);
     if (!parsed) {
         request->finish(instance::errorAnswer(error));
         return;
     }
-    answer(request, m_commands.run(*parsed));
+    answer(request, m_library.perform(*parsed));
 }
 
 } // namespace vardelle

@@ -30,8 +30,8 @@ public:
                     if (run != m_run)
                         return;
                     if (m_request)
-                        m_request->finish(
-                            {{instance::doneKey, true}, {instance::outcomeKey, rawValue(outcome)}});
+                        m_request->finish({{instance::doneKey, true},
+                                           {instance::outcomeKey, identifier(outcome)}});
                     deleteLater();
                 });
         // The client went away (Ctrl+C): its run ends, as it did in the terminal; a run that

@@ -119,6 +119,14 @@ private slots:
                  u"Here is your security briefing. 2 new stories since "_qs + phrase + u'.');
     }
 
+    // Everything from today opens with the day, not with the hours since midnight.
+    void fromToday()
+    {
+        const ManualClock clock(fixedNow);
+        QCOMPARE(briefingOpening(2, startOfLocalDay(fixedNow), clock),
+                 u"Here is your security briefing. 2 new stories from today."_qs);
+    }
+
     void monthsAreCalendarMonths()
     {
         // January 31 plus one month is February 29 (2024), before March 1: one month.

@@ -29,11 +29,11 @@ private slots:
     {
         QFETCH(QString, raw);
         QFETCH(int, expected);
-        const auto category = newsCategoryFromRawValue(raw);
+        const auto category = newsCategoryFromIdentifier(raw);
         QCOMPARE(category.has_value(), expected >= 0);
         if (category) {
             QCOMPARE(int(*category), expected);
-            QCOMPARE(rawValue(*category), raw);
+            QCOMPARE(identifier(*category), raw);
         }
     }
 

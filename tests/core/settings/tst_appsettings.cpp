@@ -33,7 +33,7 @@ QStringList rawValues(const QSet<NewsCategory>& categories)
 {
     QStringList raws;
     for (NewsCategory category : categories)
-        raws.append(rawValue(category));
+        raws.append(identifier(category));
     return sorted(raws);
 }
 
@@ -41,7 +41,7 @@ QSet<NewsCategory> categoriesFrom(const QStringList& raws)
 {
     QSet<NewsCategory> categories;
     for (const QString& raw : raws)
-        categories.insert(*newsCategoryFromRawValue(raw));
+        categories.insert(*newsCategoryFromIdentifier(raw));
     return categories;
 }
 
@@ -215,7 +215,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("enabledJson"); // empty: key missing
         QTest::addColumn<QByteArray>("disabledJson");
-        QTest::addColumn<QStringList>("enabled");  // sorted raw values
+        QTest::addColumn<QStringList>("enabled");  // sorted identifiers
         QTest::addColumn<QStringList>("disabled"); // sorted ids
 
         QTest::newRow("nothing stored") << QByteArray() << QByteArray() << allRaws << QStringList();
@@ -296,10 +296,10 @@ private slots:
         const auto settings = make();
         settings->setEnabledCategories({NewsCategory::malware, NewsCategory::threatIntel});
         const QUrl url(u"http://127.0.0.1/feed"_qs);
-        settings->setCustomFeeds({{u"a"_qs, u"A"_qs, url, NewsCategory::malware, true},
-                                  {u"b"_qs, u"B"_qs, url, NewsCategory::malware, false},
-                                  {u"c"_qs, u"C"_qs, url, NewsCategory::cybersecurity, true},
-                                  {u"d"_qs, u"D"_qs, url, NewsCategory::threatIntel, true}});
+        settings->setOwnFeeds({{u"a"_qs, u"A"_qs, url, NewsCategory::malware, true},
+                               {u"b"_qs, u"B"_qs, url, NewsCategory::malware, false},
+                               {u"c"_qs, u"C"_qs, url, NewsCategory::cybersecurity, true},
+                               {u"d"_qs, u"D"_qs, url, NewsCategory::threatIntel, true}});
         settings->setDisabledFeedIDs({u"talos"_qs, u"d"_qs});     // an own feed has its own switch
         QStringList expected = ids(FeedSource::catalog()).mid(7); // threat intel and malware
         expected.removeOne(u"talos"_qs);
@@ -383,9 +383,9 @@ private slots:
         const auto settings = make();
         QCOMPARE(settings->watchTerms(), expectedTerms);
         QStringList got;
-        for (const OwnFeed& feed : settings->customFeeds())
+        for (const OwnFeed& feed : settings->ownFeeds())
             got.append(feed.id + u' ' + feed.name + u' ' + feed.url.toString() + u' ' +
-                       rawValue(feed.category) + (feed.enabled ? u" on"_qs : u" off"_qs));
+                       identifier(feed.category) + (feed.enabled ? u" on"_qs : u" off"_qs));
         QCOMPARE(got, expectedFeeds);
     }
 
@@ -400,13 +400,13 @@ private slots:
                {u"customFeeds"_qs, "[" + bad + ", " + feed + "]"}});
         const auto settings = make();
         QCOMPARE(settings->watchTerms(), QStringList{u"Ivanti"_qs});
-        QCOMPARE(settings->customFeeds().size(), 1);
+        QCOMPARE(settings->ownFeeds().size(), 1);
 
         settings->setWatchTerms(settings->watchTerms() << u"Fortinet"_qs);
-        QList<OwnFeed> feeds = settings->customFeeds();
+        QList<OwnFeed> feeds = settings->ownFeeds();
         feeds.append({u"new"_qs, u"New"_qs, QUrl(u"https://example.com/feed"_qs),
                       NewsCategory::cybersecurity, true});
-        settings->setCustomFeeds(feeds);
+        settings->setOwnFeeds(feeds);
 
         const QJsonObject json = stored();
         QCOMPARE(json.value(u"watchTerms"),
@@ -416,7 +416,7 @@ private slots:
         QCOMPARE(storedFeeds.at(2).toObject().value(u"url"),
                  QJsonValue(u"gopher://example.org/rss"_qs));
         // Read again, the same feeds are in use.
-        QCOMPARE(make()->customFeeds(), settings->customFeeds());
+        QCOMPARE(make()->ownFeeds(), settings->ownFeeds());
     }
 
     void storedForms()
@@ -472,7 +472,7 @@ private slots:
             first->setBubbleHidden(true);
             first->setBubbleCompact(true);
             first->setIsFirstRun(false);
-            QVERIFY(first->defaults().setNumberPair(u"bubbleFrameX", 812.5, u"bubbleFrameY", 40));
+            first->setBubbleOrigin(QPointF(812.5, 40));
             QCOMPARE(first->savedBubbleOrigin(), QPointF(812.5, 40));
         }
         const auto second = make();
@@ -530,10 +530,10 @@ private slots:
         QTest::newRow("isFirstRun") << "isFirstRun"_ba << u"isFirstRun"_qs << QVariant(true);
         QTest::newRow("watchTerms")
             << "watchTerms"_ba << u"watchTerms"_qs << QVariant(QStringList{u"Ivanti"_qs});
-        QTest::newRow("customFeeds")
-            << "customFeeds"_ba << u"customFeeds"_qs
-            << QVariant::fromValue(QList<OwnFeed>{{u"a"_qs, u"A"_qs, QUrl(u"https://a.example/"_qs),
-                                                   NewsCategory::threatIntel, true}});
+        QTest::newRow("ownFeeds") << "ownFeeds"_ba << u"customFeeds"_qs
+                                  << QVariant::fromValue(QList<OwnFeed>{
+                                         {u"a"_qs, u"A"_qs, QUrl(u"https://a.example/"_qs),
+                                          NewsCategory::threatIntel, true}});
     }
     void everyAssignmentNotifiesAndWrites()
     {
@@ -619,6 +619,26 @@ private slots:
         QCOMPARE(stored(), (QJsonObject{{u"quietMinutes"_qs, 60}}));
     }
 
+    // The bubble's origin is stored as one change: the same place again writes nothing, and
+    // forgetting it removes both coordinates.
+    void bubbleOriginIsWrittenOnce()
+    {
+        const auto settings = make();
+        QSignalSpy spy(settings.get(), &AppSettings::bubbleOriginChanged);
+        settings->setBubbleOrigin(QPointF(10, 20));
+        settings->setBubbleOrigin(QPointF(10, 20));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(make()->savedBubbleOrigin(), QPointF(10, 20));
+        // Not written again: a file removed meanwhile stays away.
+        QVERIFY(QFile::remove(path()));
+        settings->setBubbleOrigin(QPointF(10, 20));
+        QVERIFY(!QFileInfo::exists(path()));
+        settings->setBubbleOrigin(std::nullopt);
+        QCOMPARE(spy.count(), 2);
+        QVERIFY(!make()->savedBubbleOrigin());
+        QVERIFY(!make()->preferenceFile().contains(preferenceKeys::bubbleFrameY));
+    }
+
     void unwritableFolderIsAbsorbed()
     {
         writeFile(m_dir->filePath(u"Vardelle"_qs), "a file where the folder should be"_ba);
@@ -627,7 +647,7 @@ private slots:
         settings->setBubbleHidden(true);
         QCOMPARE(spy.count(), 1);
         QVERIFY(settings->bubbleHidden()); // the in-memory value stays the truth
-        QVERIFY(!settings->defaults().setBoolean(u"bubbleHidden", true));
+        QVERIFY(!settings->preferenceFile().setBoolean(u"bubbleHidden", true));
         QVERIFY(!QFileInfo::exists(path()));
     }
 

@@ -54,7 +54,7 @@ private slots:
         m_source = source.get();
         m_monitor = std::make_unique<SystemEventMonitor>(
             [this](AnnounceReason reason) {
-                m_calls.append(rawValue(reason));
+                m_calls.append(identifier(reason));
                 m_allOnMainThread &= QThread::currentThread() == qApp->thread();
             },
             std::move(source));

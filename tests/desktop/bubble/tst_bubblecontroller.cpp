@@ -106,11 +106,7 @@ struct Rig : test::CoordinatorRig {
         });
     }
 
-    void store_(QPoint origin)
-    {
-        settings->defaults().setNumberPair(preferenceKeys::bubbleFrameX, origin.x(),
-                                           preferenceKeys::bubbleFrameY, origin.y());
-    }
+    void store_(QPoint origin) { settings->setBubbleOrigin(QPointF(origin)); }
     std::optional<QPoint> stored() const
     {
         const auto origin = settings->savedBubbleOrigin();
@@ -329,7 +325,7 @@ private slots:
         Rig rig;
         rig.controller->show();
         const QPoint before = rig.frame().topLeft();
-        BubbleWidget* view = rig.controller->container();
+        BubbleWidget* view = rig.controller->bubbleWidget();
         const QPointF local(normal / 2.0, normal / 2.0);
         auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton button,
                         Qt::MouseButtons buttons) {
@@ -362,7 +358,7 @@ private slots:
         QVERIFY(rig.settings->bubbleCompact());
         QTRY_COMPARE(rig.stored(), QPoint(300, 400 + normal - compact));
         QCOMPARE(rig.frame(), QRect(300, 400 + normal - compact, compact, compact));
-        QCOMPARE(rig.controller->container()->geometry(), QRect(0, 0, compact, compact));
+        QCOMPARE(rig.controller->bubbleWidget()->geometry(), QRect(0, 0, compact, compact));
         QCOMPARE(rig.controller->orb()->geometry(), QRect(0, 0, compact, compact));
         QCOMPARE(rig.controller->orb()->diameter(), 44.0);
         QVERIFY2(frames.size() >= 3, "the bubble shrinks in steps");
@@ -458,7 +454,7 @@ private slots:
         Rig rig;
         rig.controller->show();
         rig.coordinator->setState(state);
-        BubbleWidget* view = rig.controller->container();
+        BubbleWidget* view = rig.controller->bubbleWidget();
         QVERIFY(QTest::qWaitForWindowExposed(view->window()));
         // The user works in another window meanwhile.
         QWidget elsewhere;
@@ -508,7 +504,7 @@ private slots:
         rig.coordinator->setState(state);
         QSignalSpy spoken(rig.coordinator.get(), &AppCoordinator::speaking);
 
-        rig.controller->container()->onClick();
+        rig.controller->bubbleWidget()->onClick();
         if (announces) {
             QCOMPARE(rig.coordinator->state(), AnnouncerState::gathering());
             QCOMPARE(spoken.count(), 0);
@@ -556,7 +552,7 @@ private slots:
         QCOMPARE(rig.coordinator->state().kind, before);
         const qsizetype spokenBefore = rig.engine->spoken().size();
 
-        Mouse mouse{rig.controller->container()};
+        Mouse mouse{rig.controller->bubbleWidget()};
         mouse.click(1000);
         QCOMPARE(rig.coordinator->state().kind, before == Kind::idle ? Kind::gathering : before);
         if (feedsFirst) {
@@ -676,6 +672,10 @@ private slots:
         items[1].summary = u"Ivanti's gateway & more"_qs;
         // Two terms match; the one named is the first of the list, not the first in the text.
         items[2].summary = u"Ivanti's gateway and Citrix ADC"_qs;
+        // Without a summary the source stands alone.
+        items.append(headline(4, NewsCategory::threatIntel));
+        items[3].title = u"Ivanti patches"_qs;
+        items[3].summary = u" "_qs;
         Rig rig(items);
         rig.settings->setWatchTerms({u"Citrix"_qs, u" ivanti "_qs});
 
@@ -683,8 +683,14 @@ private slots:
         QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
         QVERIFY(recent && recent->menu());
         const QList<QAction*> entries = recent->menu()->actions();
-        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.size(), 4);
         QTextDocument tip;
+        const auto bare = std::find_if(entries.cbegin(), entries.cend(), [](const QAction* entry) {
+            return entry->text().contains(u"Ivanti patches"_qs);
+        });
+        QVERIFY(bare != entries.cend());
+        tip.setHtml((*bare)->toolTip());
+        QCOMPARE(tip.toPlainText(), u"On your watch list: ivanti\n\nSource"_qs);
         tip.setHtml(entries[1]->toolTip());
         QCOMPARE(tip.toPlainText(),
                  u"On your watch list: ivanti\n\nSource — Ivanti's gateway & more"_qs);
@@ -883,8 +889,8 @@ private slots:
         Rig rig;
         rig.controller->show();
         BubblePanel* panel = rig.controller->panel();
-        auto provider = rig.controller->container()->menuProvider;
-        auto click = rig.controller->container()->onClick;
+        auto provider = rig.controller->bubbleWidget()->menuProvider;
+        auto click = rig.controller->bubbleWidget()->onClick;
         QPointer<BubblePanel> guard(panel);
         rig.controller.reset();
         QVERIFY(!guard); // the panel goes with the controller

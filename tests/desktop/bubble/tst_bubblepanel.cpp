@@ -28,7 +28,7 @@ struct Bubble {
     explicit Bubble(bool compact = false)
         : panel(BubblePanel::side(compact))
     {
-        panel.setContentView(view);
+        panel.setWidget(view);
         view->onClick = [this] { ++clicks; };
         view->onDoubleClick = [this] { ++doubleClicks; };
         panel.move(300, 200);

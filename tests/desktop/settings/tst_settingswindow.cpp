@@ -1,7 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "briefing/AppCoordinator.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 #include "linux/desktop/AutostartEntry.h"
 #include "news/FeedSource.h"
 #include "news/NewsService.h"
@@ -73,6 +73,10 @@ struct Rig : test::CoordinatorRig {
 
     QString program() const { return dir.filePath(u"bin/vardelle"_qs); }
     QString entryPath() const { return dir.filePath(u"config/autostart/vardelle.desktop"_qs); }
+    QString autostartOn() const
+    {
+        return u"Start at login: on, in "_qs + dir.filePath(u"config/autostart"_qs);
+    }
 
     QJsonObject stored() const
     {
@@ -144,14 +148,14 @@ private slots:
 
         QTabWidget* tabs = window.tabs();
         QCOMPARE(tabs->count(), 3);
-        QCOMPARE(tabs->tabText(0), u"General"_qs);
-        QCOMPARE(tabs->tabText(1), u"Headlines"_qs);
-        QCOMPARE(tabs->tabText(2), u"Voice"_qs);
+        QCOMPARE(tabs->tabText(0), u"&General"_qs);
+        QCOMPARE(tabs->tabText(1), u"&Headlines"_qs);
+        QCOMPARE(tabs->tabText(2), u"&Voice"_qs);
         QCOMPARE(tabs->currentIndex(), 0);
 
         // General
         QVERIFY(!rig.find<QCheckBox>(u"launchAtLogin"_qs)->isChecked());
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Start at login: off"_qs);
         QVERIFY(!rig.shown(u"launchError"_qs));
         QVERIFY(rig.find<QCheckBox>(u"announceOnLaunch"_qs)->isChecked());
         QVERIFY(rig.find<QCheckBox>(u"announceOnUnlock"_qs)->isChecked());
@@ -447,14 +451,14 @@ private slots:
         toggle->click();
         QVERIFY(toggle->isChecked());
         QVERIFY(QFile::exists(rig.entryPath()));
-        QCOMPARE(rig.loginItem->status(), LoginItemStatus::enabled);
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QCOMPARE(rig.loginItem->status(), AutostartStatus::enabled);
+        QCOMPARE(rig.text(u"loginStatus"_qs), rig.autostartOn());
         QVERIFY(!rig.shown(u"launchError"_qs));
 
         toggle->click();
         QVERIFY(!toggle->isChecked());
         QVERIFY(!QFile::exists(rig.entryPath()));
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Start at login: off"_qs);
     }
 
     // The window reads the entry whenever it is shown: it may have changed meanwhile.
@@ -470,8 +474,9 @@ private slots:
         QVERIFY(QFile::remove(rig.program()));
         rig.window->present();
         QVERIFY(!toggle->isChecked());
-        QCOMPARE(rig.text(u"loginStatus"_qs),
-                 u"Not found — the program has moved; switch this off and on again"_qs);
+        QCOMPARE(
+            rig.text(u"loginStatus"_qs),
+            u"Start at login: not found — the program has moved; switch this off and on again"_qs);
         QVERIFY(QFile::exists(rig.entryPath())); // looking changes nothing
 
         // Switching it on again writes an entry for where the program is now.
@@ -480,11 +485,12 @@ private slots:
         test::writeFile(rig.entryPath(), "[Desktop Entry]\nExec=/gone/vardelle\n");
         rig.showTab(1);
         rig.showTab(0);
-        QCOMPARE(rig.text(u"loginStatus"_qs),
-                 u"Not found — the program has moved; switch this off and on again"_qs);
+        QCOMPARE(
+            rig.text(u"loginStatus"_qs),
+            u"Start at login: not found — the program has moved; switch this off and on again"_qs);
         toggle->click();
         QVERIFY(toggle->isChecked());
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), rig.autostartOn());
         QCOMPARE(test::readFile(rig.entryPath()), AutostartEntry::entryText(rig.program()));
     }
 
@@ -502,7 +508,7 @@ private slots:
         QVERIFY2(error.endsWith(u" Start at login needs a writable ~/.config/autostart folder."),
                  qPrintable(error));
         QCOMPARE(rig.window->generalTab()->launchError(), error);
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Start at login: off"_qs);
 
         rig.reopen();
         QVERIFY(!toggle->isChecked());
@@ -531,7 +537,7 @@ private slots:
         QVERIFY(rig.shown(u"launchError"_qs));
         QVERIFY(rig.text(u"launchError"_qs).startsWith(u"Could not remove"));
         // Back to what the folder holds, which is no entry that starts anything.
-        QCOMPARE(toggle->isChecked(), rig.loginItem->status() == LoginItemStatus::enabled);
+        QCOMPARE(toggle->isChecked(), rig.loginItem->status() == AutostartStatus::enabled);
     }
 
     void stopButtonsForceIdle_data()
@@ -549,7 +555,7 @@ private slots:
         rig.showTab(tab);
         auto* stop = rig.find<QPushButton>(button);
         // The status menu's command, with its title and its rule: nothing to stop while idle.
-        QCOMPARE(stop->text(), u"Stop Speaking"_qs);
+        QCOMPARE(stop->text(), u"&Stop Speaking"_qs);
         QVERIFY(!stop->isEnabled());
         rig.speaker.speak(u"Something long."_qs, QString(), 0.5);
         rig.coordinator->setState(AnnouncerState::gathering());
@@ -577,7 +583,7 @@ private slots:
                  u"Here is your security briefing. Three new stories since your last check, "
                  "including an actively exploited vulnerability in a widely deployed V P N "
                  "appliance."_qs);
-        QCOMPARE(utterance.rate, Speaker::utteranceRate(1.0));
+        QCOMPARE(utterance.rate, Speaker::engineRate(1.0));
         // The sample shows as speech, so a click on the orb stops it rather than briefing.
         QCOMPARE(rig.coordinator->state(), AnnouncerState::speaking());
         rig.engine->finish(utterance.id);
@@ -738,6 +744,11 @@ private slots:
         rig.clock.advance(61min);
         rig.actions->announceLatest()->trigger();
         QTRY_COMPARE(rig.text(u"lastGather"_qs), u"Dec 10, 2026, 1:01\u202FPM"_qs);
+
+        // The row follows the store, whoever records the gather.
+        rig.clock.advance(1h);
+        rig.store->recordGather();
+        QCOMPARE(rig.text(u"lastGather"_qs), u"Dec 10, 2026, 2:01\u202FPM"_qs);
     }
 
     // The login item's status follows its entry as another program, or the user, changes it.
@@ -745,20 +756,21 @@ private slots:
     {
         Rig rig;
         auto* toggle = rig.find<QCheckBox>(u"launchAtLogin"_qs);
-        QCOMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QCOMPARE(rig.text(u"loginStatus"_qs), u"Start at login: off"_qs);
 
         AutostartEntry elsewhere(rig.dir.filePath(u"config"_qs), rig.program());
         QCOMPARE(elsewhere.setEnabled(true), std::nullopt);
-        QTRY_COMPARE(rig.text(u"loginStatus"_qs), u"Enabled"_qs);
+        QTRY_COMPARE(rig.text(u"loginStatus"_qs), rig.autostartOn());
         QVERIFY(toggle->isChecked());
 
         test::writeFile(rig.entryPath(), "[Desktop Entry]\nExec=/gone/vardelle\n");
-        QTRY_COMPARE(rig.text(u"loginStatus"_qs),
-                     u"Not found — the program has moved; switch this off and on again"_qs);
+        QTRY_COMPARE(
+            rig.text(u"loginStatus"_qs),
+            u"Start at login: not found — the program has moved; switch this off and on again"_qs);
         QVERIFY(!toggle->isChecked());
 
         QVERIFY(QFile::remove(rig.entryPath()));
-        QTRY_COMPARE(rig.text(u"loginStatus"_qs), u"Not enabled"_qs);
+        QTRY_COMPARE(rig.text(u"loginStatus"_qs), u"Start at login: off"_qs);
         QVERIFY(!toggle->isChecked());
         QVERIFY(!QFile::exists(rig.entryPath())); // following it writes nothing
     }
@@ -787,6 +799,25 @@ private slots:
         QVERIFY(rig.find<QCheckBox>(u"bubbleCompact"_qs)->isChecked());
     }
 
+    // Every tab and button answers to Alt and a letter of its own among what shows at once.
+    void mnemonics()
+    {
+        Rig rig;
+        QTabWidget* tabs = rig.window->tabs();
+        QStringList tabKeys;
+        for (int i = 0; i < tabs->count(); ++i)
+            tabKeys.append(QKeySequence::mnemonic(tabs->tabText(i)).toString());
+        QCOMPARE(QSet<QString>(tabKeys.cbegin(), tabKeys.cend()).size(), tabs->count());
+        for (int i = 0; i < tabs->count(); ++i) {
+            QStringList keys = tabKeys;
+            for (const QPushButton* button : tabs->widget(i)->findChildren<QPushButton*>()) {
+                const QString key = QKeySequence::mnemonic(button->text()).toString();
+                QVERIFY2(!key.isEmpty() && !keys.contains(key), qPrintable(button->text()));
+                keys.append(key);
+            }
+        }
+    }
+
     // Feed and settings text is shown as written, never as markup.
     void plainText()
     {
@@ -808,7 +839,7 @@ private slots:
         HeadlineSettingsTab* tab = rig.window->headlineTab();
         rig.window->tabs()->setCurrentIndex(1);
         QVERIFY(!rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
-        LibraryCommands library(*rig.settings, *rig.news);
+        Library library(*rig.settings, *rig.news);
         tab->setLibrary(&library);
         QVERIFY(rig.find<QPushButton>(u"add-feed"_qs)->isEnabled());
 
@@ -823,14 +854,18 @@ private slots:
         auto* refusal = dialog->findChild<QLabel*>(u"feed-refusal"_qs);
         QTRY_VERIFY(refusal->text().contains(u"HTTP 404"_qs));
         QVERIFY(dialog->isVisible());
-        QVERIFY(rig.settings->customFeeds().isEmpty());
+        QVERIFY(refusal->isVisible());
+        // Editing the address clears the reason given for the one before.
+        QTest::keyClick(dialog->findChild<QLineEdit*>(u"feed-address"_qs), Qt::Key_Backspace);
+        QVERIFY(!refusal->isVisible());
+        QVERIFY(rig.settings->ownFeeds().isEmpty());
 
         auto* category = dialog->findChild<QComboBox*>(u"feed-category"_qs);
         category->setCurrentIndex(2);
         add(server.url(u"/vendor.xml"_qs).toString());
         QTRY_VERIFY(!dialog);
-        QCOMPARE(rig.settings->customFeeds().size(), 1);
-        QCOMPARE(rig.settings->customFeeds().first().category, NewsCategory::malware);
+        QCOMPARE(rig.settings->ownFeeds().size(), 1);
+        QCOMPARE(rig.settings->ownFeeds().first().category, NewsCategory::malware);
         auto* toggle = rig.find<QCheckBox>(HeadlineSettingsTab::ownFeedName(u"vendor"_qs));
         QVERIFY(toggle && toggle->isChecked());
         QCOMPARE(toggle->text(), u"Vendor"_qs);

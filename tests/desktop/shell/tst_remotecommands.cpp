@@ -2,7 +2,7 @@
 
 #include "briefing/AppCoordinator.h"
 #include "instance/InstanceProtocol.h"
-#include "library/LibraryCommands.h"
+#include "library/Library.h"
 #include "linux/instance/InstanceClient.h"
 #include "linux/instance/SingleInstance.h"
 #include "shell/LibraryRequests.h"
@@ -30,7 +30,7 @@ const Instant now = utc(2026, 12, 10, 12, 0);
 struct Rig : test::CoordinatorRig {
     int settingsShown = 0;
     RemoteCommands commands{start(), [this] { ++settingsShown; }};
-    LibraryCommands library{*settings, *news};
+    Library library{*settings, *news};
     LibraryRequests libraryRequests{library};
     SingleInstance instance{dir.path()};
 
@@ -64,7 +64,7 @@ struct Rig : test::CoordinatorRig {
 
 QJsonObject done(RunOutcome outcome)
 {
-    return {{instance::doneKey, true}, {instance::outcomeKey, rawValue(outcome)}};
+    return {{instance::doneKey, true}, {instance::outcomeKey, identifier(outcome)}};
 }
 
 const QJsonObject ok{{instance::okKey, true}};
@@ -113,8 +113,8 @@ private slots:
         QVERIFY(rig.instance.claim());
         QSignalSpy changed(rig.settings.get(), &AppSettings::watchTermsChanged);
         rig.send({{instance::commandKey, instance::watchCommand},
-                  {instance::argumentsKey, QJsonArray{u"add"_qs, u"Ivanti"_qs}},
-                  {instance::directoryKey, rig.dir.path()}});
+                  {instance::actionKey, u"add"_qs},
+                  {instance::subjectsKey, QJsonArray{u"Ivanti"_qs}}});
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines, (QList<QJsonObject>{{{instance::statusKey, 0},
                                                  {instance::outKey, QString()},
@@ -122,17 +122,29 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(rig.settings->watchTerms(), QStringList{u"Ivanti"_qs});
 
-        rig.send({{instance::commandKey, instance::feedsCommand},
-                  {instance::argumentsKey, QJsonArray{u"off"_qs, u"nope"_qs}}});
+        LibraryRequest off;
+        off.action = LibraryRequest::Action::switchFeeds;
+        off.subjects = {u"nope"_qs};
+        off.on = false;
+        rig.send(libraryMessage(off));
         QTRY_VERIFY(rig.outcome);
         QCOMPARE(rig.lines.size(), 1);
         QCOMPARE(rig.lines[0].value(instance::statusKey), 1);
         QVERIFY(rig.lines[0].value(instance::errKey).toString().contains(u"nope: no such feed"_qs));
 
-        rig.send({{instance::commandKey, instance::feedsCommand},
-                  {instance::argumentsKey, QJsonArray{u"list"_qs, 3}}});
-        QTRY_VERIFY(rig.outcome);
-        QVERIFY(rig.lines.value(0).contains(instance::errorKey));
+        // A request of the wrong shape changes nothing.
+        for (const QJsonObject& wrong : {QJsonObject{{instance::commandKey, instance::feedsCommand},
+                                                     {instance::actionKey, u"list"_qs},
+                                                     {instance::subjectsKey, QJsonArray{3}}},
+                                         QJsonObject{{instance::commandKey, instance::watchCommand},
+                                                     {instance::actionKey, u"add"_qs}},
+                                         QJsonObject{{instance::commandKey, instance::feedsCommand},
+                                                     {instance::actionKey, u"clear"_qs}}}) {
+            rig.send(wrong);
+            QTRY_VERIFY(rig.outcome);
+            QVERIFY(rig.lines.value(0).contains(instance::errorKey));
+        }
+        QCOMPARE(changed.count(), 1);
 
         rig.mirror.serve(u"talos"_qs,
                          {{u"t1"_qs, now - 1h}, {u"t2"_qs, now - 2h, u"Ivanti hit"_qs}});
@@ -188,14 +200,12 @@ private slots:
         Rig rig;
         QVERIFY(rig.instance.claim());
         const QString named = rig.dir.filePath(u"named.opml"_qs);
-        for (const QJsonArray& arguments :
-             {QJsonArray{u"import"_qs, u"/dev/zero"_qs}, QJsonArray{u"export"_qs, named}}) {
+        for (const QString& action : {u"import"_qs, u"export"_qs}) {
             rig.send({{instance::commandKey, instance::feedsCommand},
-                      {instance::argumentsKey, arguments},
-                      {instance::directoryKey, rig.dir.path()}});
+                      {instance::actionKey, action},
+                      {instance::subjectsKey, QJsonArray{named}}});
             QTRY_VERIFY(rig.outcome);
-            QVERIFY(
-                rig.lines.value(0).value(instance::errorKey).toString().contains(u"terminal"_qs));
+            QVERIFY(rig.lines.value(0).contains(instance::errorKey));
         }
         QVERIFY(!QFileInfo::exists(named));
 
@@ -205,13 +215,15 @@ private slots:
         QTRY_VERIFY(rig.outcome);
         QVERIFY(rig.lines.value(0).contains(instance::errorKey));
 
-        LibraryCommands::ImportRequest import;
-        import.from = u"feeds.opml"_qs;
-        import.entries = {{FeedSource::catalog().first().url.toString(), u"Again"_qs, {}},
-                          { u"ftp://example.org/feed"_qs,
-                            u"Old"_qs,
-                            NewsCategory::malware }};
-        rig.send(LibraryCommands::importMessage(import));
+        LibraryRequest import;
+        import.action = LibraryRequest::Action::importFeeds;
+        import.import = ImportRequest{};
+        import.import->from = u"feeds.opml"_qs;
+        import.import->entries = {{FeedSource::catalog().first().url.toString(), u"Again"_qs, {}},
+                                  { u"ftp://example.org/feed"_qs,
+                                    u"Old"_qs,
+                                    NewsCategory::malware }};
+        rig.send(libraryMessage(import));
         QTRY_VERIFY(rig.outcome);
         const QJsonObject answer = rig.lines.value(0);
         QCOMPARE(answer.value(instance::statusKey), 1);

@@ -163,7 +163,7 @@ bool programExists(const QString& program)
 }
 
 struct Inspection {
-    LoginItemStatus status = LoginItemStatus::disabled;
+    AutostartStatus status = AutostartStatus::disabled;
     QString program; // what the entry starts, as written
 };
 
@@ -173,14 +173,14 @@ Inspection inspect(const QString& path)
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly))
-        return {LoginItemStatus::programMissing, {}};
+        return {AutostartStatus::programMissing, {}};
     const QHash<QString, QString> keys = readEntry(file.read(64 * 1024));
-    Inspection result{LoginItemStatus::enabled, execProgram(keys.value(QStringLiteral("Exec")))};
+    Inspection result{AutostartStatus::enabled, execProgram(keys.value(QStringLiteral("Exec")))};
     if (keys.value(QStringLiteral("Hidden")) == u"true" ||
         keys.value(QStringLiteral("X-GNOME-Autostart-enabled")) == u"false")
-        result.status = LoginItemStatus::disabled;
+        result.status = AutostartStatus::disabled;
     else if (!programExists(result.program))
-        result.status = LoginItemStatus::programMissing;
+        result.status = AutostartStatus::programMissing;
     return result;
 }
 
@@ -231,22 +231,28 @@ QString AutostartEntry::hint()
     return QStringLiteral("Start at login needs a writable ~/.config/autostart folder.");
 }
 
-QString AutostartEntry::statusText(LoginItemStatus status)
+QString AutostartEntry::statusText(AutostartStatus status) const
 {
-    return statusText(static_cast<int>(status));
+    // The folder as the user knows it: under the home folder, from "~".
+    QString folder = QFileInfo(m_filePath).path();
+    const QString home = QDir::homePath();
+    if (folder.startsWith(home + u'/'))
+        folder = u'~' + folder.mid(home.size());
+    return statusText(static_cast<int>(status), folder);
 }
 
-QString AutostartEntry::statusText(int status)
+QString AutostartEntry::statusText(int status, const QString& folder)
 {
     switch (status) {
     case 0:
-        return QStringLiteral("Not enabled");
+        return QStringLiteral("Start at login: off");
     case 1:
-        return QStringLiteral("Enabled");
+        return QStringLiteral("Start at login: on, in ") + folder;
     case 2:
-        return QStringLiteral("Not found — the program has moved; switch this off and on again");
+        return QStringLiteral("Start at login: not found — the program has moved; switch this off "
+                              "and on again");
     default:
-        return QStringLiteral("Unknown");
+        return QStringLiteral("Start at login: unknown");
     }
 }
 
@@ -270,7 +276,7 @@ QByteArray AutostartEntry::entryText(const QString& program)
     return lines.join(u'\n').toUtf8() + '\n';
 }
 
-LoginItemStatus AutostartEntry::status() const
+AutostartStatus AutostartEntry::status() const
 {
     return inspect(m_filePath).status;
 }
@@ -282,7 +288,7 @@ std::optional<QString> AutostartEntry::setEnabled(bool enabled)
         // elsewhere, is replaced; one that starts this program is left as it is, with any
         // arguments added to it by hand.
         const Inspection current = inspect(m_filePath);
-        if (current.status == LoginItemStatus::enabled &&
+        if (current.status == AutostartStatus::enabled &&
             QFileInfo(current.program).canonicalFilePath() ==
                 QFileInfo(m_program).canonicalFilePath())
             return std::nullopt;

@@ -9,7 +9,7 @@ namespace vardelle {
 
 // Whether the application starts with the user's session. The values are fixed: the settings
 // window's status line is looked up by them.
-enum class LoginItemStatus {
+enum class AutostartStatus {
     disabled = 0,
     enabled = 1,
     programMissing = 2, // an entry that starts a program which is no longer there
@@ -33,14 +33,16 @@ public:
     static QString defaultProgram();
 
     static QString hint();
-    // The line the settings window shows for a status.
-    static QString statusText(LoginItemStatus status);
-    static QString statusText(int status);
+    // The line the settings window shows for a status of this entry, in the words of the
+    // desktop's autostart: "Start at login: on, in ~/.config/autostart".
+    QString statusText(AutostartStatus status) const;
+    // The same for any status value, the entry in `folder`.
+    static QString statusText(int status, const QString& folder);
 
     QString filePath() const { return m_filePath; }
     QString program() const { return m_program; }
 
-    LoginItemStatus status() const;
+    AutostartStatus status() const;
     // Writes (true) or removes (false) the entry. None when done; otherwise what went wrong, for
     // a person to read, followed by the hint. Enabling an entry that already starts this program
     // writes nothing; removing an entry that is not there succeeds.

@@ -1,4 +1,6 @@
-#include "library/LibraryCommands.h"
+#include "cli/LibraryCommand.h"
+
+#include "library/Library.h"
 #include "library/Opml.h"
 #include "news/NewsService.h"
 #include "settings/AppSettings.h"
@@ -37,14 +39,14 @@ QByteArray feedNamed(const QByteArray& title, int stories = 1)
 QStringList ownIds(const AppSettings& settings)
 {
     QStringList ids;
-    for (const OwnFeed& feed : settings.customFeeds())
+    for (const OwnFeed& feed : settings.ownFeeds())
         ids.append(feed.id);
     return ids;
 }
 
 } // namespace
 
-class LibraryCommandsTest : public QObject {
+class LibraryCommandTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
@@ -53,15 +55,17 @@ class LibraryCommandsTest : public QObject {
     std::unique_ptr<HeadlineStore> m_store;
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<NewsService> m_news;
-    std::unique_ptr<LibraryCommands> m_commands;
+    std::unique_ptr<Library> m_library;
     int m_round = 0;
 
+    // The command as typed, run in this process.
     CommandOutput run(const QString& command, const QStringList& arguments)
     {
-        QFuture<CommandOutput> future = m_commands->run(command, arguments, m_home.path());
-        if (!QTest::qWaitFor([&] { return future.isFinished(); }, 30000))
-            return {-1, {}, u"timed out"_qs};
-        return future.result();
+        const auto parsed = cli::parseLibraryCommand(command, arguments, m_home.path());
+        if (const auto* refusal = std::get_if<CommandOutput>(&parsed))
+            return *refusal;
+        return cli::runLibraryCommand(*m_library, std::get<cli::LibraryCommandLine>(parsed),
+                                      m_home.path());
     }
     QString url(const char* path) const
     {
@@ -99,12 +103,12 @@ private slots:
         m_store = std::make_unique<HeadlineStore>(folder + u"state.json"_qs, m_clock);
         m_settings = std::make_unique<AppSettings>(folder + u"preferences.json"_qs);
         m_news = std::make_unique<NewsService>(*m_store, m_clock);
-        m_commands = std::make_unique<LibraryCommands>(*m_settings, *m_news);
+        m_library = std::make_unique<Library>(*m_settings, *m_news);
     }
 
     void cleanup()
     {
-        m_commands.reset();
+        m_library.reset();
         m_news.reset();
         m_settings.reset();
         m_store.reset();
@@ -169,15 +173,15 @@ private slots:
         QCOMPARE(output.status, status);
         if (status == 0) {
             QCOMPARE(output.out, message + u'\n');
-            QCOMPARE(m_settings->customFeeds().size(), 1);
+            QCOMPARE(m_settings->ownFeeds().size(), 1);
             // Stored at once, and read back the same.
-            QCOMPARE(AppSettings(m_settings->defaults().path()).customFeeds(),
-                     m_settings->customFeeds());
+            QCOMPARE(AppSettings(m_settings->preferenceFile().path()).ownFeeds(),
+                     m_settings->ownFeeds());
         } else {
             QVERIFY2(output.err.contains(message), qPrintable(output.err));
             QVERIFY(!output.err.trimmed().contains(u'\n')); // one line
-            QVERIFY(m_settings->customFeeds().isEmpty());
-            QVERIFY(!m_settings->defaults().contains(preferenceKeys::customFeeds));
+            QVERIFY(m_settings->ownFeeds().isEmpty());
+            QVERIFY(!m_settings->preferenceFile().contains(preferenceKeys::ownFeeds));
         }
     }
 
@@ -203,12 +207,12 @@ private slots:
         for (int i = 0; i < AppSettings::maxOwnFeeds; ++i)
             feeds.append({u"f%1"_qs.arg(i), u"F"_qs, QUrl(u"https://example.org/%1"_qs.arg(i)),
                           NewsCategory::malware, true});
-        m_settings->setCustomFeeds(feeds);
+        m_settings->setOwnFeeds(feeds);
         const qsizetype requests = m_server.requests().size();
         const CommandOutput output = run(u"feeds"_qs, {u"add"_qs, url("/other.xml")});
         QCOMPARE(output.status, 1);
         QVERIFY(output.err.contains(u"more than 200 own feeds"_qs));
-        QCOMPARE(m_settings->customFeeds().size(), AppSettings::maxOwnFeeds);
+        QCOMPARE(m_settings->ownFeeds().size(), AppSettings::maxOwnFeeds);
         QCOMPARE(m_server.requests().size(), requests);
     }
 
@@ -236,14 +240,14 @@ private slots:
         QCOMPARE(m_settings->disabledFeedIDs(), QSet<QString>{u"talos"_qs});
         QCOMPARE(run(u"feeds"_qs, {u"on"_qs, u"talos"_qs, u"other"_qs}).status, 0);
         QVERIFY(m_settings->disabledFeedIDs().isEmpty());
-        QVERIFY(m_settings->customFeeds().at(1).enabled);
+        QVERIFY(m_settings->ownFeeds().at(1).enabled);
 
         const CommandOutput catalogue = run(u"feeds"_qs, {u"remove"_qs, u"talos"_qs});
         QCOMPARE(catalogue.status, 1);
         QVERIFY(catalogue.err.contains(u"feeds off talos"_qs));
         QCOMPARE(run(u"feeds"_qs, {u"remove"_qs, u"fixture-news"_qs}).status, 0);
         QCOMPARE(run(u"feeds"_qs, {u"remove"_qs, url("/other.xml") + u'/'}).status, 0);
-        QVERIFY(m_settings->customFeeds().isEmpty());
+        QVERIFY(m_settings->ownFeeds().isEmpty());
         QCOMPARE(run(u"feeds"_qs, {u"remove"_qs, u"other"_qs}).status, 1);
         QCOMPARE(run(u"feeds"_qs, {u"remove"_qs}).status, 2);
         QCOMPARE(run(u"feeds"_qs, {u"on"_qs}).status, 2);
@@ -326,7 +330,7 @@ private slots:
         QCOMPARE(entries->size(), 22);
         QCOMPARE(entries->at(0).category, std::optional(NewsCategory::cybersecurity));
 
-        QList<OwnFeed> before = m_settings->customFeeds();
+        QList<OwnFeed> before = m_settings->ownFeeds();
         // Exported by category: the cybersecurity one comes back first.
         std::swap(before[0], before[1]);
         init();
@@ -335,7 +339,7 @@ private slots:
         QCOMPARE(imported.status, 0);
         QCOMPARE(imported.err, u"20 feeds listed are already among your feeds\n"_qs);
         QCOMPARE(imported.out, u"imported 2 feeds\n"_qs);
-        QList<OwnFeed> after = m_settings->customFeeds();
+        QList<OwnFeed> after = m_settings->ownFeeds();
         QCOMPARE(after.size(), 2);
         // Imported feeds are switched on.
         QVERIFY(after[0].enabled && after[1].enabled);
@@ -359,7 +363,7 @@ private slots:
             return "<?xml version=\"1.0\"?><opml version=\"2.0\"><head/><body>" + body +
                    "</body></opml>";
         };
-        QTest::newRow("categories by raw value or title, any case")
+        QTest::newRow("categories by identifier or title, any case")
             << opml("<outline text=\"MALWARE\">" + outline("/fixture.xml") +
                     "</outline><outline text=\"x\" title=\"threatintel alerts\"><outline "
                     "text=\"nested\">" +
@@ -420,8 +424,8 @@ private slots:
             run(u"feeds"_qs, QStringList{u"import"_qs, u"in.opml"_qs} + options);
         QCOMPARE(output.status, status);
         QStringList got;
-        for (const OwnFeed& feed : m_settings->customFeeds())
-            got.append(feed.id + u' ' + feed.name + u' ' + rawValue(feed.category));
+        for (const OwnFeed& feed : m_settings->ownFeeds())
+            got.append(feed.id + u' ' + feed.name + u' ' + identifier(feed.category));
         QCOMPARE(got, feeds);
         const QStringList errors = output.err.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), skipped.size());
@@ -451,7 +455,7 @@ private slots:
         for (int i = 0; i < AppSettings::maxOwnFeeds - 1; ++i)
             own.append({u"f%1"_qs.arg(i), u"F"_qs, QUrl(u"https://example.org/%1"_qs.arg(i)),
                         NewsCategory::malware, true});
-        m_settings->setCustomFeeds(own);
+        m_settings->setOwnFeeds(own);
         QByteArray document = "<opml version=\"2.0\"><body>";
         for (const QString& path : paths)
             document += "<outline xmlUrl=\"" + m_server.url(path).toString().toUtf8() + "\"/>";
@@ -459,7 +463,7 @@ private slots:
         const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, file(u"limit.opml"_qs)});
         QCOMPARE(output.status, status);
         QCOMPARE(output.err.contains(u"nothing imported"_qs), status != 0);
-        QCOMPARE(m_settings->customFeeds().size(), feeds);
+        QCOMPARE(m_settings->ownFeeds().size(), feeds);
     }
 
     // What is at an import's path is read only when it is a regular file of at most 16 MiB: a
@@ -486,12 +490,12 @@ private slots:
             QVERIFY(huge.open(QIODevice::WriteOnly));
             QVERIFY(huge.write("<opml version=\"2.0\"><body><outline xmlUrl=\"" +
                                url("/fixture.xml").toUtf8() + "\"/></body></opml>") > 0);
-            QVERIFY(huge.resize(LibraryCommands::maxImportBytes + 1)); // sparse
+            QVERIFY(huge.resize(Library::maxImportBytes + 1)); // sparse
         }
         const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, target});
         QCOMPARE(output.status, 2);
         QVERIFY2(output.err.contains(reason), qPrintable(output.err));
-        QVERIFY(m_settings->customFeeds().isEmpty());
+        QVERIFY(m_settings->ownFeeds().isEmpty());
     }
 
     // An export writes into what is at its path rather than replacing it: the file a link
@@ -553,7 +557,7 @@ private slots:
         const CommandOutput output = run(u"feeds"_qs, {u"import"_qs, u"no-such.opml"_qs});
         QCOMPARE(output.status, 2);
         QVERIFY(output.err.contains(u"cannot be read"_qs));
-        QVERIFY(!m_settings->defaults().contains(preferenceKeys::customFeeds));
+        QVERIFY(!m_settings->preferenceFile().contains(preferenceKeys::ownFeeds));
     }
 
     // Own feeds are gathered with the catalogue, from the mirror too, and de-duplicated with it.
@@ -578,5 +582,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LibraryCommandsTest)
-#include "tst_librarycommands.moc"
+QTEST_GUILESS_MAIN(LibraryCommandTest)
+#include "tst_librarycommand.moc"
