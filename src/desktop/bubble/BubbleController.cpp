@@ -18,6 +18,7 @@
 #include <QEasingCurve>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
@@ -192,20 +193,23 @@ void BubbleController::build()
     connect(m_container, &BubbleWidget::moved, this, &BubbleController::savePosition);
     m_panel->setContentView(m_container);
 
+    // The orb's glow and ripples reach past the orb: its view fills the panel, through a layout
+    // so that it follows every size the panel takes, also one given while it was hidden, which
+    // reaches the container only when the panel is shown again.
     m_orb = new OrbView(m_container);
+    auto* layout = new QHBoxLayout(m_container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_orb);
     m_shownState = m_coordinator.state();
     m_orb->setState(*m_shownState);
     layOutOrb();
 }
 
+// The panel's side is whole pixels, the orb's diameter is exact.
 void BubbleController::layOutOrb()
 {
-    if (!m_orb)
-        return;
-    // The orb's glow and ripples reach past the orb: its view fills the panel. The panel's side
-    // is whole pixels, the orb's diameter is exact.
-    m_orb->setGeometry(m_container->rect());
-    m_orb->setDiameter(m_diameter);
+    if (m_orb)
+        m_orb->setDiameter(m_diameter);
 }
 
 void BubbleController::place()

@@ -414,6 +414,8 @@ private slots:
         QCOMPARE(rig.frame(), QRect(300, 400 + from - to, to, to));
         QCOMPARE(rig.stored(), QPoint(300, 400 + from - to));
         QCOMPARE(rig.controller->orb()->diameter(), startCompact ? 96.0 : 44.0);
+        // The orb is drawn round the centre of the new size, not the old one.
+        QTRY_COMPARE(rig.controller->orb()->geometry(), QRect(0, 0, to, to));
     }
 
     void compactBeforeTheFirstShow()
