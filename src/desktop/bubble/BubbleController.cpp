@@ -48,13 +48,26 @@ QList<QRect> applicationScreenAreas()
     return areas;
 }
 
-// Feed text in a menu title: an ampersand is not a mnemonic and a tab does not start a shortcut.
-QString menuTitle(QString text)
-{
-    text.replace(u'&', QStringLiteral("&&"));
-    text.replace(u'\t', u' ');
-    return text;
-}
+// Characters of the average width on a line of a readable length, in tooltips and menus.
+constexpr int readableCharacters = 60;
+
+// Feed text as a menu entry's title: an ampersand is not a mnemonic and a tab does not start a
+// shortcut. Cut short with an ellipsis past a readable width of the menu's font, so that a long
+// headline does not stretch the menu across the screen.
+struct MenuTitle {
+    QString title;
+    bool cut = false;
+
+    MenuTitle(QString text, const QMenu& menu)
+    {
+        const QFontMetrics metrics(menu.font());
+        text.replace(u'\t', u' ');
+        title = metrics.elidedText(text, Qt::ElideRight,
+                                   metrics.averageCharWidth() * readableCharacters);
+        cut = title != text;
+        title.replace(u'&', QStringLiteral("&&"));
+    }
+};
 
 // The mark of a headline on the watch list, in place of its category's icon.
 QIcon watchedIcon()
@@ -67,16 +80,22 @@ QIcon watchedIcon()
 
 // Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
 // readable length: left to itself, Qt wraps rich text into a box about as tall as it is wide.
-QString plainToolTip(const QString& text)
+// A paragraph of the tooltip's rich text.
+QString readableParagraph(const QString& text)
 {
     const QFontMetrics metrics(QToolTip::font());
-    const int measure = metrics.averageCharWidth() * 60;
+    const int measure = metrics.averageCharWidth() * readableCharacters;
     const QString escaped = text.toHtmlEscaped();
     if (metrics.horizontalAdvance(text) <= measure)
-        return QStringLiteral("<qt><p style=\"white-space:nowrap\">") + escaped +
-               QStringLiteral("</p></qt>");
-    return QStringLiteral("<qt><table width=\"%1\"><tr><td>").arg(measure) + escaped +
-           QStringLiteral("</td></tr></table></qt>");
+        return QStringLiteral("<p style=\"white-space:nowrap\">") + escaped +
+               QStringLiteral("</p>");
+    return QStringLiteral("<table width=\"%1\"><tr><td>").arg(measure) + escaped +
+           QStringLiteral("</td></tr></table>");
+}
+
+QString plainToolTip(const QString& text)
+{
+    return QStringLiteral("<qt>") + readableParagraph(text) + QStringLiteral("</qt>");
 }
 
 bool isWebLink(const QUrl& url)
@@ -385,7 +404,14 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
     };
     m_actions.setBubbleVisible(isVisible());
 
-    m.addAction(menuTitle(statusLine()))->setEnabled(false);
+    // The whole status line in its tooltip when it is cut short.
+    m.setToolTipsVisible(true);
+    const QString status = statusLine();
+    const MenuTitle statusTitle(status, m);
+    QAction* statusEntry = m.addAction(statusTitle.title);
+    statusEntry->setEnabled(false);
+    if (statusTitle.cut)
+        statusEntry->setToolTip(plainToolTip(status));
     m.addSeparator();
     m.addAction(m_actions.announceLatest());
     m.addAction(m_actions.announceToday());
@@ -424,11 +450,11 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
             if ((term = watch.match(story)))
                 break;
         }
-        QAction* entry = headlines->addAction(term ? watchedIcon() : categoryIcon(item.category),
-                                              menuTitle(item.title));
-        const QString about = item.source + QStringLiteral(" — ") + item.summary;
-        QString toolTip = plainToolTip(about);
-        QString above;
+        const MenuTitle title(item.title, *headlines);
+        QAction* entry =
+            headlines->addAction(term ? watchedIcon() : categoryIcon(item.category), title.title);
+        // The whole title first when the entry shows it cut short.
+        QString above = title.cut ? readableParagraph(item.title) : QString();
         if (term)
             above += (QStringLiteral("On your watch list: ") + term->trimmed()).toHtmlEscaped() +
                      QStringLiteral("<br>");
@@ -436,8 +462,9 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
             above += (QStringLiteral("Also reported by ") + spokenList(group.otherSources()))
                          .toHtmlEscaped() +
                      QStringLiteral("<br>");
-        toolTip.insert(4, above);
-        entry->setToolTip(toolTip);
+        entry->setToolTip(QStringLiteral("<qt>") + above +
+                          readableParagraph(item.source + QStringLiteral(" — ") + item.summary) +
+                          QStringLiteral("</qt>"));
         const QUrl url(item.link, QUrl::StrictMode);
         if (item.link.isEmpty() || !isWebLink(url)) {
             entry->setEnabled(false);

@@ -793,6 +793,40 @@ private slots:
         QToolTip::hideText();
     }
 
+    // A long headline read aloud or listed is cut short with an ellipsis, so that the menu keeps
+    // a readable width; the whole text is in the entry's tooltip.
+    void longTitlesAreCut()
+    {
+        const QString title =
+            u"CISA Adds Three Known Exploited Vulnerabilities to Catalog: Multi-Vendor Gateway "
+            "Appliance Authentication Bypass, Path Traversal and Code Execution Flaws Under "
+            "Active Attack"_qs;
+        Rig rig;
+        rig.serve(u"bleepingcomputer"_qs, {{u"a"_qs, now - 1h, title}});
+        rig.announce(AnnounceReason::manual);
+        rig.engine->finish(rig.engine->lastId()); // the opening; the story follows
+        QTRY_VERIFY(rig.coordinator->reading() && rig.coordinator->reading()->part.story);
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QFontMetrics metrics(menu->font());
+        const int readable = metrics.averageCharWidth() * 80;
+        QVERIFY2(menu->sizeHint().width() <= readable,
+                 qPrintable(QString::number(menu->sizeHint().width())));
+        QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
+        QVERIFY(recent && recent->menu());
+        QVERIFY(recent->menu()->sizeHint().width() <= readable);
+
+        const QAction* status = menu->actions().first();
+        const QAction* headline = recent->menu()->actions().first();
+        QTextDocument tip;
+        for (const QAction* entry : {status, headline}) {
+            QVERIFY2(entry->text().endsWith(u'…'), qPrintable(entry->text()));
+            tip.setHtml(entry->toolTip());
+            QVERIFY2(tip.toPlainText().simplified().contains(title), qPrintable(tip.toPlainText()));
+        }
+        QVERIFY(menu->toolTipsVisible());
+    }
+
     // "Announce Everything from Today" gathers from local midnight, "Announce Latest Headlines"
     // from the last gather: a story of this morning is new only to the first.
     void announceEntries_data()
