@@ -191,6 +191,7 @@ void BubbleController::resetPosition()
 void BubbleController::build()
 {
     m_panel = new BubblePanel(BubblePanel::sideFor(m_diameter));
+    m_panel->setWindowTitle(QStringLiteral("Vardelle"));
     m_container = new BubbleWidget;
     showReading();
     QPointer<BubbleController> self(this);
@@ -321,6 +322,36 @@ void BubbleController::showState(const AnnouncerState& state)
     m_shownState = state;
     if (m_orb)
         m_orb->setState(state);
+    describe();
+}
+
+void BubbleController::describe()
+{
+    if (m_container)
+        m_container->setAccessibleDescription(accessibleDescription());
+}
+
+QString BubbleController::accessibleDescription() const
+{
+    const AnnouncerState state = m_coordinator.state();
+    switch (state.kind) {
+    case AnnouncerState::Kind::idle:
+        return QStringLiteral("Ready");
+    case AnnouncerState::Kind::gathering:
+        return QStringLiteral("Gathering");
+    case AnnouncerState::Kind::speaking:
+        // The parts between the opening and the closing are the stories.
+        if (const std::optional<AppCoordinator::Reading> reading = m_coordinator.reading();
+            reading && reading->part.story)
+            return QStringLiteral("Reading story %1 of %2: %3")
+                .arg(reading->index)
+                .arg(std::max<qsizetype>(reading->count - 2, reading->index))
+                .arg(reading->part.story->title);
+        return QStringLiteral("Speaking");
+    case AnnouncerState::Kind::failed:
+        return QStringLiteral("Problem: ") + state.message;
+    }
+    return {};
 }
 
 // A briefing starts gathering at once, and is taken back should this click turn out the first
@@ -369,6 +400,7 @@ void BubbleController::showReading()
         return;
     const std::optional<QString> line = storyLine();
     m_container->setToolTip(line ? plainToolTip(*line) : toolTip);
+    describe();
 }
 
 QString BubbleController::statusLine() const

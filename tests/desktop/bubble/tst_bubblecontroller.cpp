@@ -444,6 +444,51 @@ private slots:
         QVERIFY(orb->testAttribute(Qt::WA_TransparentForMouseEvents));
     }
 
+    // Assistive technologies hear the bubble's state as its description.
+    void accessibleDescription_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("idle") << AnnouncerState::idle() << u"Ready"_qs;
+        QTest::newRow("gathering") << AnnouncerState::gathering() << u"Gathering"_qs;
+        QTest::newRow("speaking, no story") << AnnouncerState::speaking() << u"Speaking"_qs;
+        QTest::newRow("failed") << AnnouncerState::failed(u"No network"_qs)
+                                << u"Problem: No network"_qs;
+    }
+    void accessibleDescription()
+    {
+        QFETCH(AnnouncerState, state);
+        QFETCH(QString, description);
+        Rig rig;
+        rig.coordinator->setState(AnnouncerState::failed(u"earlier"_qs));
+        rig.controller->show();
+        BubbleWidget* bubble = rig.controller->container();
+        QCOMPARE(bubble->accessibleName(), u"Vardelle"_qs);
+        QCOMPARE(bubble->window()->windowTitle(), u"Vardelle"_qs);
+        QCOMPARE(bubble->accessibleDescription(), u"Problem: earlier"_qs);
+        rig.coordinator->setState(state);
+        QTRY_COMPARE(bubble->accessibleDescription(), description);
+    }
+
+    // While a briefing is read, the description follows the story read, counted among the
+    // stories (the opening and the closing are none).
+    void accessibleDescriptionFollowsTheStory()
+    {
+        Rig rig;
+        rig.serve(u"bleepingcomputer"_qs,
+                  {{u"a"_qs, now - 1h, u"Alpha"_qs}, {u"b"_qs, now - 2h, u"Beta"_qs}});
+        rig.controller->show();
+        rig.announce(AnnounceReason::manual);
+        BubbleWidget* bubble = rig.controller->container();
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Speaking"_qs); // the opening
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Reading story 1 of 2: Alpha"_qs);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Reading story 2 of 2: Beta"_qs);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Speaking"_qs); // the closing
+    }
+
     // The pointer resting on the orb shows the tooltip, although the bubble is never the active
     // window; resting on a transparent corner shows none.
     void hoverShowsTheToolTip_data()
