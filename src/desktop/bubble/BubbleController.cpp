@@ -78,9 +78,9 @@ QIcon watchedIcon()
                          QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)));
 }
 
-// Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
-// readable length: left to itself, Qt wraps rich text into a box about as tall as it is wide.
-// A paragraph of the tooltip's rich text.
+// Feed text as a paragraph of a tooltip's rich text, shown as it stands even when it looks like
+// markup, on lines of a readable length: left to itself, Qt wraps rich text into a box about as
+// tall as it is wide.
 QString readableParagraph(const QString& text)
 {
     const QFontMetrics metrics(QToolTip::font());
@@ -93,6 +93,7 @@ QString readableParagraph(const QString& text)
            QStringLiteral("</td></tr></table>");
 }
 
+// Feed text as a tooltip of its own.
 QString plainToolTip(const QString& text)
 {
     return QStringLiteral("<qt>") + readableParagraph(text) + QStringLiteral("</qt>");
