@@ -62,12 +62,11 @@ QAccessibleInterface* bubbleAccessible(const QString& className, QObject* object
 BubbleWidget::BubbleWidget(QWidget* parent)
     : QWidget(parent)
 {
-    static const bool accessibleInstalled = [] {
+    [[maybe_unused]] static const bool accessibleInstalled = [] {
         QAccessible::installFactory(bubbleAccessible);
         return true;
     }();
-    Q_UNUSED(accessibleInstalled);
-    // The keyboard reaches it by tabbing only: a click never takes the focus.
+    // The keyboard and assistive technologies can give it the focus; a click never does.
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_NoSystemBackground);
     setAccessibleName(QStringLiteral("Vardelle"));
