@@ -1,7 +1,7 @@
-// Cost of the orb, against the way it was drawn before (the reference renderer, which composes
-// every layer at full resolution, its frame painted over the window in a repaint of the widget at
-// every frame), measured in the same run. Now a frame is composed straight into the window's
-// backing store.
+// Cost of the orb, against the way it was drawn before (the full-resolution renderer, which
+// composes every layer at full resolution, its frame painted over the window in a repaint of the
+// widget at every frame), measured in the same run. Now a frame is composed straight into the
+// window's backing store.
 //
 // First the time to draw one frame offscreen, for each state at both diameters and at pixel
 // ratios 1, 1.5 and 2, as the process's CPU time (which other programs on the machine do not
@@ -16,7 +16,7 @@
 //   bench_orb [--rounds N] [--scales 1,2]
 //                             the figures; N alternating rounds of each renderer (default 3)
 //   bench_orb ... --sse2     the same with the composing loops' SSE2 path on a processor with AVX2
-//   bench_orb --show STATE [--compact] [--seconds N] [--over] [--reference]
+//   bench_orb --show STATE [--compact] [--seconds N] [--over] [--full-resolution]
 //                             only shows the bubble in that state (idle, gathering, speaking,
 //                             failed) at 100,100 for N seconds (default 4), for screenshots;
 //                             --over puts a patterned window under it to show its transparency
@@ -24,12 +24,14 @@
 #include "bubble/BubblePanel.h"
 #include "bubble/BubbleWidget.h"
 #include "linux/desktop/X11Window.h"
+#include "orb/OrbLook.h"
 #include "orb/OrbPainter.h"
 #include "orb/OrbPixels.h"
 #include "orb/OrbView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QTimer>
@@ -100,7 +102,7 @@ double threadCpuMs()
 Timing timeFrames(const std::function<void(QImage&, const QRectF&, double)>& draw, double d,
                   qreal dpr)
 {
-    const double side = OrbPainter::kPanelRatio * d;
+    const double side = orblook::kPanelRatio * d;
     QImage image(QSize(int(std::ceil(side * dpr)), int(std::ceil(side * dpr))),
                  QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
@@ -123,8 +125,8 @@ Timing timeFrames(const std::function<void(QImage&, const QRectF&, double)>& dra
     return {stats(cpu), stats(wall)};
 }
 
-// A frame now, composed into the image, or before: the reference renderer's frame painted over
-// it, the painter done once it lets go.
+// A frame now, composed into the image, or before: the full-resolution renderer's frame painted
+// over it, the painter done once it lets go.
 void drawFrame(OrbPainter& painter, QImage& image, const QRectF& square, const AnnouncerState& from,
                const AnnouncerState& to, double d, double t, double progress)
 {
@@ -153,7 +155,7 @@ void runEventLoop(int ms)
 
 // The ways of drawing the bubble's frames compared on screen: now (the orb's own images put on
 // the window), the fast renderer straight into the window's backing store, and before (the
-// reference renderer repainting the widget).
+// full-resolution renderer repainting the widget).
 enum class Way { now, backingStore, before };
 constexpr std::array kWays{Way::before, Way::backingStore, Way::now};
 
@@ -167,7 +169,7 @@ public:
 
     void drawAs(Way way)
     {
-        setRenderer(way == Way::before ? Renderer::reference : Renderer::fast);
+        setRenderer(way == Way::before ? Renderer::fullResolution : Renderer::fast);
         setPresentation(way == Way::now            ? Presentation::ownImages
                         : way == Way::backingStore ? Presentation::backingStore
                                                    : Presentation::repaint);
@@ -253,7 +255,7 @@ int showOnly(const QString& name, bool compact, int seconds, bool over, Renderer
         runEventLoop(300);
     }
     Bubble bubble(compact, AnnouncerState::idle());
-    bubble.orb->drawAs(renderer == Renderer::reference ? Way::before : Way::now);
+    bubble.orb->drawAs(renderer == Renderer::fullResolution ? Way::before : Way::now);
     bubble.panel->show();
     bubble.orb->setState(*state); // through the cross-fade, as the bubble does
     runEventLoop(seconds * 1000);
@@ -371,12 +373,13 @@ void measureScales(const QStringList& scales, int rounds)
         child.start(QCoreApplication::applicationFilePath(), arguments);
         child.waitForFinished(-1);
     }
-    std::printf("(CPU %%: user + system time of the whole process over wall time, the lowest and "
-                "highest of the rounds; paint ms: thread CPU per frame, composing and putting it "
-                "on screen, or the paint event; now: the orb's own shared images put on the "
-                "window; store: the same frames composed into the window's backing store, which "
-                "is flushed; before: the reference renderer repainting the widget, as the orb was "
-                "first drawn; /store, /before: their mean share over now's)\n");
+    std::printf(
+        "(CPU %%: user + system time of the whole process over wall time, the lowest and "
+        "highest of the rounds; paint ms: thread CPU per frame, composing and putting it "
+        "on screen, or the paint event; now: the orb's own shared images put on the "
+        "window; store: the same frames composed into the window's backing store, which "
+        "is flushed; before: the full-resolution renderer repainting the widget, as the orb was "
+        "first drawn; /store, /before: their mean share over now's)\n");
 }
 
 QString argument(const QStringList& args, const QString& name, const QString& fallback)
@@ -404,8 +407,9 @@ int main(int argc, char** argv)
                         args.contains(QStringLiteral("--compact")),
                         argument(args, QStringLiteral("--seconds"), "4").toInt(),
                         args.contains(QStringLiteral("--over")),
-                        args.contains(QStringLiteral("--reference")) ? Renderer::reference
-                                                                     : Renderer::fast);
+                        args.contains(QStringLiteral("--full-resolution"))
+                            ? Renderer::fullResolution
+                            : Renderer::fast);
     }
     if (args.contains(QStringLiteral("--on-screen"))) {
         measureOnScreen(rounds);
@@ -413,7 +417,7 @@ int main(int argc, char** argv)
     }
 
     std::printf("Time per frame, ms (frames into an ARGB32 premultiplied image of the panel's "
-                "square, 1.9 d):\nthe orb as drawn now, and before: the reference renderer, "
+                "square, 1.9 d):\nthe orb as drawn now, and before: the full-resolution renderer, "
                 "every layer at full resolution\n");
     std::printf("%-10s %4s %4s | %15s | %15s | %15s | %6s\n", "", "", "", "orb: CPU", "orb: wall",
                 "before: CPU", "");
@@ -428,9 +432,9 @@ int main(int argc, char** argv)
         for (const double d : {96.0, 44.0}) {
             for (const auto& [name, state] : kStates) {
                 Timing timing[2];
-                for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
+                for (const Renderer renderer : {Renderer::fast, Renderer::fullResolution}) {
                     OrbPainter painter(renderer);
-                    timing[renderer == Renderer::reference] = timeFrames(
+                    timing[renderer == Renderer::fullResolution] = timeFrames(
                         [&](QImage& image, const QRectF& sq, double t) {
                             drawFrame(painter, image, sq, state, state, d, t, 1);
                         },
@@ -443,9 +447,9 @@ int main(int argc, char** argv)
     for (const qreal dpr : {1.0, 2.0}) {
         // A state change: both looks drawn and mixed every frame for 0.45 s.
         Timing timing[2];
-        for (const Renderer renderer : {Renderer::fast, Renderer::reference}) {
+        for (const Renderer renderer : {Renderer::fast, Renderer::fullResolution}) {
             OrbPainter painter(renderer);
-            timing[renderer == Renderer::reference] = timeFrames(
+            timing[renderer == Renderer::fullResolution] = timeFrames(
                 [&](QImage& image, const QRectF& sq, double t) {
                     drawFrame(painter, image, sq, AnnouncerState::idle(),
                               AnnouncerState::speaking(), 96, t, 0.5);

@@ -8,9 +8,12 @@
 # of the running one, `vardelle brief` is spoken by the running one, forty `vardelle watch` and
 # `vardelle feeds` commands at once all store their changes, `vardelle brief --no-speech` prints
 # and records a briefing the running one does not speak, SIGTERM ends it, and the
-# small bubble chosen in the settings window is small again after a restart. Hovering the bubble
+# small bubble chosen in the settings window while it was hidden comes back with its orb in its
+# middle and is small again after a restart. Assistive technologies find every control of the
+# bubble and the settings window with a role and a name. Hovering the bubble
 # shows its tooltip, a double click on it opens the settings window and tells nothing, the media
-# keys' MPRIS player plays a briefing, skips to the next story and stops, Ctrl+Q in that
+# keys' MPRIS player plays a briefing (the bubble's menu keeps a readable width while its long
+# headline is read), skips to the next story, not past the last, and stops, Ctrl+Q in that
 # window quits, and a click while one feed with a cached copy stalls is spoken after the three
 # seconds a briefing waits for such a feed, not after the stalled feed's idle limit.
 #
@@ -20,9 +23,19 @@ set -euo pipefail
 
 vardelle=$1
 shots=${2:-${VARDELLE_E2E_SHOTS:-}}
-for tool in Xvfb xcompmgr trayer xdotool xwininfo import python3 dbus-daemon speech-dispatcher; do
+for tool in Xvfb xcompmgr trayer xdotool xwininfo import python3 dbus-daemon speech-dispatcher \
+    playerctl; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
+# The accessibility check reads the desktop through AT-SPI, with the system's Python bindings.
+atspi_python=
+for python in python3 /usr/bin/python3; do
+    if command -v "$python" >/dev/null && "$python" -c 'import pyatspi' 2>/dev/null; then
+        atspi_python=$python
+        break
+    fi
+done
+[ -n "$atspi_python" ] || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
 
 work=$(mktemp -d)
 pids=()
@@ -158,8 +171,10 @@ tooltip_shown() {
     return 1
 }
 
+# Its widgets are offered to assistive technologies as on a desktop with a screen reader on.
 start_vardelle() {
-    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true;vardelle.speech.debug=true" "$vardelle" >>"$work/vardelle.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vardelle.shell.debug=true;vardelle.speech.debug=true" \
+        QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$vardelle" >>"$work/vardelle.log" 2>&1 &
     app=$!
 }
 
@@ -172,6 +187,68 @@ read -r bx by bw bh <<<"$(bubble | awk '{split($NF, p, "+"); split($(NF-1), s, /
 [ "$bx" -gt 900 ] && [ "$by" -gt 500 ] || fail "the bubble is not in the lower right: $bx,$by"
 tray_icon() { xwininfo -root -tree | grep -A12 '"panel": ("panel" "trayer")' | grep -q '"Vardelle"'; }
 await 10 tray_icon || fail "no tray icon"
+
+# 1b. Assistive technologies find every control showing, in the bubble and in the settings
+#     window, with a role and a name; the bubble is one button named Vardelle that tells its
+#     state and can be pressed.
+"$atspi_python" - <<'PY' || fail "controls without a role or a name under AT-SPI"
+import sys, time
+import pyatspi
+
+# Roles a user acts on or reads; a scroll bar is named by what it scrolls, a filler is layout.
+controls = {
+    pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX,
+    pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_SPIN_BUTTON,
+    pyatspi.ROLE_SLIDER, pyatspi.ROLE_TEXT, pyatspi.ROLE_PAGE_TAB, pyatspi.ROLE_LIST,
+    pyatspi.ROLE_MENU_ITEM, pyatspi.ROLE_LABEL,
+}
+
+def application():
+    for _ in range(100):
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is not None and app.name.lower() == "vardelle":
+                return app
+        time.sleep(0.1)
+    sys.exit("vardelle is not among the AT-SPI applications")
+
+def showing(node, depth=0):
+    if node is None or depth > 40:
+        return
+    if not node.getState().contains(pyatspi.STATE_SHOWING):
+        return
+    yield node
+    for child in node:
+        yield from showing(child, depth + 1)
+
+faults = []
+windows = {}
+for window in application():
+    windows[window.name] = window
+    for node in showing(window):
+        role = node.getRole()
+        if role == pyatspi.ROLE_UNKNOWN or (role in controls and not node.name.strip()):
+            faults.append(f"{window.name!r}: {node.getRoleName()} {node.name!r}")
+for name in ("Vardelle", "Vardelle Settings"):
+    if name not in windows:
+        faults.append(f"no window {name!r}: {sorted(windows)}")
+bubble = windows.get("Vardelle")
+if bubble is not None:
+    inside = list(showing(bubble))[1:]
+    shown = [(n.getRoleName(), n.name) for n in inside]
+    if shown != [("push button", "Vardelle")]:
+        faults.append(f"the bubble shows {shown}, not one button named Vardelle")
+    elif not inside[0].description:
+        faults.append("the bubble's button has no description of its state")
+    else:
+        actions = inside[0].queryAction()
+        names = [actions.getName(i) for i in range(actions.nActions)]
+        print(f"bubble: {inside[0].description!r}, actions {names}")
+        if not any(n.lower() == "press" for n in names):
+            faults.append(f"the bubble's button cannot be pressed: {names}")
+for fault in faults:
+    print(fault)
+sys.exit(1 if faults else 0)
+PY
 
 # 2. The launch briefing is spoken and stored.
 await 60 spoken_more_than 0 || fail "the speech service reported no briefing at launch"
@@ -313,17 +390,78 @@ await 10 bash -c "[ \$(grep -c 'speaking: Here is your security briefing.*Late b
 await 60 bash -c "tail -n1 <(grep -o 'state: [a-z]*' '$work/vardelle.log') | grep -q idle" ||
     fail "the replay did not end"
 
-# 7. A setting changed in the window holds after a restart: "Minimised (small orb)", a check
-#    box at a fixed place in the General tab of the centred window.
+# 7. The bubble resized while hidden: Hide Bubble in the tray menu, "Minimised (small orb)" ticked,
+#    a check box at a fixed place in the General tab of the centred window, and Show Bubble: the
+#    small bubble keeps its lower-left corner and its orb is drawn in its middle, not round the
+#    old centre. The setting holds after a restart.
+tray_entry_from_bottom() { # the tray's status menu, then the entry this many places up
+    xdotool mousemove "$tx" "$ty" click 1
+    sleep 1
+    for _ in $(seq "$1"); do xdotool key Up; done
+    xdotool key Return
+}
+viewable() { # the window of the first line on standard input is mapped and viewable
+    local id
+    id=$(awk 'NR == 1 { print $1 }')
+    [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'
+}
+bubble_hidden() { ! bubble | viewable; }
+tray_entry_from_bottom 3 # "Hide Bubble"
+await 10 bubble_hidden || fail "Hide Bubble left the bubble on screen"
 read -r sx sy <<<"$(xwininfo -name 'Vardelle Settings' |
     awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }')"
 xdotool mousemove $((sx + 37)) $((sy + 359)) click 1
+await 10 grep -q '"bubbleCompact": true' "$preferences" || fail "bubbleCompact was not stored"
+crop=84x84+$nx+$((ny + 182 - 84))
+import -window root -crop "$crop" "$work/under-bubble.ppm"
+tray_entry_from_bottom 3 # "Show Bubble"
 compact_bubble() { xwininfo -root -tree | grep -E '"Vardelle": \("vardelle" "Vardelle"\) +84x84'; }
-await 10 compact_bubble >/dev/null || fail "the bubble did not shrink"
+compact_bubble_shown() { compact_bubble | viewable; }
+await 10 compact_bubble_shown || fail "the bubble did not come back small"
+read -r cx cy <<<"$(compact_bubble | awk '{split($NF, p, "+"); print p[2], p[3]}')"
+[ "$cx" -eq "$nx" ] && [ "$cy" -eq $((ny + 182 - 84)) ] ||
+    fail "the small bubble is at $cx,$cy, not with its lower-left corner at $nx,$((ny + 182))"
+sleep 0.5 # a few frames of the orb
+import -window root -crop "$crop" "$work/over-bubble.ppm"
+python3 - "$work/under-bubble.ppm" "$work/over-bubble.ppm" <<'PY' || fail "the orb is not drawn in the middle of the small bubble"
+import sys
+def ppm(path):  # binary PPM: width, height and rows of RGB bytes
+    data = open(path, "rb").read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        if data[at:at + 1] == b"#":
+            at = data.index(b"\n", at)
+            continue
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    assert fields[0] == b"P6" and fields[3] in (b"255", b"65535"), fields
+    pixels = data[at + 1:]
+    if fields[3] == b"65535":  # two bytes a sample, the high one first
+        pixels = pixels[::2]
+    return int(fields[1]), int(fields[2]), pixels
+w, h, under = ppm(sys.argv[1])
+_, _, over = ppm(sys.argv[2])
+total = sx = sy = 0
+for y in range(h):
+    for x in range(w):
+        i = (y * w + x) * 3
+        change = sum(abs(over[i + k] - under[i + k]) for k in range(3))
+        total += change
+        sx += change * (x + 0.5)
+        sy += change * (y + 0.5)
+assert total > 0, "nothing drawn"
+cx, cy = sx / total, sy / total
+print(f"the orb's pixels centre on {cx:.1f},{cy:.1f} of the {w}x{h} bubble")
+assert abs(cx - w / 2) <= 5 and abs(cy - h / 2) <= 5
+PY
 shot compact
 kill -TERM "$app"
 wait "$app" || fail "SIGTERM ended the application with status $?"
-grep -q '"bubbleCompact": true' "$preferences" || fail "bubbleCompact was not stored"
 start_vardelle
 await 20 compact_bubble >/dev/null || fail "the bubble is not small after a restart"
 
@@ -347,8 +485,10 @@ await 10 bash -c "grep -o 'state: [a-z]*' '$work/vardelle.log' | tail -n1 | grep
 ! grep -q "A story no double click tells" "$state" || fail "the double click's first click was recorded"
 shot double-click
 
-# 9. The media keys' way in, MPRIS: Play gives a briefing, read story by story; Next moves on to
-#    the next story at once; Stop stops, and nothing more is read.
+# 9. The media keys' way in, MPRIS: Play gives a briefing, read story by story; the bubble's menu
+#    keeps a readable width while a long headline is read; Next moves on to the next story at
+#    once, and does nothing on the last (the closing is no story); Stop stops, and nothing more
+#    is read.
 mpris() { # method or property, through the session bus as a desktop's media keys call it
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.vardelle \
         /org/mpris/MediaPlayer2 "$@"
@@ -361,7 +501,7 @@ long_title() { # long enough that the speech service is still at it when the key
     printf '%s:' "$1"; for _ in $(seq 14); do printf ' a patched gateway was found exposed again'; done
 }
 write_feed talos "$(long_title "Media key story one")" "$(long_title "Media key story two")" \
-    "$(long_title "Media key story three")" "A story no double click tells"
+    "$(long_title "Media key story three")" "$(long_title "Media key story four")"
 mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2 string:Identity |
     grep -q '"Vardelle"' || fail "no MPRIS player named Vardelle"
 [ "$(player_status)" = Stopped ] || fail "the player is not stopped before Play"
@@ -371,9 +511,49 @@ await 60 grep -q "reading 2 of [0-9]*: .*Media key story one" "$work/vardelle.lo
 [ "$(player_status)" = Playing ] || fail "the player is not playing during the briefing"
 mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player string:Metadata |
     grep -q "Media key story" || fail "the player's track is not the story being read"
+# The widest window of vardelle's on screen that is neither a bubble nor the settings window.
+menu_width() {
+    local id
+    for id in $(xwininfo -root -children | grep -v '"Vardelle Settings"' |
+        awk '/\("vardelle" "Vardelle"\)/ { print $1 }'); do
+        xwininfo -id "$id" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 }
+            /Map State: IsViewable/ { v = 1 } END { if (v && h > 150 && w != h) print w }'
+    done | sort -n | tail -n1
+}
+menu_shown() { [ -n "$(menu_width)" ]; }
+xdotool windowraise "$(compact_bubble | awk '{print $1}')"
+xdotool mousemove "$qx" "$qy" click 3
+await 5 menu_shown || fail "no bubble menu while a story is read"
+width=$(menu_width)
+shot long-title-menu
+xdotool key Escape
+echo "the bubble menu is $width px wide while a long headline is read"
+[ "$width" -le 640 ] || fail "the bubble menu is $width px wide while a long headline is read"
 mpris org.mpris.MediaPlayer2.Player.Next >/dev/null
 await 5 grep -q "reading 3 of [0-9]*: .*Media key story two" "$work/vardelle.log" ||
     fail "Next did not move on to the next story"
+can_go_next() {
+    mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
+        string:CanGoNext | grep -o 'boolean [a-z]*' | cut -d' ' -f2
+}
+playerctl --player=vardelle next
+await 5 grep -q "reading 4 of [0-9]*: .*Media key story three" "$work/vardelle.log" ||
+    fail "playerctl next did not move on to the next story"
+playerctl --player=vardelle next
+await 5 grep -q "reading 5 of [0-9]*: .*Media key story four" "$work/vardelle.log" ||
+    fail "playerctl next did not move on to the last story"
+[ "$(can_go_next)" = false ] || fail "CanGoNext is $(can_go_next) on the last story"
+# A client that reads CanGoNext refuses; one that does not asks anyway, and nothing happens.
+! playerctl --player=vardelle next 2>/dev/null || fail "playerctl could go on from the last story"
+mpris org.mpris.MediaPlayer2.Player.Next >/dev/null
+# Whatever the app does on that Next it has done once it next answers on the session bus.
+started || fail "the app does not answer on the session bus"
+last_reading=$(grep -o "reading [0-9]* of [0-9]*: .\{0,60\}" "$work/vardelle.log" | tail -n1)
+case $last_reading in
+*"Media key story four"*) ;;
+*) fail "Next on the last story went on to: $last_reading" ;;
+esac
+[ "$(playerctl --player=vardelle status)" = Playing ] || fail "Next on the last story stopped the briefing"
 readings=$(log_count "reading [0-9]* of") cancels=$(log_count "the speech service cancelled utterance")
 mpris org.mpris.MediaPlayer2.Player.Stop >/dev/null
 await 10 bash -c "[ \"\$(grep -o 'state: [a-z]*' '$work/vardelle.log' | tail -n1)\" = 'state: idle' ]" ||

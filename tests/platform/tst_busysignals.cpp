@@ -289,6 +289,36 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!sign->isBusy(), patience);
         QCOMPARE(briefings, 2);
     }
+
+    // Some window managers go on naming the window in front after it is destroyed: a held
+    // briefing starts once the full-screen window is gone.
+    void destroyedWindowInFrontReleases()
+    {
+        test::PrivateX x;
+        if (!x.start())
+            QSKIP("Xvfb is not installed or did not start");
+        const xcb_window_t film = x.window();
+        x.setFullScreen(film, true);
+        x.activate(film);
+
+        int briefings = 0;
+        BriefingHold hold([&briefings](AnnounceReason) {
+            ++briefings;
+            return true;
+        });
+        auto owned = std::make_unique<FullScreenSignal>(x.display);
+        FullScreenSignal* sign = owned.get();
+        hold.addSignal(std::move(owned));
+        hold.start(std::chrono::hours(1));
+        QVERIFY(sign->isBusy());
+        hold.request(AnnounceReason::launch);
+        QCOMPARE(briefings, 0);
+
+        xcb_destroy_window(x.c, film);
+        xcb_flush(x.c);
+        QTRY_COMPARE_WITH_TIMEOUT(briefings, 1, patience);
+        QVERIFY(!sign->isBusy());
+    }
 };
 
 QTEST_GUILESS_MAIN(BusySignalsTest)

@@ -18,6 +18,7 @@
 #include <QEasingCurve>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
@@ -47,13 +48,26 @@ QList<QRect> applicationScreenAreas()
     return areas;
 }
 
-// Feed text in a menu title: an ampersand is not a mnemonic and a tab does not start a shortcut.
-QString menuTitle(QString text)
-{
-    text.replace(u'&', QStringLiteral("&&"));
-    text.replace(u'\t', u' ');
-    return text;
-}
+// Characters of the average width on a line of a readable length, in tooltips and menus.
+constexpr int readableCharacters = 60;
+
+// Feed text as a menu entry's title: an ampersand is not a mnemonic and a tab does not start a
+// shortcut. Cut short with an ellipsis past a readable width of the menu's font, so that a long
+// headline does not stretch the menu across the screen.
+struct MenuTitle {
+    QString title;
+    bool cut = false;
+
+    MenuTitle(QString text, const QMenu& menu)
+    {
+        const QFontMetrics metrics(menu.font());
+        text.replace(u'\t', u' ');
+        title = metrics.elidedText(text, Qt::ElideRight,
+                                   metrics.averageCharWidth() * readableCharacters);
+        cut = title != text;
+        title.replace(u'&', QStringLiteral("&&"));
+    }
+};
 
 // The mark of a headline on the watch list, in place of its category's icon.
 QIcon watchedIcon()
@@ -64,18 +78,25 @@ QIcon watchedIcon()
                          QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)));
 }
 
-// Feed text in a tooltip, shown as it stands even when it looks like markup, on lines of a
-// readable length: left to itself, Qt wraps rich text into a box about as tall as it is wide.
-QString plainToolTip(const QString& text)
+// Feed text as a paragraph of a tooltip's rich text, shown as it stands even when it looks like
+// markup, on lines of a readable length: left to itself, Qt wraps rich text into a box about as
+// tall as it is wide.
+QString readableParagraph(const QString& text)
 {
     const QFontMetrics metrics(QToolTip::font());
-    const int measure = metrics.averageCharWidth() * 60;
+    const int measure = metrics.averageCharWidth() * readableCharacters;
     const QString escaped = text.toHtmlEscaped();
     if (metrics.horizontalAdvance(text) <= measure)
-        return QStringLiteral("<qt><p style=\"white-space:nowrap\">") + escaped +
-               QStringLiteral("</p></qt>");
-    return QStringLiteral("<qt><table width=\"%1\"><tr><td>").arg(measure) + escaped +
-           QStringLiteral("</td></tr></table></qt>");
+        return QStringLiteral("<p style=\"white-space:nowrap\">") + escaped +
+               QStringLiteral("</p>");
+    return QStringLiteral("<table width=\"%1\"><tr><td>").arg(measure) + escaped +
+           QStringLiteral("</td></tr></table>");
+}
+
+// Feed text as a tooltip of its own.
+QString plainToolTip(const QString& text)
+{
+    return QStringLiteral("<qt>") + readableParagraph(text) + QStringLiteral("</qt>");
 }
 
 bool isWebLink(const QUrl& url)
@@ -168,6 +189,7 @@ void BubbleController::resetPosition()
 void BubbleController::build()
 {
     m_panel = new BubblePanel(BubblePanel::sideFor(m_diameter));
+    m_panel->setWindowTitle(QStringLiteral("Vardelle"));
     m_bubbleWidget = new BubbleWidget;
     showReading();
     QPointer<BubbleController> self(this);
@@ -189,20 +211,23 @@ void BubbleController::build()
     connect(m_bubbleWidget, &BubbleWidget::moved, this, &BubbleController::savePosition);
     m_panel->setWidget(m_bubbleWidget);
 
+    // The orb's glow and ripples reach past the orb: its view fills the panel, through a layout
+    // so that it follows every size the panel takes, also one given while it was hidden, which
+    // reaches the container only when the panel is shown again.
     m_orb = new OrbView(m_bubbleWidget);
+    auto* layout = new QHBoxLayout(m_bubbleWidget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_orb);
     m_shownState = m_coordinator.state();
     m_orb->setState(*m_shownState);
     layOutOrb();
 }
 
+// The panel's side is whole pixels, the orb's diameter is exact.
 void BubbleController::layOutOrb()
 {
-    if (!m_orb)
-        return;
-    // The orb's glow and ripples reach past the orb: its view fills the panel. The panel's side
-    // is whole pixels, the orb's diameter is exact.
-    m_orb->setGeometry(m_bubbleWidget->rect());
-    m_orb->setDiameter(m_diameter);
+    if (m_orb)
+        m_orb->setDiameter(m_diameter);
 }
 
 void BubbleController::place()
@@ -292,6 +317,36 @@ void BubbleController::showState(const AnnouncerState& state)
     m_shownState = state;
     if (m_orb)
         m_orb->setState(state);
+    describe();
+}
+
+void BubbleController::describe()
+{
+    if (m_bubbleWidget)
+        m_bubbleWidget->setAccessibleDescription(accessibleDescription());
+}
+
+QString BubbleController::accessibleDescription() const
+{
+    const AnnouncerState state = m_coordinator.state();
+    switch (state.kind) {
+    case AnnouncerState::Kind::idle:
+        return QStringLiteral("Ready");
+    case AnnouncerState::Kind::gathering:
+        return QStringLiteral("Gathering");
+    case AnnouncerState::Kind::speaking:
+        // The parts between the opening and the closing are the stories.
+        if (const std::optional<AppCoordinator::Reading> reading = m_coordinator.reading();
+            reading && reading->part.story)
+            return QStringLiteral("Reading story %1 of %2: %3")
+                .arg(reading->index)
+                .arg(std::max<qsizetype>(reading->count - 2, reading->index))
+                .arg(reading->part.story->title);
+        return QStringLiteral("Speaking");
+    case AnnouncerState::Kind::failed:
+        return QStringLiteral("Problem: ") + state.message;
+    }
+    return {};
 }
 
 // A briefing starts gathering at once, and is taken back should this click turn out the first
@@ -340,6 +395,7 @@ void BubbleController::showReading()
         return;
     const std::optional<QString> line = storyLine();
     m_bubbleWidget->setToolTip(line ? plainToolTip(*line) : toolTip);
+    describe();
 }
 
 QString BubbleController::statusLine() const
@@ -375,7 +431,14 @@ std::unique_ptr<QMenu> BubbleController::buildMenu()
     };
     m_actions.setBubbleVisible(isVisible());
 
-    m.addAction(menuTitle(statusLine()))->setEnabled(false);
+    // The whole status line in its tooltip when it is cut short.
+    m.setToolTipsVisible(true);
+    const QString status = statusLine();
+    const MenuTitle statusTitle(status, m);
+    QAction* statusEntry = m.addAction(statusTitle.title);
+    statusEntry->setEnabled(false);
+    if (statusTitle.cut)
+        statusEntry->setToolTip(plainToolTip(status));
     m.addSeparator();
     m.addAction(m_actions.announceLatest());
     m.addAction(m_actions.announceToday());
@@ -414,13 +477,11 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
             if ((term = watch.match(story)))
                 break;
         }
-        QAction* entry = headlines->addAction(term ? watchedIcon() : categoryIcon(item.category),
-                                              menuTitle(item.title));
-        const QString summary = item.summary.trimmed();
-        const QString about =
-            summary.isEmpty() ? item.source : item.source + QStringLiteral(" — ") + summary;
-        QString toolTip = plainToolTip(about);
-        QString above;
+        const MenuTitle title(item.title, *headlines);
+        QAction* entry =
+            headlines->addAction(term ? watchedIcon() : categoryIcon(item.category), title.title);
+        // The whole title first when the entry shows it cut short.
+        QString above = title.cut ? readableParagraph(item.title) : QString();
         if (term)
             above += (QStringLiteral("On your watch list: ") + term->trimmed()).toHtmlEscaped() +
                      QStringLiteral("<br>");
@@ -428,8 +489,12 @@ void BubbleController::addRecentHeadlines(QMenu& menu)
             above += (QStringLiteral("Also reported by ") + spokenList(group.otherSources()))
                          .toHtmlEscaped() +
                      QStringLiteral("<br>");
-        toolTip.insert(4, above);
-        entry->setToolTip(toolTip);
+        // The source alone when the story has no summary.
+        const QString summary = item.summary.trimmed();
+        const QString about =
+            summary.isEmpty() ? item.source : item.source + QStringLiteral(" — ") + summary;
+        entry->setToolTip(QStringLiteral("<qt>") + above + readableParagraph(about) +
+                          QStringLiteral("</qt>"));
         const QUrl url(item.link, QUrl::StrictMode);
         if (item.link.isEmpty() || !isWebLink(url)) {
             entry->setEnabled(false);

@@ -109,6 +109,10 @@ private:
     // The tooltip: the story being read, if any, else the usual hint.
     void showReading();
     void addRecentHeadlines(QMenu& menu);
+    // The bubble's state for assistive technologies: "Ready", "Gathering", "Reading story 3 of
+    // 12: <title>", "Speaking", "Problem: <message>".
+    QString accessibleDescription() const;
+    void describe();
 
     AppCoordinator& m_coordinator;
     AppSettings& m_settings;

@@ -1,9 +1,11 @@
 #include "bubble/BubbleWidget.h"
 
+#include <QAccessibleWidget>
 #include <QChildEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStyleHints>
@@ -13,11 +15,67 @@
 
 namespace vardelle {
 
+namespace {
+
+// The bubble as a button, with nothing inside it to visit.
+class BubbleAccessible : public QAccessibleWidget {
+public:
+    explicit BubbleAccessible(BubbleWidget* bubble)
+        : QAccessibleWidget(bubble, QAccessible::Button)
+    {
+    }
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+
+    QStringList actionNames() const override { return {pressAction(), showMenuAction()}; }
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction())
+            bubble()->click();
+        else if (action == showMenuAction())
+            bubble()->popUpMenu();
+    }
+    QStringList keyBindingsForAction(const QString& action) const override
+    {
+        if (action == pressAction())
+            return {QStringLiteral("Space")};
+        if (action == showMenuAction())
+            return {QStringLiteral("Shift+F10")};
+        return {};
+    }
+
+private:
+    BubbleWidget* bubble() const { return static_cast<BubbleWidget*>(widget()); }
+};
+
+QAccessibleInterface* bubbleAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(BubbleWidget::staticMetaObject.className()))
+        return new BubbleAccessible(static_cast<BubbleWidget*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 BubbleWidget::BubbleWidget(QWidget* parent)
     : QWidget(parent)
 {
-    setFocusPolicy(Qt::NoFocus);
+    [[maybe_unused]] static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(bubbleAccessible);
+        return true;
+    }();
+    // The keyboard and assistive technologies can give it the focus; a click never does.
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_NoSystemBackground);
+    setAccessibleName(QStringLiteral("Vardelle"));
+}
+
+void BubbleWidget::click()
+{
+    if (onClick)
+        onClick();
 }
 
 bool BubbleWidget::hits(QPointF point) const
@@ -123,19 +181,38 @@ void BubbleWidget::contextMenuEvent(QContextMenuEvent* event)
     // A right button press has opened the menu already.
     if (event->reason() == QContextMenuEvent::Mouse)
         return;
+    popUpMenu();
+}
+
+void BubbleWidget::keyPressEvent(QKeyEvent* event)
+{
+    const bool shift = event->modifiers() == Qt::ShiftModifier;
+    const bool none =
+        event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && shift))
+        popUpMenu();
+    else if (none && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+                      event->key() == Qt::Key_Enter || event->key() == Qt::Key_Select))
+        click();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void BubbleWidget::popUpMenu()
+{
     popUpMenu(mapToGlobal(rect().center()));
 }
 
 void BubbleWidget::popUpMenu(QPoint globalPosition)
 {
-    if (!menuProvider)
+    if (!menuProvider || (m_menu && m_menu->isVisible()))
         return;
     std::unique_ptr<QMenu> menu = menuProvider();
     if (!menu)
         return;
-    QMenu* shown = menu.release();
-    shown->setAttribute(Qt::WA_DeleteOnClose);
-    shown->popup(globalPosition);
+    m_menu = menu.release();
+    m_menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_menu->popup(globalPosition);
 }
 
 void BubbleWidget::childEvent(QChildEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -14,6 +15,10 @@ namespace vardelle {
 // click or a context menu, and moves its window when dragged. Input outside the circle (the
 // transparent corners) is ignored, and every child is transparent to the mouse, so the orb drawn
 // inside never takes a click.
+//
+// To assistive technologies it is one button named "Vardelle", its children (the orb) only its
+// picture: its accessible description tells its state, its press action is a click. With the
+// keyboard focus, Space or Enter clicks, and the Menu key or Shift+F10 opens the context menu.
 class BubbleWidget : public QWidget {
     Q_OBJECT
 
@@ -35,6 +40,11 @@ public:
     // Whether `point` (in this view's coordinates) lies within the inscribed circle.
     bool hits(QPointF point) const;
 
+    // A click, as from the mouse: onClick.
+    void click();
+    // Opens the context menu at the centre, as from the keyboard; nothing while one is open.
+    void popUpMenu();
+
 signals:
     // After a drag, once, at the release; `window` is the window that was moved.
     void moved(QWidget* window);
@@ -46,11 +56,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void childEvent(QChildEvent* event) override;
 
 private:
     void press(QMouseEvent* event);
     void popUpMenu(QPoint globalPosition);
+
+    // The menu open now, if any: the Menu key comes both as a key and as a context menu event.
+    QPointer<QMenu> m_menu;
 
     QPointF m_dragOrigin;
     QPoint m_windowOrigin;

@@ -1,6 +1,7 @@
 #include "OrbLayers.h"
 
 #include "ImageBlur.h"
+#include "OrbLook.h"
 #include "OrbSymbols.h"
 
 #include <QConicalGradient>
@@ -15,9 +16,9 @@ namespace vardelle::orblayers {
 
 namespace {
 
-// Blur deviations and shapes, as fractions of the diameter.
+// Blur deviations and shapes, as fractions of the diameter (the blobs' blur is the look's).
 constexpr double kGlowBlur = 0.1;
-constexpr double kBlobBlur = 0.085;
+using orblook::kBlobBlur;
 constexpr double kHighlightBlur = 0.035;
 constexpr double kHighlightWidth = 0.46;
 constexpr double kHighlightHeight = 0.26;

@@ -1,12 +1,15 @@
 #include "OrbPainter.h"
 
+#include "OrbFullResolutionScene.h"
 #include "OrbPixels.h"
+#include "OrbScene.h"
 
 #include <QEasingCurve>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <list>
 
 namespace vardelle {
 
@@ -35,7 +38,7 @@ double centreFor(const QRectF& square, qreal dpr)
 
 // The scene for these parameters from `scenes`, made if missing and moved to the front.
 template <typename Scene>
-Scene& sceneIn(std::list<Scene>& scenes, OrbPainter::Kind kind, double diameter, qreal dpr,
+Scene& sceneIn(std::list<Scene>& scenes, AnnouncerState::Kind kind, double diameter, qreal dpr,
                int frameSide, double centre)
 {
     for (auto it = scenes.begin(); it != scenes.end(); ++it) {
@@ -52,37 +55,6 @@ Scene& sceneIn(std::list<Scene>& scenes, OrbPainter::Kind kind, double diameter,
 
 } // namespace
 
-std::array<QColor, 3> OrbPainter::palette(Kind kind)
-{
-    auto rgb = [](float r, float g, float b) { return QColor::fromRgbF(r, g, b); };
-    switch (kind) {
-    case Kind::idle:
-        return {rgb(0.1f, 0.65f, 0.95f), rgb(0.35f, 0.3f, 0.95f), rgb(0.05f, 0.85f, 0.8f)};
-    case Kind::gathering:
-        return {rgb(0.2f, 0.8f, 0.95f), rgb(0.1f, 0.55f, 1.0f), rgb(0.55f, 0.35f, 1.0f)};
-    case Kind::speaking:
-        return {rgb(0.1f, 0.9f, 0.65f), rgb(0.2f, 0.75f, 1.0f), rgb(0.55f, 0.95f, 0.45f)};
-    case Kind::failed:
-        return {rgb(1.0f, 0.35f, 0.3f), rgb(0.95f, 0.55f, 0.2f), rgb(0.8f, 0.2f, 0.35f)};
-    }
-    return palette(Kind::idle);
-}
-
-double OrbPainter::speed(Kind kind)
-{
-    switch (kind) {
-    case Kind::idle:
-        return 0.3;
-    case Kind::gathering:
-        return 1.1;
-    case Kind::speaking:
-        return 1.3;
-    case Kind::failed:
-        return 0.2;
-    }
-    return 0.3;
-}
-
 double OrbPainter::easeInOut(double progress)
 {
     static const QEasingCurve curve = [] {
@@ -93,10 +65,46 @@ double OrbPainter::easeInOut(double progress)
     return curve.valueForProgress(std::clamp(progress, 0.0, 1.0));
 }
 
+struct OrbPainter::Frames {
+    std::list<OrbScene> scenes; // most recently used first
+    std::list<OrbFullResolutionScene> fullResolutionScenes;
+    QImage frame;
+    QImage fadeTo;
+
+    // Renders `kind` into `rows`, the panel's square at the pixel ratio `dpr` with the orb's
+    // centre at (`centre`, `centre`).
+    void render(Renderer renderer, const orbpixels::FrameRows& rows, qreal dpr, double centre,
+                Kind kind, double diameter, double seconds)
+    {
+        if (renderer == Renderer::fullResolution || !OrbScene::suits(diameter, dpr))
+            sceneIn(fullResolutionScenes, kind, diameter, dpr, rows.side, centre)
+                .render(rows, seconds);
+        else
+            sceneIn(scenes, kind, diameter, dpr, rows.side, centre).render(rows, seconds);
+    }
+
+    // Renders the cross-fade at `weight` (after easing) into `rows`.
+    void compose(Renderer renderer, const orbpixels::FrameRows& rows, qreal dpr, double centre,
+                 Kind from, Kind to, double weight, double diameter, double seconds)
+    {
+        if (from == to || weight >= 1)
+            return render(renderer, rows, dpr, centre, to, diameter, seconds);
+        render(renderer, rows, dpr, centre, from, diameter, seconds);
+        if (weight <= 0)
+            return;
+        orbpixels::prepareFrame(fadeTo, rows.side, dpr);
+        render(renderer, orbpixels::frameRows(fadeTo), dpr, centre, to, diameter, seconds);
+        orbpixels::mixInto(rows, fadeTo, weight);
+    }
+};
+
 OrbPainter::OrbPainter(Renderer renderer)
     : m_renderer(renderer)
+    , m_frames(std::make_unique<Frames>())
 {
 }
+
+OrbPainter::~OrbPainter() = default;
 
 void OrbPainter::setRenderer(Renderer renderer)
 {
@@ -108,32 +116,7 @@ void OrbPainter::setRenderer(Renderer renderer)
 
 void OrbPainter::clearCaches()
 {
-    m_scenes.clear();
-    m_referenceScenes.clear();
-    m_frame = {};
-    m_fadeTo = {};
-}
-
-void OrbPainter::render(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind kind,
-                        double diameter, double seconds)
-{
-    if (m_renderer == Renderer::reference || !OrbScene::suits(diameter, dpr))
-        sceneIn(m_referenceScenes, kind, diameter, dpr, frame.side, centre).render(frame, seconds);
-    else
-        sceneIn(m_scenes, kind, diameter, dpr, frame.side, centre).render(frame, seconds);
-}
-
-void OrbPainter::compose(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind from,
-                         Kind to, double weight, double diameter, double seconds)
-{
-    if (from == to || weight >= 1)
-        return render(frame, dpr, centre, to, diameter, seconds);
-    render(frame, dpr, centre, from, diameter, seconds);
-    if (weight <= 0)
-        return;
-    orbpixels::prepareFrame(m_fadeTo, frame.side, dpr);
-    render(orbpixels::frameRows(m_fadeTo), dpr, centre, to, diameter, seconds);
-    orbpixels::mixInto(frame, m_fadeTo, weight);
+    *m_frames = Frames();
 }
 
 void OrbPainter::blit(QPainter& painter, const QRectF& square, const QImage& frame)
@@ -164,10 +147,11 @@ void OrbPainter::paintCrossFade(QPainter& painter, const QRectF& square, const A
     if (!(diameter >= 1) || square.isEmpty())
         return;
     const qreal dpr = devicePixelRatioOf(painter);
-    orbpixels::prepareFrame(m_frame, frameSideFor(square, dpr), dpr);
-    compose(orbpixels::frameRows(m_frame), dpr, centreFor(square, dpr), from.kind, to.kind,
-            easeInOut(progress), diameter, seconds);
-    blit(painter, square, m_frame);
+    QImage& frame = m_frames->frame;
+    orbpixels::prepareFrame(frame, frameSideFor(square, dpr), dpr);
+    m_frames->compose(m_renderer, orbpixels::frameRows(frame), dpr, centreFor(square, dpr),
+                      from.kind, to.kind, easeInOut(progress), diameter, seconds);
+    blit(painter, square, frame);
 }
 
 bool OrbPainter::drawInto(QImage& image, const QRectF& square, const AnnouncerState& from,
@@ -185,8 +169,9 @@ bool OrbPainter::drawInto(QImage& image, const QRectF& square, const AnnouncerSt
     if (std::abs(corner.x() - origin.x()) > 1e-6 || std::abs(corner.y() - origin.y()) > 1e-6 ||
         !image.rect().contains(QRect(origin, QSize(side, side))))
         return false;
-    compose(orbpixels::frameRows(image, origin, side), dpr, centreFor(square, dpr), from.kind,
-            to.kind, easeInOut(progress), diameter, seconds);
+    m_frames->compose(m_renderer, orbpixels::frameRows(image, origin, side), dpr,
+                      centreFor(square, dpr), from.kind, to.kind, easeInOut(progress), diameter,
+                      seconds);
     return true;
 }
 

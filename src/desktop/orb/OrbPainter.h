@@ -1,15 +1,13 @@
 #pragma once
 
-#include "OrbReferenceScene.h"
-#include "OrbScene.h"
 #include "briefing/AnnouncerState.h"
 
-#include <QColor>
-#include <QImage>
-#include <QPainter>
+#include <QRectF>
 
-#include <array>
-#include <list>
+#include <memory>
+
+class QImage;
+class QPainter;
 
 namespace vardelle {
 
@@ -17,32 +15,26 @@ namespace vardelle {
 // inside, a highlight, a coloured rim, the state's symbol in the centre and, while speaking, two
 // expanding ripples. A frame depends only on the state, the diameter and the time, so tests can
 // draw any moment. What does not move is rasterised once per state, diameter, device pixel ratio
-// and panel size (an OrbScene, a few of them kept); a frame is composed from it in one image that
-// is then drawn with a single unscaled blit.
+// and panel size (a scene, a few of them kept); a frame is composed from it in one image that is
+// then drawn with a single unscaled blit.
 class OrbPainter {
 public:
     using Kind = AnnouncerState::Kind;
 
-    // How frames are composed: `fast` computes the soft layers at half resolution (OrbScene);
-    // `reference` composes every layer at full resolution (OrbReferenceScene), as the orb did
-    // before. The two look the same to within about one level in 255; the reference is kept to
-    // check that, and as the benchmark's baseline.
-    enum class Renderer { fast, reference };
+    // How frames are composed: `fast` computes the soft layers at half resolution (OrbScene)
+    // where the orb's blurs are wide enough for it, and every layer at full resolution
+    // (OrbFullResolutionScene) elsewhere; `fullResolution` composes every frame at full
+    // resolution, as the orb once did everywhere, for the benchmark's baseline. The two look the
+    // same to within about one level in 255.
+    enum class Renderer { fast, fullResolution };
 
     explicit OrbPainter(Renderer renderer = Renderer::fast);
+    ~OrbPainter();
+    OrbPainter(const OrbPainter&) = delete;
+    OrbPainter& operator=(const OrbPainter&) = delete;
     Renderer renderer() const { return m_renderer; }
     void setRenderer(Renderer renderer);
 
-    // The panel's side over the orb's diameter: room for the glow and the ripples.
-    static constexpr double kPanelRatio = 1.9;
-    // Smaller orbs show no centre symbol.
-    static constexpr double kSymbolMinDiameter = 56;
-    // Length of the cross-fade when the state changes.
-    static constexpr double kCrossFadeSeconds = 0.45;
-
-    static std::array<QColor, 3> palette(Kind kind);
-    // Radians of animation phase per second.
-    static double speed(Kind kind);
     // The ease-in-out curve of a state change, for progress in [0, 1].
     static double easeInOut(double progress);
 
@@ -66,20 +58,13 @@ public:
     void clearCaches();
 
 private:
-    // Renders `kind` into `frame`, the panel's square at the pixel ratio `dpr` with the orb's
-    // centre at (`centre`, `centre`).
-    void render(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind kind,
-                double diameter, double seconds);
-    // Renders the cross-fade at `weight` (after easing) into `frame`.
-    void compose(const orbpixels::FrameRows& frame, qreal dpr, double centre, Kind from, Kind to,
-                 double weight, double diameter, double seconds);
+    // The scenes kept and the frames composed, with what renders into them.
+    struct Frames;
+
     static void blit(QPainter& painter, const QRectF& square, const QImage& frame);
 
     Renderer m_renderer;
-    std::list<OrbScene> m_scenes; // most recently used first
-    std::list<OrbReferenceScene> m_referenceScenes;
-    QImage m_frame;
-    QImage m_fadeTo;
+    std::unique_ptr<Frames> m_frames;
 };
 
 } // namespace vardelle

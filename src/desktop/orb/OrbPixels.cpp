@@ -1,7 +1,7 @@
 #include "OrbPixels.h"
 
 #include "OrbLayers.h"
-#include "OrbPainter.h"
+#include "OrbLook.h"
 
 #include <algorithm>
 #include <cmath>
@@ -249,7 +249,7 @@ std::vector<float> DiscSquare::layer(const std::function<void(QImage&, QPointF)>
 
 RadialTables radialTables(AnnouncerState::Kind kind, double d, qreal dpr)
 {
-    const auto colors = OrbPainter::palette(kind);
+    const auto colors = orblook::palette(kind);
     RadialTables t;
     t.glowStep = 1 / (dpr * dpr);
     const std::vector<Px> glow = radialProfile(orblayers::glow(colors, d, dpr), t.glowStep);
@@ -304,7 +304,7 @@ Runs findRuns(const std::vector<float>& layer, int side, int channels, float flo
 Motion motion(AnnouncerState::Kind kind, double seconds)
 {
     Motion m;
-    m.phase = seconds * OrbPainter::speed(kind);
+    m.phase = seconds * orblook::speed(kind);
     m.breathing = 1 + 0.035 * std::sin(1.6 * m.phase);
     m.glowScale = 1.3 + 0.05 * std::sin(2.1 * m.phase);
     if (kind == AnnouncerState::Kind::gathering) {

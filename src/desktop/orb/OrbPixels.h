@@ -15,7 +15,7 @@
 #include <vector>
 
 // Pixel arithmetic and tables shared by the orb's two frame builders, OrbScene and
-// OrbReferenceScene.
+// OrbFullResolutionScene.
 namespace vardelle::orbpixels {
 
 // Four floats handled as one: a premultiplied pixel in the order of its bytes in memory (blue,

@@ -1,7 +1,7 @@
 #include "OrbScene.h"
 
 #include "OrbLayers.h"
-#include "OrbPainter.h"
+#include "OrbLook.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,9 +18,8 @@ constexpr double kGridMargin = 4;
 // How far either side of the disc's edge, in frame pixels, its coverage is partial: half a
 // pixel of antialiasing, widened by the filter at the breathing scale.
 constexpr double kEdgeReach = 1.5;
-// The blobs' blur over d, and the blur in device pixels from which the grid's resolution is
-// enough and pays: the normal orb at every pixel ratio, the compact one from about 2.2.
-constexpr double kBlobBlur = 0.085;
+// The blobs' blur in device pixels from which the grid's resolution is enough and pays: the
+// normal orb at every pixel ratio, the compact one from about 2.2.
 constexpr double kHalfResolutionBlur = 8;
 // Grid points kept past a grid row's end: the upsampling reads up to eight beyond the last one.
 constexpr int kGridSlack = 8;
@@ -90,7 +89,7 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     , m_centre(centre)
     , m_tables(radialTables(kind, diameter, dpr))
 {
-    const auto colors = OrbPainter::palette(kind);
+    const auto colors = orblook::palette(kind);
     const double d = diameter;
     const DiscSquare square(d, dpr, centre);
     m_discOrigin = square.origin;
@@ -110,7 +109,7 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
     m_rim.values = toPixels(rim);
     m_rim.runs = findRuns(rim, m_discSide);
     std::vector<float> symbol;
-    if (d >= OrbPainter::kSymbolMinDiameter)
+    if (d >= orblook::kSymbolMinDiameter)
         symbol =
             square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
     m_symbol.values = toPixels(symbol);
@@ -125,7 +124,7 @@ OrbScene::OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double 
 
 bool OrbScene::suits(double diameter, qreal dpr)
 {
-    return kBlobBlur * diameter * dpr >= kHalfResolutionBlur;
+    return orblook::kBlobBlur * diameter * dpr >= kHalfResolutionBlur;
 }
 
 bool OrbScene::matches(Kind kind, double diameter, qreal dpr, int frameSide, double centre) const

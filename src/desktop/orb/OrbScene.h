@@ -20,8 +20,8 @@ namespace vardelle {
 // disc's edge, the highlight, the rim and the
 // symbol are rasterised once at rest size and sampled bilinearly at the breathing scale, then
 // screened, added and laid over the soft layers where they reach. The ripples are drawn last,
-// exactly. The result matches OrbReferenceScene, which composes every layer at full resolution,
-// to within about one level in 255.
+// exactly. The result matches OrbFullResolutionScene, which composes every layer at full
+// resolution, to within about one level in 255.
 class OrbScene {
 public:
     using Kind = AnnouncerState::Kind;
@@ -31,8 +31,8 @@ public:
     OrbScene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
 
     // Whether the orb's blurs are wide enough at this size for the half-resolution grid to
-    // match the reference and to pay (the compact orb below a pixel ratio of about 2.2 is not);
-    // smaller orbs cost little composed at full resolution.
+    // match OrbFullResolutionScene and to pay (the compact orb below a pixel ratio of about 2.1
+    // is not); smaller orbs cost little composed at full resolution.
     static bool suits(double diameter, qreal dpr);
 
     bool matches(Kind kind, double diameter, qreal dpr, int frameSide, double centre) const;

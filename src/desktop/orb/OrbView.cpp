@@ -1,10 +1,13 @@
 #include "orb/OrbView.h"
 
+#include "OrbLook.h"
+#include "linux/desktop/X11FramePresenter.h"
 #include "linux/desktop/X11Window.h"
 
 #include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QWindow>
 
@@ -56,7 +59,7 @@ double OrbView::diameter() const
 {
     if (m_diameter > 0)
         return m_diameter;
-    return std::min(width(), height()) / OrbPainter::kPanelRatio;
+    return std::min(width(), height()) / orblook::kPanelRatio;
 }
 
 void OrbView::setDiameter(double diameter)
@@ -136,8 +139,7 @@ const QRegion& OrbView::Reach::of(const QRectF& square, double diameter, QPoint 
 
 double OrbView::fadeProgress(double now) const
 {
-    return m_changedAt >= 0 ? std::min((now - m_changedAt) / OrbPainter::kCrossFadeSeconds, 1.0)
-                            : 1;
+    return m_changedAt >= 0 ? std::min((now - m_changedAt) / orblook::kCrossFadeSeconds, 1.0) : 1;
 }
 
 bool OrbView::composeInto(QImage& image, const QRectF& square)

@@ -2,15 +2,19 @@
 
 #include "OrbPainter.h"
 #include "briefing/AnnouncerState.h"
-#include "linux/desktop/X11FramePresenter.h"
 
 #include <QElapsedTimer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
 #include <memory>
 
 namespace vardelle {
+
+namespace x11 {
+class FramePresenter;
+}
 
 // The bubble's animated orb. Fill the bubble's whole panel with it: the orb is drawn centred at a
 // diameter of the widget's smaller side over 1.9 (96 in a 182.4 square, 44 in 83.6), so the glow
@@ -44,26 +48,25 @@ public:
     // Whether frames are being requested.
     bool isAnimating() const;
 
-    // How frames are composed; the reference is kept for comparisons and benchmarks.
-    OrbPainter::Renderer renderer() const { return m_painter.renderer(); }
-    void setRenderer(OrbPainter::Renderer renderer);
-
-    // How animation frames reach the screen: through the orb's own images put on the X window
-    // (the default; where that cannot be done, the next), straight into the window's backing
-    // store, or through a repaint of the widget. The last two are kept for the benchmark's
-    // baselines.
-    enum class Presentation { ownImages, backingStore, repaint };
-    Presentation presentation() const { return m_presentation; }
-    void setPresentation(Presentation presentation);
-    // Frames left out because the X server had not yet read the orb's images of the two before.
-    qint64 skippedFrames() const { return m_skippedFrames; }
-
     // The part of the widget any frame of the orb at `diameter` can draw on, in the widget's
     // coordinates: a few bands around the circle that the glow reaches at its largest, within
     // the square it is centred in.
     static QRegion reach(const QRectF& square, double diameter);
 
 protected:
+    // The ways of drawing kept for the benchmark's baselines, for a subclass to choose.
+    //
+    // How frames are composed: as the painter does by default, or every layer at full
+    // resolution.
+    void setRenderer(OrbPainter::Renderer renderer);
+    // How animation frames reach the screen: through the orb's own images put on the X window
+    // (the default; where that cannot be done, the next), straight into the window's backing
+    // store, or through a repaint of the widget.
+    enum class Presentation { ownImages, backingStore, repaint };
+    void setPresentation(Presentation presentation);
+    // Frames left out because the X server had not yet read the orb's images of the two before.
+    qint64 skippedFrames() const { return m_skippedFrames; }
+
     // Draws the next animation frame as the presentation says, without a paint event; false when
     // that cannot be done (no backing store of the window's size yet, an image of another format,
     // the repaint presentation), for a repaint to draw it instead.

@@ -32,6 +32,28 @@ namespace {
 // The blurb sits under the toggle's text, past its box.
 constexpr int blurbIndent = 22;
 
+// Shows a refusal in `label`, which wraps at spaces only: a word too long for a line of the tab
+// (a term quoted whole) is cut in its middle, so the tab never grows wider than its window. The
+// whole text is the label's tooltip then.
+void showRefusal(QLabel* label, const QString& text)
+{
+    const QFontMetrics metrics(label->font());
+    const int widest = metrics.averageCharWidth() * 32;
+    QStringList lines = text.split(u'\n');
+    bool cut = false;
+    for (QString& line : lines) {
+        QStringList words = line.split(u' ');
+        for (QString& word : words) {
+            const QString shown = metrics.elidedText(word, Qt::ElideMiddle, widest);
+            cut = cut || shown != word;
+            word = shown;
+        }
+        line = words.join(u' ');
+    }
+    label->setText(lines.join(u'\n'));
+    label->setToolTip(cut ? text : QString());
+}
+
 } // namespace
 
 HeadlineSettingsTab::HeadlineSettingsTab(AppSettings& settings, QWidget* parent)
@@ -307,7 +329,7 @@ void HeadlineSettingsTab::removeWatchTerms()
 
 void HeadlineSettingsTab::showTermRefusal(const std::optional<LibraryRefusal>& refusal)
 {
-    m_termRefusal->setText(refusal ? describe(*refusal) : QString());
+    showRefusal(m_termRefusal, refusal ? describe(*refusal) : QString());
     m_termRefusal->setVisible(refusal.has_value());
 }
 

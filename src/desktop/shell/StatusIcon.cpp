@@ -1,6 +1,6 @@
 #include "shell/StatusIcon.h"
 
-#include "orb/OrbPainter.h"
+#include "orb/OrbLook.h"
 #include "orb/OrbSymbols.h"
 
 #include <QPainter>
@@ -22,7 +22,7 @@ QPixmap drawIcon(AnnouncerState::Kind kind, int size)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const auto colors = OrbPainter::palette(kind);
+    const auto colors = orblook::palette(kind);
     const QPointF centre(size / 2.0, size / 2.0);
     const qreal radius = size / 2.0 - std::max(0.5, size / 32.0);
 

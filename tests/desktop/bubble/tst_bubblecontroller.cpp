@@ -410,6 +410,8 @@ private slots:
         QCOMPARE(rig.frame(), QRect(300, 400 + from - to, to, to));
         QCOMPARE(rig.stored(), QPoint(300, 400 + from - to));
         QCOMPARE(rig.controller->orb()->diameter(), startCompact ? 96.0 : 44.0);
+        // The orb is drawn round the centre of the new size, not the old one.
+        QTRY_COMPARE(rig.controller->orb()->geometry(), QRect(0, 0, to, to));
     }
 
     void compactBeforeTheFirstShow()
@@ -436,6 +438,51 @@ private slots:
             QTRY_COMPARE(orb->state(), state);
         }
         QVERIFY(orb->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    // Assistive technologies hear the bubble's state as its description.
+    void accessibleDescription_data()
+    {
+        QTest::addColumn<AnnouncerState>("state");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("idle") << AnnouncerState::idle() << u"Ready"_qs;
+        QTest::newRow("gathering") << AnnouncerState::gathering() << u"Gathering"_qs;
+        QTest::newRow("speaking, no story") << AnnouncerState::speaking() << u"Speaking"_qs;
+        QTest::newRow("failed") << AnnouncerState::failed(u"No network"_qs)
+                                << u"Problem: No network"_qs;
+    }
+    void accessibleDescription()
+    {
+        QFETCH(AnnouncerState, state);
+        QFETCH(QString, description);
+        Rig rig;
+        rig.coordinator->setState(AnnouncerState::failed(u"earlier"_qs));
+        rig.controller->show();
+        BubbleWidget* bubble = rig.controller->container();
+        QCOMPARE(bubble->accessibleName(), u"Vardelle"_qs);
+        QCOMPARE(bubble->window()->windowTitle(), u"Vardelle"_qs);
+        QCOMPARE(bubble->accessibleDescription(), u"Problem: earlier"_qs);
+        rig.coordinator->setState(state);
+        QTRY_COMPARE(bubble->accessibleDescription(), description);
+    }
+
+    // While a briefing is read, the description follows the story read, counted among the
+    // stories (the opening and the closing are none).
+    void accessibleDescriptionFollowsTheStory()
+    {
+        Rig rig;
+        rig.serve(u"bleepingcomputer"_qs,
+                  {{u"a"_qs, now - 1h, u"Alpha"_qs}, {u"b"_qs, now - 2h, u"Beta"_qs}});
+        rig.controller->show();
+        rig.announce(AnnounceReason::manual);
+        BubbleWidget* bubble = rig.controller->container();
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Speaking"_qs); // the opening
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Reading story 1 of 2: Alpha"_qs);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Reading story 2 of 2: Beta"_qs);
+        rig.engine->finish(rig.engine->lastId());
+        QTRY_COMPARE(bubble->accessibleDescription(), u"Speaking"_qs); // the closing
     }
 
     // The pointer resting on the orb shows the tooltip, although the bubble is never the active
@@ -807,6 +854,40 @@ private slots:
         QVERIFY2(label->width() >= 3 * label->height(),
                  qPrintable(u"%1 x %2"_qs.arg(label->width()).arg(label->height())));
         QToolTip::hideText();
+    }
+
+    // A long headline read aloud or listed is cut short with an ellipsis, so that the menu keeps
+    // a readable width; the whole text is in the entry's tooltip.
+    void longTitlesAreCut()
+    {
+        const QString title =
+            u"CISA Adds Three Known Exploited Vulnerabilities to Catalog: Multi-Vendor Gateway "
+            "Appliance Authentication Bypass, Path Traversal and Code Execution Flaws Under "
+            "Active Attack"_qs;
+        Rig rig;
+        rig.serve(u"bleepingcomputer"_qs, {{u"a"_qs, now - 1h, title}});
+        rig.announce(AnnounceReason::manual);
+        rig.engine->finish(rig.engine->lastId()); // the opening; the story follows
+        QTRY_VERIFY(rig.coordinator->reading() && rig.coordinator->reading()->part.story);
+
+        const std::unique_ptr<QMenu> menu = rig.controller->buildMenu();
+        const QFontMetrics metrics(menu->font());
+        const int readable = metrics.averageCharWidth() * 80;
+        QVERIFY2(menu->sizeHint().width() <= readable,
+                 qPrintable(QString::number(menu->sizeHint().width())));
+        QAction* recent = rig.entry(*menu, u"Recent Headlines"_qs);
+        QVERIFY(recent && recent->menu());
+        QVERIFY(recent->menu()->sizeHint().width() <= readable);
+
+        const QAction* status = menu->actions().first();
+        const QAction* headline = recent->menu()->actions().first();
+        QTextDocument tip;
+        for (const QAction* entry : {status, headline}) {
+            QVERIFY2(entry->text().endsWith(u'…'), qPrintable(entry->text()));
+            tip.setHtml(entry->toolTip());
+            QVERIFY2(tip.toPlainText().simplified().contains(title), qPrintable(tip.toPlainText()));
+        }
+        QVERIFY(menu->toolTipsVisible());
     }
 
     // "Announce Everything from Today" gathers from local midnight, "Announce Latest Headlines"

@@ -1,7 +1,9 @@
 #include "bubble/BubblePanel.h"
 #include "bubble/BubbleWidget.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -94,7 +96,88 @@ private slots:
         QVERIFY(bubble.panel.testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(bubble.panel.testAttribute(Qt::WA_TranslucentBackground));
         QCOMPARE(bubble.panel.focusPolicy(), Qt::NoFocus);
-        QCOMPARE(bubble.view->focusPolicy(), Qt::NoFocus);
+        // A click never gives the bubble the focus; the keyboard can.
+        QCOMPARE(bubble.view->focusPolicy(), Qt::TabFocus);
+    }
+
+    // Assistive technologies see one button named "Vardelle" that tells its state, with nothing
+    // inside; its press action is a click, and it can open the context menu.
+    void accessibleButton()
+    {
+        Bubble bubble;
+        new QWidget(bubble.view); // the orb, a picture of the button
+        bubble.view->setAccessibleDescription(u"Gathering"_qs);
+        bubble.view->menuProvider = [&bubble] {
+            ++bubble.menusBuilt;
+            auto menu = std::make_unique<QMenu>();
+            menu->addAction(u"entry"_qs);
+            return menu;
+        };
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(bubble.view);
+        QVERIFY(button);
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), u"Vardelle"_qs);
+        QCOMPARE(button->text(QAccessible::Description), u"Gathering"_qs);
+        QCOMPARE(button->childCount(), 0);
+        QVERIFY(button->state().focusable);
+        QAccessibleActionInterface* actions = button->actionInterface();
+        QVERIFY(actions);
+        QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(bubble.clicks, 1);
+        actions->doAction(QAccessibleActionInterface::showMenuAction());
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        menu->close();
+        QCOMPARE(bubble.menusBuilt, 1);
+    }
+
+    // With the focus, the keys of a button click it and the keys of a context menu open it,
+    // once: the Menu key also comes as a context menu event on X.
+    void keyboard_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<bool>("alsoContextEvent");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<int>("menus");
+        QTest::newRow("Space") << int(Qt::Key_Space) << Qt::KeyboardModifiers() << false << 1 << 0;
+        QTest::newRow("Enter") << int(Qt::Key_Return) << Qt::KeyboardModifiers() << false << 1 << 0;
+        QTest::newRow("Menu") << int(Qt::Key_Menu) << Qt::KeyboardModifiers() << false << 0 << 1;
+        QTest::newRow("Menu, and its context menu event")
+            << int(Qt::Key_Menu) << Qt::KeyboardModifiers() << true << 0 << 1;
+        QTest::newRow("Shift+F10")
+            << int(Qt::Key_F10) << Qt::KeyboardModifiers(Qt::ShiftModifier) << false << 0 << 1;
+        QTest::newRow("F10 alone")
+            << int(Qt::Key_F10) << Qt::KeyboardModifiers() << false << 0 << 0;
+        QTest::newRow("Ctrl+Space")
+            << int(Qt::Key_Space) << Qt::KeyboardModifiers(Qt::ControlModifier) << false << 0 << 0;
+    }
+    void keyboard()
+    {
+        QFETCH(int, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(bool, alsoContextEvent);
+        QFETCH(int, clicks);
+        QFETCH(int, menus);
+        Bubble bubble;
+        bubble.view->menuProvider = [&bubble] {
+            ++bubble.menusBuilt;
+            auto menu = std::make_unique<QMenu>();
+            menu->addAction(u"entry"_qs);
+            return menu;
+        };
+        QTest::keyClick(bubble.view, Qt::Key(key), modifiers);
+        if (alsoContextEvent) {
+            const QPoint centre = bubble.view->rect().center();
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, centre,
+                                    bubble.view->mapToGlobal(centre));
+            QApplication::sendEvent(bubble.view, &event);
+        }
+        QCOMPARE(bubble.clicks, clicks);
+        QCOMPARE(bubble.menusBuilt, menus);
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+            menu->close();
     }
 
     // Only the circle inscribed in the panel takes input; the transparent corners do not.

@@ -1,7 +1,12 @@
-// The orb's fast frames against the reference that composes every layer at full resolution.
+// The orb's half-resolution frames (OrbScene) against the full-resolution scene's, which compose
+// every layer at full resolution, wherever the painter uses the half-resolution grid.
 
+#include "orb/OrbLook.h"
 #include "orb/OrbPainter.h"
+#include "orb/OrbScene.h"
 
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 
 #include <array>
@@ -13,9 +18,9 @@ using Renderer = OrbPainter::Renderer;
 
 namespace {
 
-constexpr double kPanel = OrbPainter::kPanelRatio;
+constexpr double kPanel = orblook::kPanelRatio;
 
-// How far the fast frame strays from the reference.
+// How far the fast frame strays from the full-resolution one.
 struct Difference {
     std::array<double, 4> mean{}; // per channel, in levels of 255
     int worst = 0;                // the largest difference away from the rim's edges
@@ -38,9 +43,9 @@ QImage draw(Renderer renderer, double d, qreal dpr, const Draw& paint)
 }
 
 // Compares premultiplied pixels. The rim's two antialiased edges, at each breathing scale given,
-// are left out of the worst difference: there the reference resamples an edge drawn by QPainter
-// and the fast frame computes it exactly, and both are right to within a pixel.
-Difference compare(const QImage& fast, const QImage& reference, double d, qreal dpr,
+// are left out of the worst difference: there the full-resolution scene resamples an edge drawn by
+// QPainter and the fast frame computes it exactly, and both are right to within a pixel.
+Difference compare(const QImage& fast, const QImage& full, double d, qreal dpr,
                    std::initializer_list<double> breathing)
 {
     Difference diff;
@@ -56,7 +61,7 @@ Difference compare(const QImage& fast, const QImage& reference, double d, qreal 
     };
     for (int y = 0; y < fast.height(); ++y) {
         const auto* a = reinterpret_cast<const uchar*>(fast.constScanLine(y));
-        const auto* b = reinterpret_cast<const uchar*>(reference.constScanLine(y));
+        const auto* b = reinterpret_cast<const uchar*>(full.constScanLine(y));
         for (int x = 0; x < fast.width(); ++x) {
             const bool edge = onEdge(std::hypot(x + 0.5 - centre, y + 0.5 - centre));
             for (int k = 0; k < 4; ++k) {
@@ -90,7 +95,7 @@ void verifyClose(const Difference& diff, const QString& where)
 
 double breathingAt(AnnouncerState::Kind kind, double seconds)
 {
-    return 1 + 0.035 * std::sin(1.6 * seconds * OrbPainter::speed(kind));
+    return 1 + 0.035 * std::sin(1.6 * seconds * orblook::speed(kind));
 }
 
 } // namespace
@@ -99,13 +104,13 @@ class TestOrbLook : public QObject {
     Q_OBJECT
 
 private slots:
-    void matchesTheReference_data();
-    void matchesTheReference();
+    void matchesFullResolution_data();
+    void matchesFullResolution();
     void crossFadeMatchesTheReference_data();
     void crossFadeMatchesTheReference();
 };
 
-void TestOrbLook::matchesTheReference_data()
+void TestOrbLook::matchesFullResolution_data()
 {
     QTest::addColumn<AnnouncerState>("state");
     QTest::addColumn<double>("diameter");
@@ -116,26 +121,28 @@ void TestOrbLook::matchesTheReference_data()
         {"speaking", AnnouncerState::speaking()},
         {"failed", AnnouncerState::failed("x")}};
     for (const auto& [name, state] : states) {
-        for (const double d : {96.0, 44.0}) {
-            for (const qreal dpr : {1.0, 1.5, 2.0})
-                QTest::addRow("%s %g @%gx", name, d, dpr) << state << d << dpr;
-        }
+        for (const qreal dpr : {1.0, 1.5, 2.0})
+            QTest::addRow("%s 96 @%gx", name, dpr) << state << 96.0 << dpr;
+        // Below these ratios the compact orb is drawn at full resolution by either renderer.
+        for (const qreal dpr : {2.25, 2.5, 3.0})
+            QTest::addRow("%s 44 @%gx", name, dpr) << state << 44.0 << dpr;
     }
 }
 
-void TestOrbLook::matchesTheReference()
+void TestOrbLook::matchesFullResolution()
 {
     QFETCH(AnnouncerState, state);
     QFETCH(double, diameter);
     QFETCH(qreal, dpr);
+    QVERIFY2(OrbScene::suits(diameter, dpr), "a row that compares a scene with itself");
     // Rest size, both ends of the breathing, blobs in several places, the symbol's pulse.
     for (const double t : {0.0, 0.7, 3.3, 17.25, 812345.6}) {
         const Draw paint = [&](OrbPainter& painter, QPainter& p, const QRectF& square) {
             painter.paint(p, square, state, diameter, t);
         };
         const QImage fast = draw(Renderer::fast, diameter, dpr, paint);
-        const QImage reference = draw(Renderer::reference, diameter, dpr, paint);
-        verifyClose(compare(fast, reference, diameter, dpr, {breathingAt(state.kind, t)}),
+        const QImage full = draw(Renderer::fullResolution, diameter, dpr, paint);
+        verifyClose(compare(fast, full, diameter, dpr, {breathingAt(state.kind, t)}),
                     QStringLiteral("t=%1").arg(t));
     }
 }
@@ -144,16 +151,17 @@ void TestOrbLook::crossFadeMatchesTheReference_data()
 {
     QTest::addColumn<double>("diameter");
     QTest::addColumn<qreal>("dpr");
-    for (const double d : {96.0, 44.0}) {
-        for (const qreal dpr : {1.0, 2.0})
-            QTest::addRow("%g @%gx", d, dpr) << d << dpr;
-    }
+    for (const qreal dpr : {1.0, 2.0})
+        QTest::addRow("96 @%gx", dpr) << 96.0 << dpr;
+    for (const qreal dpr : {2.5, 3.0})
+        QTest::addRow("44 @%gx", dpr) << 44.0 << dpr;
 }
 
 void TestOrbLook::crossFadeMatchesTheReference()
 {
     QFETCH(double, diameter);
     QFETCH(qreal, dpr);
+    QVERIFY2(OrbScene::suits(diameter, dpr), "a row that compares a scene with itself");
     const AnnouncerState from = AnnouncerState::idle(), to = AnnouncerState::speaking();
     for (const double progress : {0.25, 0.5, 0.8}) {
         const double t = 5.5;
@@ -161,9 +169,9 @@ void TestOrbLook::crossFadeMatchesTheReference()
             painter.paintCrossFade(p, square, from, to, diameter, t, progress);
         };
         const QImage fast = draw(Renderer::fast, diameter, dpr, paint);
-        const QImage reference = draw(Renderer::reference, diameter, dpr, paint);
+        const QImage full = draw(Renderer::fullResolution, diameter, dpr, paint);
         // Both looks breathe at their own pace: leave out the rim's edges of either.
-        verifyClose(compare(fast, reference, diameter, dpr,
+        verifyClose(compare(fast, full, diameter, dpr,
                             {breathingAt(from.kind, t), breathingAt(to.kind, t)}),
                     QStringLiteral("progress %1").arg(progress));
     }

@@ -1,5 +1,9 @@
 #include "orb/OrbPainter.h"
 
+#include "orb/OrbLook.h"
+
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 
 #include <cmath>
@@ -9,7 +13,7 @@ using Kind = AnnouncerState::Kind;
 
 namespace {
 
-constexpr double kPanel = OrbPainter::kPanelRatio;
+constexpr double kPanel = orblook::kPanelRatio;
 
 struct Frame {
     QImage image;

@@ -1,6 +1,10 @@
 #include "orb/OrbPainter.h"
+
+#include "orb/OrbLook.h"
 #include "orb/OrbPixels.h"
 
+#include <QImage>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -138,7 +142,7 @@ void TestOrbSimd::composesFramesAlike()
     QFETCH(AnnouncerState, state);
     QFETCH(double, diameter);
     QFETCH(qreal, dpr);
-    const double side = OrbPainter::kPanelRatio * diameter;
+    const double side = orblook::kPanelRatio * diameter;
     for (const double t : {0.0, 3.3, 17.25}) {
         const auto [sse2, avx2] = both([&] {
             QImage image(QSize(int(std::ceil(side * dpr)), int(std::ceil(side * dpr))),

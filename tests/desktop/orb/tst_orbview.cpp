@@ -1,5 +1,8 @@
 #include "orb/OrbView.h"
 
+#include "orb/OrbLook.h"
+#include "orb/OrbPainter.h"
+
 #include <QPainter>
 #include <QTest>
 
@@ -114,7 +117,7 @@ void TestOrbView::drawsOnlyWithinItsReach()
     QFETCH(AnnouncerState, state);
     QFETCH(double, diameter);
     QFETCH(qreal, dpr);
-    const int side = int(std::lround(OrbPainter::kPanelRatio * diameter));
+    const int side = int(std::lround(orblook::kPanelRatio * diameter));
     const QRectF square(0, 0, side, side);
     const QRegion reach = OrbView::reach(square, diameter);
     QVERIFY(!reach.contains(QPoint(0, 0)));

@@ -16,6 +16,7 @@
 #include "support/FakeSpeechEngine.h"
 #include "support/FeedMirror.h"
 #include "support/ManualClock.h"
+#include "support/PostedEvents.h"
 #include "support/TestData.h"
 #include "support/TestHttpServer.h"
 
@@ -32,6 +33,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -891,6 +893,37 @@ private slots:
         rig.find<QPushButton>(u"remove-terms"_qs)->click();
         QCOMPARE(terms->count(), 0);
         QVERIFY(rig.settings->watchTerms().isEmpty());
+    }
+
+    // A refusal quoting a long term, one word, keeps the tab within its window: the Remove
+    // button stays in view; the whole refusal is in the tooltip.
+    void longTermRefusalKeepsTheWidth()
+    {
+        Rig rig;
+        LibraryCommands library(*rig.settings, *rig.news);
+        rig.window->headlineTab()->setLibrary(&library);
+        rig.window->tabs()->setCurrentIndex(1);
+        auto* remove = rig.find<QPushButton>(u"remove-terms"_qs);
+        QScrollArea* page = nullptr;
+        for (QWidget* up = remove; up && !page; up = up->parentWidget())
+            page = qobject_cast<QScrollArea*>(up);
+        QVERIFY(page);
+        QTRY_VERIFY(remove->isVisible());
+        const int width = rig.window->width();
+
+        const QString term(101, u'x');
+        rig.find<QLineEdit>(u"watch-term"_qs)->setText(term);
+        rig.find<QPushButton>(u"add-term"_qs)->click();
+        QTRY_VERIFY(rig.shown(u"watch-refusal"_qs));
+        auto* refusal = rig.find<QLabel>(u"watch-refusal"_qs);
+        QVERIFY(refusal->toolTip().contains(term));
+        QVERIFY(!refusal->text().contains(term));
+        QVERIFY(test::deliverPostedEvents());
+        QCOMPARE(rig.window->width(), width);
+        QVERIFY2(page->widget()->minimumSizeHint().width() <= page->viewport()->width(),
+                 qPrintable(QString::number(page->widget()->minimumSizeHint().width())));
+        QTRY_VERIFY(remove->mapTo(page->viewport(), QPoint(remove->width(), 0)).x() <=
+                    page->viewport()->width());
     }
 };
 

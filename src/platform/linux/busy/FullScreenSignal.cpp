@@ -94,8 +94,9 @@ void FullScreenSignal::refresh()
         // Only the window in front is followed; the one before is let go.
         if (m_active != 0)
             watch(m_active, XCB_EVENT_MASK_NO_EVENT);
+        // Its structure too: a window manager may go on naming a window after it is destroyed.
         if (window != 0)
-            watch(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
+            watch(window, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
         m_active = window;
     }
     bool fullScreen = false;
@@ -113,10 +114,16 @@ void FullScreenSignal::drain()
     while (changed) {
         changed = false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
-            if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            const uint8_t type = event->response_type & 0x7f;
+            if (type == XCB_PROPERTY_NOTIFY) {
                 const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
                 changed = changed || (notify->window == m_root && notify->atom == m_activeAtom) ||
                           (notify->window == m_active && notify->atom == m_stateAtom);
+            } else if (type == XCB_DESTROY_NOTIFY) {
+                // A window that no longer exists is not full screen, whatever the root still
+                // names; its properties can no longer be read, so the refresh finds it so.
+                const auto* notify = reinterpret_cast<xcb_destroy_notify_event_t*>(event);
+                changed = changed || notify->window == m_active;
             }
             std::free(event);
         }

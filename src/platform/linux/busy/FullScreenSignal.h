@@ -13,7 +13,8 @@ namespace vardelle {
 
 // Busy while the window in front is full screen, on an X server: the window that the root's
 // `_NET_ACTIVE_WINDOW` names carries `_NET_WM_STATE_FULLSCREEN` in its `_NET_WM_STATE`. Both
-// properties are followed as they change. A connection of its own to $DISPLAY (or `display`),
+// properties are followed as they change, and a window destroyed while the root still names it
+// is not full screen. A connection of its own to $DISPLAY (or `display`),
 // so it works whatever platform the widgets use; without an X server, or where the window
 // manager does not publish the active window, never busy.
 class FullScreenSignal final : public BusySignal {

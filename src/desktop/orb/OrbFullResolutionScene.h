@@ -11,9 +11,11 @@
 namespace vardelle {
 
 // One state's orb at one diameter, pixel density and frame size, every layer composed at full
-// resolution. Kept as the reference that OrbScene's faster frames are compared with, and as the
-// benchmark's baseline; the orb on screen uses OrbScene. Everything that does not move is
-// rasterised once at full quality; a frame then only composites it.
+// resolution. This is what draws the orb wherever its blurs are too narrow for OrbScene's
+// half-resolution grid: the compact orb up to a pixel ratio of about 2.1. It is also the
+// benchmark's baseline, and the orb OrbScene's frames are compared with where both apply.
+// Everything that does not move is rasterised once at full quality; a frame then only composites
+// it.
 //
 // The frame is built in the layers' own order and blend modes, per pixel and in floating point:
 // glow, body over it, the blobs added (clipped to the disc), the highlight screened, the rim
@@ -25,13 +27,13 @@ namespace vardelle {
 // Frames are drawn with plain loops rather than QPainter on purpose: QPainter sends transformed
 // and non-source-over drawing of more than about a hundred scan lines to a thread pool and waits
 // for it, which on a frame this small costs far more in wake-ups than the drawing itself.
-class OrbReferenceScene {
+class OrbFullResolutionScene {
 public:
     using Kind = AnnouncerState::Kind;
 
     // A scene for frames of `frameSide` × `frameSide` device pixels with the orb's centre at
     // (`centre`, `centre`) device pixels.
-    OrbReferenceScene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
+    OrbFullResolutionScene(Kind kind, double diameter, qreal dpr, int frameSide, double centre);
 
     bool matches(Kind kind, double diameter, qreal dpr, int frameSide, double centre) const;
 

@@ -1,7 +1,7 @@
-#include "OrbReferenceScene.h"
+#include "OrbFullResolutionScene.h"
 
 #include "OrbLayers.h"
-#include "OrbPainter.h"
+#include "OrbLook.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -17,15 +17,15 @@ namespace vardelle {
 
 using namespace orbpixels;
 
-OrbReferenceScene::OrbReferenceScene(Kind kind, double diameter, qreal dpr, int frameSide,
-                                     double centre)
+OrbFullResolutionScene::OrbFullResolutionScene(Kind kind, double diameter, qreal dpr, int frameSide,
+                                               double centre)
     : m_kind(kind)
     , m_diameter(diameter)
     , m_dpr(dpr)
     , m_frameSide(frameSide)
     , m_centre(centre)
 {
-    const auto colors = OrbPainter::palette(kind);
+    const auto colors = orblook::palette(kind);
     const double d = diameter;
     m_tables = radialTables(kind, d, dpr);
 
@@ -42,7 +42,7 @@ OrbReferenceScene::OrbReferenceScene(Kind kind, double diameter, qreal dpr, int 
     m_highlight =
         square.layer([&](QImage& c, QPointF mid) { orblayers::paintHighlight(c, mid, d); });
     m_rim = square.layer([&](QImage& c, QPointF mid) { orblayers::paintRim(c, mid, colors, d); });
-    if (d >= OrbPainter::kSymbolMinDiameter)
+    if (d >= orblook::kSymbolMinDiameter)
         m_symbol =
             square.layer([&](QImage& c, QPointF mid) { orblayers::paintSymbol(c, mid, kind, d); });
 
@@ -71,20 +71,20 @@ OrbReferenceScene::OrbReferenceScene(Kind kind, double diameter, qreal dpr, int 
     m_row.resize(size_t(m_discSide) * 4);
 }
 
-bool OrbReferenceScene::matches(Kind kind, double diameter, qreal dpr, int frameSide,
-                                double centre) const
+bool OrbFullResolutionScene::matches(Kind kind, double diameter, qreal dpr, int frameSide,
+                                     double centre) const
 {
     return m_kind == kind && m_diameter == diameter && m_dpr == dpr && m_frameSide == frameSide &&
            m_centre == centre;
 }
 
-void OrbReferenceScene::render(QImage& frame, double seconds)
+void OrbFullResolutionScene::render(QImage& frame, double seconds)
 {
     prepareFrame(frame, m_frameSide, m_dpr);
     render(frameRows(frame), seconds);
 }
 
-void OrbReferenceScene::render(const FrameRows& frame, double seconds)
+void OrbFullResolutionScene::render(const FrameRows& frame, double seconds)
 {
     const Motion m = motion(m_kind, seconds);
     renderDisc(m.phase, m.glowScale, m.symbolOpacity);
@@ -94,7 +94,7 @@ void OrbReferenceScene::render(const FrameRows& frame, double seconds)
 }
 
 // The disc's square at rest size: glow, body, blobs, highlight, rim and symbol, in that order.
-void OrbReferenceScene::renderDisc(double phase, double glowScale, float symbolOpacity)
+void OrbFullResolutionScene::renderDisc(double phase, double glowScale, float symbolOpacity)
 {
     const int side = m_discSide;
     const float glowIndex = float(m_tables.glowStep / (glowScale * glowScale));
@@ -169,7 +169,7 @@ void OrbReferenceScene::renderDisc(double phase, double glowScale, float symbolO
 
 // The whole frame at the breathing scale: the disc's content resampled where it reaches, the
 // glow straight from its table everywhere else.
-void OrbReferenceScene::renderFrame(const FrameRows& frame, double breathing, double glowScale)
+void OrbFullResolutionScene::renderFrame(const FrameRows& frame, double breathing, double glowScale)
 {
     const int n = m_frameSide;
     const double c = m_centre;
