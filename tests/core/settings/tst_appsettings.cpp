@@ -29,7 +29,7 @@ QStringList sorted(QStringList list)
     return list;
 }
 
-QStringList rawValues(const QSet<NewsCategory>& categories)
+QStringList identifiers(const QSet<NewsCategory>& categories)
 {
     QStringList raws;
     for (NewsCategory category : categories)
@@ -65,7 +65,7 @@ QByteArray json(const char* text)
     return QByteArray(text).replace('\'', '"');
 }
 
-const QStringList allRaws{u"cybersecurity"_qs, u"malware"_qs, u"threatIntel"_qs}; // sorted
+const QStringList allIdentifiers{u"cybersecurity"_qs, u"malware"_qs, u"threatIntel"_qs}; // sorted
 
 } // namespace
 
@@ -110,7 +110,7 @@ private slots:
     void defaultsWhenNothingIsStored()
     {
         const auto settings = make();
-        QCOMPARE(rawValues(settings->enabledCategories()), allRaws);
+        QCOMPARE(identifiers(settings->enabledCategories()), allIdentifiers);
         QVERIFY(settings->disabledFeedIDs().isEmpty());
         QCOMPARE(settings->maxHeadlines(), 12);
         QCOMPARE(settings->lookbackHours(), 24);
@@ -218,7 +218,8 @@ private slots:
         QTest::addColumn<QStringList>("enabled");  // sorted identifiers
         QTest::addColumn<QStringList>("disabled"); // sorted ids
 
-        QTest::newRow("nothing stored") << QByteArray() << QByteArray() << allRaws << QStringList();
+        QTest::newRow("nothing stored")
+            << QByteArray() << QByteArray() << allIdentifiers << QStringList();
         QTest::newRow("empty array is no category") << "[]"_ba
                                                     << "[]"_ba << QStringList() << QStringList();
         QTest::newRow("unknown name skipped") << "[\"malware\", \"unknown\"]"_ba << QByteArray()
@@ -226,19 +227,19 @@ private slots:
         QTest::newRow("only unknown names")
             << "[\"Malware\"]"_ba << QByteArray() << QStringList() << QStringList();
         QTest::newRow("non-string element gives all")
-            << "[\"malware\", 7]"_ba << QByteArray() << allRaws << QStringList();
+            << "[\"malware\", 7]"_ba << QByteArray() << allIdentifiers << QStringList();
         QTest::newRow("not an array gives all")
-            << "\"malware\""_ba << QByteArray() << allRaws << QStringList();
+            << "\"malware\""_ba << QByteArray() << allIdentifiers << QStringList();
         QTest::newRow("duplicates collapse")
             << "[\"malware\", \"cybersecurity\", \"malware\"]"_ba << QByteArray()
             << QStringList{u"cybersecurity"_qs, u"malware"_qs} << QStringList();
         QTest::newRow("disabled ids kept unchecked")
-            << QByteArray() << "[\"talos\", \"no-such-feed\", \"talos\"]"_ba << allRaws
+            << QByteArray() << "[\"talos\", \"no-such-feed\", \"talos\"]"_ba << allIdentifiers
             << QStringList{u"no-such-feed"_qs, u"talos"_qs};
         QTest::newRow("disabled with null element")
-            << QByteArray() << "[\"talos\", null]"_ba << allRaws << QStringList();
+            << QByteArray() << "[\"talos\", null]"_ba << allIdentifiers << QStringList();
         QTest::newRow("disabled as object")
-            << QByteArray() << "{\"talos\": true}"_ba << allRaws << QStringList();
+            << QByteArray() << "{\"talos\": true}"_ba << allIdentifiers << QStringList();
     }
     void categorySelection()
     {
@@ -249,7 +250,7 @@ private slots:
         store({{u"enabledCategories"_qs, enabledJson}, {u"disabledFeeds"_qs, disabledJson}});
 
         const auto settings = make();
-        QCOMPARE(rawValues(settings->enabledCategories()), enabled);
+        QCOMPARE(identifiers(settings->enabledCategories()), enabled);
         const QSet<QString> ids = settings->disabledFeedIDs();
         QCOMPARE(sorted(QStringList(ids.begin(), ids.end())), disabled);
     }
@@ -260,7 +261,8 @@ private slots:
         QTest::addColumn<QStringList>("disabled");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("everything") << allRaws << QStringList() << ids(FeedSource::catalog());
+        QTest::newRow("everything")
+            << allIdentifiers << QStringList() << ids(FeedSource::catalog());
         QTest::newRow("no category") << QStringList() << QStringList() << QStringList();
         QTest::newRow("malware without talos")
             << QStringList{u"malware"_qs} << QStringList{u"talos"_qs, u"no-such-feed"_qs}

@@ -458,7 +458,7 @@ private slots:
         Rig rig;
         rig.coordinator->setState(AnnouncerState::failed(u"earlier"_qs));
         rig.controller->show();
-        BubbleWidget* bubble = rig.controller->container();
+        BubbleWidget* bubble = rig.controller->bubbleWidget();
         QCOMPARE(bubble->accessibleName(), u"Vardelle"_qs);
         QCOMPARE(bubble->window()->windowTitle(), u"Vardelle"_qs);
         QCOMPARE(bubble->accessibleDescription(), u"Problem: earlier"_qs);
@@ -475,7 +475,7 @@ private slots:
                   {{u"a"_qs, now - 1h, u"Alpha"_qs}, {u"b"_qs, now - 2h, u"Beta"_qs}});
         rig.controller->show();
         rig.announce(AnnounceReason::manual);
-        BubbleWidget* bubble = rig.controller->container();
+        BubbleWidget* bubble = rig.controller->bubbleWidget();
         QTRY_COMPARE(bubble->accessibleDescription(), u"Speaking"_qs); // the opening
         rig.engine->finish(rig.engine->lastId());
         QTRY_COMPARE(bubble->accessibleDescription(), u"Reading story 1 of 2: Alpha"_qs);

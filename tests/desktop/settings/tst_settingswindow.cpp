@@ -900,7 +900,7 @@ private slots:
     void longTermRefusalKeepsTheWidth()
     {
         Rig rig;
-        LibraryCommands library(*rig.settings, *rig.news);
+        Library library(*rig.settings, *rig.news);
         rig.window->headlineTab()->setLibrary(&library);
         rig.window->tabs()->setCurrentIndex(1);
         auto* remove = rig.find<QPushButton>(u"remove-terms"_qs);
