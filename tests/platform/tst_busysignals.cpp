@@ -108,6 +108,25 @@ private:
 
 } // namespace
 
+// A hold of automatic briefings on the full-screen signal of the display `x` runs, counting the
+// briefings it lets start.
+struct HeldByFullScreen {
+    int briefings = 0;
+    BriefingHold hold{[this](AnnounceReason) {
+        ++briefings;
+        return true;
+    }};
+    FullScreenSignal* sign = nullptr;
+
+    explicit HeldByFullScreen(test::PrivateX& x)
+    {
+        auto owned = std::make_unique<FullScreenSignal>(x.display);
+        sign = owned.get();
+        hold.addSignal(std::move(owned));
+        hold.start(std::chrono::hours(1));
+    }
+};
+
 class BusySignalsTest : public QObject {
     Q_OBJECT
 
@@ -262,15 +281,10 @@ private slots:
         x.setFullScreen(editor, false);
         x.activate(film);
 
-        int briefings = 0;
-        BriefingHold hold([&briefings](AnnounceReason) {
-            ++briefings;
-            return true;
-        });
-        auto owned = std::make_unique<FullScreenSignal>(x.display);
-        FullScreenSignal* sign = owned.get();
-        hold.addSignal(std::move(owned));
-        hold.start(std::chrono::hours(1));
+        HeldByFullScreen held(x);
+        int& briefings = held.briefings;
+        BriefingHold& hold = held.hold;
+        FullScreenSignal* sign = held.sign;
         QVERIFY(sign->isKnown());
         QVERIFY(sign->isBusy());
         hold.request(AnnounceReason::unlock);
@@ -301,15 +315,10 @@ private slots:
         x.setFullScreen(film, true);
         x.activate(film);
 
-        int briefings = 0;
-        BriefingHold hold([&briefings](AnnounceReason) {
-            ++briefings;
-            return true;
-        });
-        auto owned = std::make_unique<FullScreenSignal>(x.display);
-        FullScreenSignal* sign = owned.get();
-        hold.addSignal(std::move(owned));
-        hold.start(std::chrono::hours(1));
+        HeldByFullScreen held(x);
+        int& briefings = held.briefings;
+        BriefingHold& hold = held.hold;
+        FullScreenSignal* sign = held.sign;
         QVERIFY(sign->isBusy());
         hold.request(AnnounceReason::launch);
         QCOMPARE(briefings, 0);
