@@ -25,7 +25,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 
+#include <chrono>
 #include <csignal>
+#include <optional>
 
 namespace vardelle {
 
@@ -85,6 +87,17 @@ int runAccessory(SingleInstance& instance)
     if (const SystemEventSource* session = shell.eventSource())
         warm.followSession(*session);
     warm.followNetwork();
+    // The catalogue of known exploited vulnerabilities is kept up to date with the feeds, paused
+    // when they are; it asks its server at most once every six hours whatever it is told here.
+    std::optional<Instant> catalogueLooked;
+    QObject::connect(&warm, &BackgroundRefresh::asked, &warm, [&] {
+        const Instant now = clock.now();
+        if (!services.settings.knownExploited() || services.knownExploited.isUpdating() ||
+            (catalogueLooked && now - *catalogueLooked < std::chrono::minutes(30)))
+            return;
+        catalogueLooked = now;
+        services.knownExploited.update();
+    });
     warm.start();
 
     return QApplication::exec();
