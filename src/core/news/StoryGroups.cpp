@@ -112,12 +112,13 @@ public:
         bool elsewhere = false; // strong words in common outside the titles (counted as one)
         int strongInTitles = 0;
         int plainInTitles = 0; // other words in both titles ("earnings", "outage")
+        int broadInTitles = 0; // names many stories carry, in both titles ("Mozilla", "UK")
         int namesElsewhere = 0;
         bool sharedNumber = false;
-        // Of the strong words in both titles, in the first title; kept between calls, so that
-        // no comparison allocates.
-        std::vector<int>& titlePlaces = m_titlePlaces;
-        titlePlaces.clear();
+        // The words of both titles, by their places in each; kept between calls, so that no
+        // comparison allocates.
+        std::vector<TitleWord>& titleWords = m_titleWords;
+        titleWords.clear();
         auto ia = pa.marks.begin();
         auto ib = pb.marks.begin();
         while (ia != pa.marks.end() && ib != pb.marks.end()) {
@@ -133,18 +134,21 @@ public:
             const bool oneTitle = ia->titleWord >= 0 || ib->titleWord >= 0;
             const double w = weight(ia->token) * (bothTitles ? 1.0 : oneTitle ? 0.8 : 0.5);
             score += w;
-            if (bothTitles && w > 0 && w < strong)
-                plainInTitles += m_vocabulary.info(ia->token).kind == Kind::word;
+            const Kind kind = m_vocabulary.info(ia->token).kind;
+            if (bothTitles && w > 0) {
+                titleWords.push_back({ia->titleWord, ib->titleWord, w >= strong});
+                if (w < strong)
+                    plainInTitles += kind == Kind::word;
+                broadInTitles += kind == Kind::broad;
+            }
             // Names that both summaries give, outside the titles ("Identity Services Engine").
-            if (!oneTitle && weight(ia->token) >= 1.0 &&
-                m_vocabulary.info(ia->token).kind == Kind::word)
+            if (!oneTitle && w >= 0.5 * strong && kind == Kind::word &&
+                m_vocabulary.info(ia->token).named)
                 ++namesElsewhere;
             if (w >= strong) {
-                const Kind kind = m_vocabulary.info(ia->token).kind;
                 sharedNumber |= kind == Kind::number || kind == Kind::amount;
                 if (bothTitles) {
                     ++strongInTitles;
-                    titlePlaces.push_back(ia->titleWord);
                 } else {
                     elsewhere = true;
                 }
@@ -157,17 +161,35 @@ public:
         // Strong words elsewhere count once; names that only the summaries share, two or
         // more of them, once more, three or more, twice.
         strongCount += int(elsewhere) + (namesElsewhere >= 3 ? 2 : namesElsewhere >= 2 ? 1 : 0);
-        // Words side by side in the title make one name ("Palo Alto", "Scattered Spider").
-        std::sort(titlePlaces.begin(), titlePlaces.end());
+        // Words side by side in both titles make one name ("Palo Alto", "Scattered Spider"),
+        // counted once when it holds a strong word; each word joined to the one before says
+        // more than the two words apart, as the pair is rarer than either.
+        std::sort(titleWords.begin(), titleWords.end(),
+                  [](const TitleWord& x, const TitleWord& y) { return x.placeA < y.placeA; });
         size_t longestName = 0;
-        for (size_t i = 0, run = 0; i < titlePlaces.size(); ++i) {
-            const bool next = i > 0 && titlePlaces[i] == titlePlaces[i - 1] + 1;
-            strongCount += !next;
-            run = next ? run + 1 : 1;
+        size_t run = 0;
+        bool runCounted = false; // whether the run of words so far has been counted as a name
+        for (size_t i = 0; i < titleWords.size(); ++i) {
+            const bool next = i > 0 && titleWords[i].placeA == titleWords[i - 1].placeA + 1 &&
+                              titleWords[i].placeB == titleWords[i - 1].placeB + 1;
+            if (next) {
+                ++run;
+                score += joinedWord;
+            } else {
+                run = 1;
+                runCounted = false;
+            }
+            if (titleWords[i].strong && !runCounted) {
+                ++strongCount;
+                runCounted = true;
+            }
             longestName = std::max(longestName, run);
         }
         if (score < 2.0)
             return false;
+        // Two such names (a vendor and its product) say as much as one plain word; one alone
+        // ("UK") does not.
+        plainInTitles += broadInTitles / 2;
         // One name alone is not yet one event: a number in common and more words besides, or a
         // name of several words and another word of both titles make it one.
         // Two names alone may be a vendor and its product in two different stories: a number,
@@ -187,7 +209,13 @@ private:
     const Vocabulary& m_vocabulary;
     double m_crowd = 3;
     std::vector<double> m_weights; // by token
-    mutable std::vector<int> m_titlePlaces;
+    struct TitleWord {
+        int placeA; // in the first title
+        int placeB; // in the second
+        bool strong;
+    };
+    static constexpr double joinedWord = 0.3;
+    mutable std::vector<TitleWord> m_titleWords;
 };
 
 } // namespace

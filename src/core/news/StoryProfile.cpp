@@ -3,6 +3,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace vardelle::storywords {
@@ -25,6 +26,36 @@ QString comparableLink(const QString& link)
     while (path.endsWith(u'/'))
         path.chop(1);
     return host + path + (url.hasQuery() ? u'?' + url.query() : QString());
+}
+
+double scaleFactor(QChar scale)
+{
+    switch (scale.unicode()) {
+    case u'k':
+        return 1e3;
+    case u'm':
+        return 1e6;
+    case u'b':
+        return 1e9;
+    default:
+        return 1e12;
+    }
+}
+
+// A large figure as reports round it: its first three digits with a scale, so that "437,329",
+// "437,000" and "437 thousand" are one figure, and "$1.2 billion" is "$1,200 million".
+QString roundFigure(double value)
+{
+    if (!(value >= 1e4) || value >= 1e18)
+        return QString::number(value, 'g', 6);
+    const double digits = std::floor(std::log10(value)) + 1;
+    const double step = std::pow(10.0, digits - 3);
+    const double rounded = std::floor(value / step + 1e-6) * step;
+    const char16_t scale = rounded >= 1e12  ? u't'
+                           : rounded >= 1e9 ? u'b'
+                           : rounded >= 1e6 ? u'm'
+                                            : u'k';
+    return QString::number(rounded / scaleFactor(scale), 'g', 6) + scale;
 }
 
 // Reads the distinctive words of a story's title or summary into `profile`.
@@ -236,7 +267,7 @@ private:
         if (value.isEmpty())
             return next;
         if (!scale.isNull()) {
-            add(value + scale, Kind::amount);
+            add(roundFigure(value.toDouble() * scaleFactor(scale)), Kind::amount);
             return next;
         }
         // A bare number: a year, or a count, model or version; single digits say little.
@@ -248,6 +279,8 @@ private:
             ((value.startsWith(u"20") && value[2] <= u'3') || value.startsWith(u"199"));
         if (year)
             add(value, Kind::year);
+        else if (isInt && value.size() >= 5)
+            add(roundFigure(value.toDouble()), currency ? Kind::amount : Kind::number);
         else if (!(isInt && value.size() == 1))
             add(value, currency ? Kind::amount : Kind::number);
         return next;

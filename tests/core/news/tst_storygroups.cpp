@@ -83,6 +83,26 @@ private slots:
                            u"cyberattack lawsuit||"_qs,
                            u"Desk|9|Clorox Sues Cognizant for $380 Million Over 2023 Hack||"_qs}
             << u"0 1"_qs;
+        QTest::newRow("a figure and its round form")
+            << QStringList{u"Wire|0|Halvorsen warns 214,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 214,385 patients affected by breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a figure in digits and in words")
+            << QStringList{u"Wire|0|Halvorsen warns 5,400,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 5.4 million patients affected by breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("two figures of one vendor")
+            << QStringList{u"Wire|0|Halvorsen warns 214,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 389,000 patients affected by breach||"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("a vendor, its product and a name of two words in both titles")
+            << QStringList{u"Wire|0|Google fixes Chrome zero-days shown at Pwn2Own Tokyo||"_qs,
+                           u"Desk|4|Google Patches Two Chrome Zero-Days Demonstrated at Pwn2Own "
+                           u"Tokyo 2025||"_qs}
+            << u"0 1"_qs;
         QTest::newRow("a name of three words in both titles")
             << QStringList{u"Record|0|Nova Scotia Power confirms hackers stole customer data in "
                            u"cyberattack||"_qs,
