@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <vector>
 
@@ -119,31 +120,28 @@ public:
         // comparison allocates.
         std::vector<TitleWord>& titleWords = m_titleWords;
         titleWords.clear();
-        auto ia = pa.marks.begin();
-        auto ib = pb.marks.begin();
-        while (ia != pa.marks.end() && ib != pb.marks.end()) {
-            if (ia->token < ib->token) {
-                ++ia;
+        // The words of `b` looked up among those of `a`, in the order of their tokens.
+        const std::vector<int>& placesA = placesOf(a);
+        for (const Mark& mark : pb.marks) {
+            const int token = mark.token;
+            const int placeA = placesA[size_t(token)];
+            if (placeA == absent)
                 continue;
-            }
-            if (ib->token < ia->token) {
-                ++ib;
-                continue;
-            }
-            const bool bothTitles = ia->titleWord >= 0 && ib->titleWord >= 0;
-            const bool oneTitle = ia->titleWord >= 0 || ib->titleWord >= 0;
-            const double w = weight(ia->token) * (bothTitles ? 1.0 : oneTitle ? 0.8 : 0.5);
+            const int placeB = mark.titleWord;
+            const bool bothTitles = placeA >= 0 && placeB >= 0;
+            const bool oneTitle = placeA >= 0 || placeB >= 0;
+            const double w = weight(token) * (bothTitles ? 1.0 : oneTitle ? 0.8 : 0.5);
             score += w;
-            const Kind kind = m_vocabulary.info(ia->token).kind;
+            const Kind kind = m_vocabulary.info(token).kind;
             if (bothTitles && w > 0) {
-                titleWords.push_back({ia->titleWord, ib->titleWord, w >= strong});
+                titleWords.push_back({placeA, placeB, w >= strong});
                 if (w < strong)
                     plainInTitles += kind == Kind::word;
                 broadInTitles += kind == Kind::broad;
             }
             // Names that both summaries give, outside the titles ("Identity Services Engine").
             if (!oneTitle && w >= 0.5 * strong && kind == Kind::word &&
-                m_vocabulary.info(ia->token).named)
+                m_vocabulary.info(token).named)
                 ++namesElsewhere;
             if (w >= strong) {
                 sharedNumber |= kind == Kind::number || kind == Kind::amount;
@@ -153,8 +151,6 @@ public:
                     elsewhere = true;
                 }
             }
-            ++ia;
-            ++ib;
         }
         if (strongInTitles == 0)
             return false;
@@ -204,6 +200,27 @@ public:
     static constexpr double strong = 0.6;
 
 private:
+    static constexpr int absent = std::numeric_limits<int>::min();
+
+    // By token, where the words of story `a` first come in its title (-1: in its summary only;
+    // `absent`: not at all). Filled for one story at a time, and cleared for the next, so that
+    // comparing it to each of its candidates is one pass over the candidate's words.
+    const std::vector<int>& placesOf(int a) const
+    {
+        if (m_placesStory == a)
+            return m_places;
+        if (m_places.empty())
+            m_places.assign(size_t(m_vocabulary.size()), absent);
+        if (m_placesStory >= 0) {
+            for (const Mark& mark : m_profiles[size_t(m_placesStory)].marks)
+                m_places[size_t(mark.token)] = absent;
+        }
+        for (const Mark& mark : m_profiles[size_t(a)].marks)
+            m_places[size_t(mark.token)] = mark.titleWord;
+        m_placesStory = a;
+        return m_places;
+    }
+
     const QList<NewsItem>& m_items;
     const std::vector<Profile>& m_profiles;
     const Vocabulary& m_vocabulary;
@@ -216,6 +233,8 @@ private:
     };
     static constexpr double joinedWord = 0.3;
     mutable std::vector<TitleWord> m_titleWords;
+    mutable std::vector<int> m_places;
+    mutable int m_placesStory = -1;
 };
 
 } // namespace
