@@ -74,6 +74,7 @@ public:
         // for words with capitals inside them or in capitals throughout.
         const bool titleCase = title && isTitleCase(text);
         bool sentenceStart = true;
+        m_title = title;
         m_word = 0;
         m_startName = -1;
         const qsizetype n = text.size();
@@ -137,7 +138,8 @@ private:
                    bool sentenceStart)
     {
         const QStringView run = text.mid(from, end - from);
-        if (run.compare(u"CVE", Qt::CaseInsensitive) == 0)
+        if (run.size() == 3 && (run[0].unicode() | 0x20) == u'c' &&
+            (run[1].unicode() | 0x20) == u'v' && (run[2].unicode() | 0x20) == u'e')
             return cve(text, end);
 
         bool digits = false;
@@ -296,27 +298,23 @@ private:
         return token;
     }
 
-    // One more use of `token` by the story being read.
+    // One more use of `token` by the story being read: the first is marked, with its place in
+    // the title (the title is read first) or -1 in the summary. CVE ids are kept apart.
     void count(int token)
     {
         TokenInfo& info = m_vocabulary.info(token);
-        if (info.lastStory != m_story) {
-            info.lastStory = m_story;
-            ++info.stories;
-        }
-        m_added.push_back({token, m_word});
+        if (info.lastStory == m_story)
+            return;
+        info.lastStory = m_story;
+        ++info.stories;
+        if (info.kind != Kind::cve)
+            m_profile.marks.push_back({token, m_title ? m_word : -1});
     }
 
-public:
-    // The tokens read since the last call.
-    // The tokens read since the last call, with the place of the word each came from.
-    std::vector<std::pair<int, int>> take() { return std::exchange(m_added, {}); }
-
-private:
     Vocabulary& m_vocabulary;
     Profile& m_profile;
     int m_story;
-    std::vector<std::pair<int, int>> m_added;
+    bool m_title = false; // whether the text being read is the title
     int m_word = 0;       // the place of the word being read among the text's words
     int m_startName = -1; // the capitalised word that started the sentence, just before
 };
@@ -330,29 +328,9 @@ Profile profileOf(const NewsItem& item, Vocabulary& vocabulary, int story)
     TextReader reader(vocabulary, profile, story);
     // Bounded: a feed's title or summary is short; a hostile one is read no further than this.
     reader.read(QStringView(item.title).left(1000), true);
-    std::vector<std::pair<int, int>> title = reader.take();
     reader.read(QStringView(item.summary).left(2000), false);
-    std::vector<std::pair<int, int>> summary = reader.take();
-    // Each token once, with its first place in the title, if it is there.
-    for (auto& entry : summary)
-        entry.second = -1;
-    std::vector<std::pair<int, int>> all = std::move(title);
-    all.insert(all.end(), summary.begin(), summary.end());
-    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        if ((a.second < 0) != (b.second < 0))
-            return b.second < 0;
-        return a.second < b.second;
-    });
-    profile.marks.reserve(all.size());
-    for (const auto& [token, place] : all) {
-        if (!profile.marks.empty() && profile.marks.back().token == token)
-            continue;
-        if (vocabulary.info(token).kind == Kind::cve)
-            continue;
-        profile.marks.push_back({token, place});
-    }
+    std::sort(profile.marks.begin(), profile.marks.end(),
+              [](const Mark& x, const Mark& y) { return x.token < y.token; });
     std::sort(profile.cves.begin(), profile.cves.end());
     return profile;
 }
