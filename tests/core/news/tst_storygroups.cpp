@@ -62,6 +62,26 @@ private slots:
             << QStringList{u"Wire|0|Vendor fixes router bug||https://news.example/a"_qs,
                            u"Desk|5|Something else entirely||https://news.example/b"_qs}
             << u"0|1"_qs;
+        QTest::newRow("same link, user, port, fragment and the host's case aside")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://reader@News.Example:443/a#top"_qs,
+                           u"Desk|5|Something else entirely||http://news.example/a/"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("same path on two hosts")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://one.example/a"_qs,
+                           u"Desk|5|Something else entirely||https://two.example/a"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("same path, different queries")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://news.example/?p=1"_qs,
+                           u"Desk|5|Something else entirely||https://news.example/?p=2"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("the same text that is no link")
+            << QStringList{u"Wire|0|Vendor fixes router bug||not a link"_qs,
+                           u"Desk|5|Something else entirely||not a link"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("the same link without a host")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https:///a"_qs,
+                           u"Desk|5|Something else entirely||https:///a"_qs}
+            << u"0|1"_qs;
         QTest::newRow("a CVE id named by both, in any case")
             << QStringList{u"Wire|0|Firewall maker fixes CVE-2024-3400|||"_qs,
                            u"Desk|2|Attacks on gateways|Exploits for cve-2024-3400 seen.|"_qs}
