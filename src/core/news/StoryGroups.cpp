@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numeric>
 #include <vector>
 
@@ -19,6 +18,13 @@ using namespace storywords;
 
 // Weighs the words of a set of stories and compares two of them.
 class EventMatcher {
+    // A word of both stories' titles, or of both summaries, by its places in each.
+    struct SharedWord {
+        int placeA; // in the first story's text
+        int placeB; // in the second's
+        bool strong;
+    };
+
 public:
     EventMatcher(const QList<NewsItem>& items, const std::vector<Profile>& profiles,
                  const Vocabulary& vocabulary)
@@ -118,15 +124,18 @@ public:
         bool sharedNumber = false;
         // The words of both titles, by their places in each; kept between calls, so that no
         // comparison allocates.
-        std::vector<TitleWord>& titleWords = m_titleWords;
+        std::vector<SharedWord>& titleWords = m_titleWords;
         titleWords.clear();
         // The words of `b` looked up among those of `a`, in the order of their tokens.
-        const std::vector<int>& placesA = placesOf(a);
+        const std::vector<Mark>& placesA = placesOf(a);
+        std::vector<SharedWord>& summaryNames = m_summaryNames;
+        summaryNames.clear();
         for (const Mark& mark : pb.marks) {
             const int token = mark.token;
-            const int placeA = placesA[size_t(token)];
-            if (placeA == absent)
+            const Mark& markA = placesA[size_t(token)];
+            if (markA.token == absent)
                 continue;
+            const int placeA = markA.titleWord;
             const int placeB = mark.titleWord;
             const bool bothTitles = placeA >= 0 && placeB >= 0;
             const bool oneTitle = placeA >= 0 || placeB >= 0;
@@ -140,9 +149,12 @@ public:
                 broadInTitles += kind == Kind::broad;
             }
             // Names that both summaries give, outside the titles ("Identity Services Engine").
-            if (!oneTitle && w >= 0.5 * strong && kind == Kind::word &&
-                m_vocabulary.info(token).named)
-                ++namesElsewhere;
+            if (kind == Kind::word && m_vocabulary.info(token).named) {
+                if (!oneTitle && w >= 0.5 * strong)
+                    ++namesElsewhere;
+                if (markA.summaryWord >= 0 && mark.summaryWord >= 0)
+                    summaryNames.push_back({markA.summaryWord, mark.summaryWord, false});
+            }
             if (w >= strong) {
                 sharedNumber |= kind == Kind::number || kind == Kind::amount;
                 if (bothTitles) {
@@ -156,12 +168,17 @@ public:
             return false;
         // Strong words elsewhere count once; names that only the summaries share, two or
         // more of them, once more, three or more, twice.
-        strongCount += int(elsewhere) + (namesElsewhere >= 3 ? 2 : namesElsewhere >= 2 ? 1 : 0);
+        // A name of several words that both summaries write alike ("Endpoint Manager Mobile",
+        // "Identity Services Engine": the same words at the same distances) counts as much.
+        const size_t summaryName = longestPhrase(summaryNames);
+        strongCount += int(elsewhere) + (namesElsewhere >= 3 || summaryName >= 3   ? 2
+                                         : namesElsewhere >= 2 || summaryName >= 2 ? 1
+                                                                                   : 0);
         // Words side by side in both titles make one name ("Palo Alto", "Scattered Spider"),
         // counted once when it holds a strong word; each word joined to the one before says
         // more than the two words apart, as the pair is rarer than either.
         std::sort(titleWords.begin(), titleWords.end(),
-                  [](const TitleWord& x, const TitleWord& y) { return x.placeA < y.placeA; });
+                  [](const SharedWord& x, const SharedWord& y) { return x.placeA < y.placeA; });
         size_t longestName = 0;
         size_t run = 0;
         bool runCounted = false; // whether the run of words so far has been counted as a name
@@ -200,23 +217,38 @@ public:
     static constexpr double strong = 0.6;
 
 private:
-    static constexpr int absent = std::numeric_limits<int>::min();
+    static constexpr int absent = -1;
 
-    // By token, where the words of story `a` first come in its title (-1: in its summary only;
-    // `absent`: not at all). Filled for one story at a time, and cleared for the next, so that
-    // comparing it to each of its candidates is one pass over the candidate's words.
-    const std::vector<int>& placesOf(int a) const
+    // The longest run of words in both summaries at the same distances from each other in
+    // both, at most two words apart (a common word between them); sorts `words`.
+    static size_t longestPhrase(std::vector<SharedWord>& words)
+    {
+        std::sort(words.begin(), words.end(),
+                  [](const SharedWord& x, const SharedWord& y) { return x.placeA < y.placeA; });
+        size_t longest = words.empty() ? 0 : 1;
+        for (size_t i = 1, run = 1; i < words.size(); ++i) {
+            const int gap = words[i].placeA - words[i - 1].placeA;
+            run = gap <= 2 && words[i].placeB - words[i - 1].placeB == gap ? run + 1 : 1;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    }
+
+    // By token, the mark of story `a` (token `absent` when it has none). Filled for one story
+    // at a time, and cleared for the next, so that comparing it to each of its candidates is one
+    // pass over the candidate's words.
+    const std::vector<Mark>& placesOf(int a) const
     {
         if (m_placesStory == a)
             return m_places;
         if (m_places.empty())
-            m_places.assign(size_t(m_vocabulary.size()), absent);
+            m_places.assign(size_t(m_vocabulary.size()), Mark{absent});
         if (m_placesStory >= 0) {
             for (const Mark& mark : m_profiles[size_t(m_placesStory)].marks)
-                m_places[size_t(mark.token)] = absent;
+                m_places[size_t(mark.token)].token = absent;
         }
         for (const Mark& mark : m_profiles[size_t(a)].marks)
-            m_places[size_t(mark.token)] = mark.titleWord;
+            m_places[size_t(mark.token)] = mark;
         m_placesStory = a;
         return m_places;
     }
@@ -226,14 +258,10 @@ private:
     const Vocabulary& m_vocabulary;
     double m_crowd = 3;
     std::vector<double> m_weights; // by token
-    struct TitleWord {
-        int placeA; // in the first title
-        int placeB; // in the second
-        bool strong;
-    };
     static constexpr double joinedWord = 0.3;
-    mutable std::vector<TitleWord> m_titleWords;
-    mutable std::vector<int> m_places;
+    mutable std::vector<SharedWord> m_titleWords;
+    mutable std::vector<SharedWord> m_summaryNames;
+    mutable std::vector<Mark> m_places;
     mutable int m_placesStory = -1;
 };
 

@@ -81,14 +81,15 @@ double scaleFactor(QChar scale)
     }
 }
 
-// A large figure as reports round it: its first three digits with a scale, so that "437,329",
-// "437,000" and "437 thousand" are one figure, and "$1.2 billion" is "$1,200 million".
+// A large figure as reports round it: its first two digits with a scale, so that "437,329",
+// "437,000" and "437 thousand" are one figure, "2,318,457" is "2.3 million", and "$1.2 billion"
+// is "$1,200 million".
 QString roundFigure(double value)
 {
     if (!(value >= 1e4) || value >= 1e18)
         return QString::number(value, 'g', 6);
     const double digits = std::floor(std::log10(value)) + 1;
-    const double step = std::pow(10.0, digits - 3);
+    const double step = std::pow(10.0, digits - 2);
     const double rounded = std::floor(value / step + 1e-6) * step;
     const char16_t scale = rounded >= 1e12  ? u't'
                            : rounded >= 1e9 ? u'b'
@@ -267,6 +268,9 @@ private:
         const QStringView suffix = run.mid(digitEnd);
         const QChar before = from > 0 ? text[from - 1] : QChar();
         const bool currency = before == u'$' || before == u'\u00A3' || before == u'\u20AC';
+        // A sum of money is another figure than a count of the same digits ("fined $4.5
+        // million", "4.5 million subscribers").
+        const QString money = currency ? QString(before) : QString();
 
         // The scale, attached ("$380M", "1.2bn") or as the next word ("$380 Million").
         QChar scale;
@@ -308,7 +312,7 @@ private:
         if (value.isEmpty())
             return next;
         if (!scale.isNull()) {
-            add(roundFigure(value.toDouble() * scaleFactor(scale)), Kind::amount);
+            add(money + roundFigure(value.toDouble() * scaleFactor(scale)), Kind::amount);
             return next;
         }
         // A bare number: a year, or a count, model or version; single digits say little.
@@ -321,9 +325,9 @@ private:
         if (year)
             add(value, Kind::year);
         else if (isInt && value.size() >= 5)
-            add(roundFigure(value.toDouble()), currency ? Kind::amount : Kind::number);
+            add(money + roundFigure(value.toDouble()), currency ? Kind::amount : Kind::number);
         else if (!(isInt && value.size() == 1))
-            add(value, currency ? Kind::amount : Kind::number);
+            add(money + value, currency ? Kind::amount : Kind::number);
         return next;
     }
 
@@ -338,16 +342,24 @@ private:
     }
 
     // One more use of `token` by the story being read: the first is marked, with its place in
-    // the title (the title is read first) or -1 in the summary. CVE ids are kept apart.
+    // the title (the title is read first) and in the summary. CVE ids are kept apart.
     void count(int token)
     {
         TokenInfo& info = m_vocabulary.info(token);
-        if (info.lastStory == m_story)
+        if (info.lastStory != m_story) {
+            info.lastStory = m_story;
+            ++info.stories;
+            if (info.kind == Kind::cve)
+                return;
+            info.lastMark = int(m_profile.marks.size());
+            m_profile.marks.push_back({token, m_title ? m_word : -1, m_title ? -1 : m_word});
             return;
-        info.lastStory = m_story;
-        ++info.stories;
-        if (info.kind != Kind::cve)
-            m_profile.marks.push_back({token, m_title ? m_word : -1});
+        }
+        if (info.kind == Kind::cve || m_title)
+            return;
+        Mark& mark = m_profile.marks[size_t(info.lastMark)];
+        if (mark.summaryWord < 0)
+            mark.summaryWord = m_word;
     }
 
     Vocabulary& m_vocabulary;

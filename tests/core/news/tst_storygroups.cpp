@@ -113,6 +113,15 @@ private slots:
                            u"hospital group Halvorsen wrote to patients.|"_qs,
                            u"Desk|6|Halvorsen says 5.4 million patients affected by breach||"_qs}
             << u"0 1"_qs;
+        QTest::newRow("a figure and its rounder form")
+            << QStringList{u"Wire|0|Halvorsen warns 2,318,457 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen Says 2.3 Million Patients Affected by Breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a sum and a count of the same digits")
+            << QStringList{u"Wire|0|Orlund Bank fined $4.5 million over breach||"_qs,
+                           u"Desk|6|Orlund Bank moves 4.5 million customers to passkeys||"_qs}
+            << u"0|1"_qs;
         QTest::newRow("two figures of one vendor")
             << QStringList{u"Wire|0|Halvorsen warns 214,000 patients of stolen records|The "
                            u"hospital group Halvorsen wrote to patients.|"_qs,
