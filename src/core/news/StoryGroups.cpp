@@ -18,6 +18,13 @@ using namespace storywords;
 
 // Weighs the words of a set of stories and compares two of them.
 class EventMatcher {
+    // A word of both stories' titles, or of both summaries, by its places in each.
+    struct SharedWord {
+        int placeA; // in the first story's text
+        int placeB; // in the second's
+        bool strong;
+    };
+
 public:
     EventMatcher(const QList<NewsItem>& items, const std::vector<Profile>& profiles,
                  const Vocabulary& vocabulary)
@@ -112,62 +119,90 @@ public:
         bool elsewhere = false; // strong words in common outside the titles (counted as one)
         int strongInTitles = 0;
         int plainInTitles = 0; // other words in both titles ("earnings", "outage")
+        int broadInTitles = 0; // names many stories carry, in both titles ("Mozilla", "UK")
         int namesElsewhere = 0;
         bool sharedNumber = false;
-        // Of the strong words in both titles, in the first title; kept between calls, so that
-        // no comparison allocates.
-        std::vector<int>& titlePlaces = m_titlePlaces;
-        titlePlaces.clear();
-        auto ia = pa.marks.begin();
-        auto ib = pb.marks.begin();
-        while (ia != pa.marks.end() && ib != pb.marks.end()) {
-            if (ia->token < ib->token) {
-                ++ia;
+        // The words of both titles, by their places in each; kept between calls, so that no
+        // comparison allocates.
+        std::vector<SharedWord>& titleWords = m_titleWords;
+        titleWords.clear();
+        // The words of `b` looked up among those of `a`, in the order of their tokens.
+        const std::vector<Mark>& placesA = placesOf(a);
+        std::vector<SharedWord>& summaryNames = m_summaryNames;
+        summaryNames.clear();
+        for (const Mark& mark : pb.marks) {
+            const int token = mark.token;
+            const Mark& markA = placesA[size_t(token)];
+            if (markA.token == absent)
                 continue;
-            }
-            if (ib->token < ia->token) {
-                ++ib;
-                continue;
-            }
-            const bool bothTitles = ia->titleWord >= 0 && ib->titleWord >= 0;
-            const bool oneTitle = ia->titleWord >= 0 || ib->titleWord >= 0;
-            const double w = weight(ia->token) * (bothTitles ? 1.0 : oneTitle ? 0.8 : 0.5);
+            const int placeA = markA.titleWord;
+            const int placeB = mark.titleWord;
+            const bool bothTitles = placeA >= 0 && placeB >= 0;
+            const bool oneTitle = placeA >= 0 || placeB >= 0;
+            const double w = weight(token) * (bothTitles ? 1.0 : oneTitle ? 0.8 : 0.5);
             score += w;
-            if (bothTitles && w > 0 && w < strong)
-                plainInTitles += m_vocabulary.info(ia->token).kind == Kind::word;
+            const Kind kind = m_vocabulary.info(token).kind;
+            if (bothTitles && w > 0) {
+                titleWords.push_back({placeA, placeB, w >= strong});
+                if (w < strong)
+                    plainInTitles += kind == Kind::word;
+                broadInTitles += kind == Kind::broad;
+            }
             // Names that both summaries give, outside the titles ("Identity Services Engine").
-            if (!oneTitle && weight(ia->token) >= 1.0 &&
-                m_vocabulary.info(ia->token).kind == Kind::word)
-                ++namesElsewhere;
+            if (kind == Kind::word && m_vocabulary.info(token).named) {
+                if (!oneTitle && w >= 0.5 * strong)
+                    ++namesElsewhere;
+                if (markA.summaryWord >= 0 && mark.summaryWord >= 0)
+                    summaryNames.push_back({markA.summaryWord, mark.summaryWord, false});
+            }
             if (w >= strong) {
-                const Kind kind = m_vocabulary.info(ia->token).kind;
                 sharedNumber |= kind == Kind::number || kind == Kind::amount;
                 if (bothTitles) {
                     ++strongInTitles;
-                    titlePlaces.push_back(ia->titleWord);
                 } else {
                     elsewhere = true;
                 }
             }
-            ++ia;
-            ++ib;
         }
         if (strongInTitles == 0)
             return false;
         // Strong words elsewhere count once; names that only the summaries share, two or
         // more of them, once more, three or more, twice.
-        strongCount += int(elsewhere) + (namesElsewhere >= 3 ? 2 : namesElsewhere >= 2 ? 1 : 0);
-        // Words side by side in the title make one name ("Palo Alto", "Scattered Spider").
-        std::sort(titlePlaces.begin(), titlePlaces.end());
+        // A name of several words that both summaries write alike ("Endpoint Manager Mobile",
+        // "Identity Services Engine": the same words at the same distances) counts as much.
+        const size_t summaryName = longestPhrase(summaryNames);
+        strongCount += int(elsewhere) + (namesElsewhere >= 3 || summaryName >= 3   ? 2
+                                         : namesElsewhere >= 2 || summaryName >= 2 ? 1
+                                                                                   : 0);
+        // Words side by side in both titles make one name ("Palo Alto", "Scattered Spider"),
+        // counted once when it holds a strong word; each word joined to the one before says
+        // more than the two words apart, as the pair is rarer than either.
+        std::sort(titleWords.begin(), titleWords.end(),
+                  [](const SharedWord& x, const SharedWord& y) { return x.placeA < y.placeA; });
         size_t longestName = 0;
-        for (size_t i = 0, run = 0; i < titlePlaces.size(); ++i) {
-            const bool next = i > 0 && titlePlaces[i] == titlePlaces[i - 1] + 1;
-            strongCount += !next;
-            run = next ? run + 1 : 1;
+        size_t run = 0;
+        bool runCounted = false; // whether the run of words so far has been counted as a name
+        for (size_t i = 0; i < titleWords.size(); ++i) {
+            const bool next = i > 0 && titleWords[i].placeA == titleWords[i - 1].placeA + 1 &&
+                              titleWords[i].placeB == titleWords[i - 1].placeB + 1;
+            if (next) {
+                ++run;
+                score += joinedWord;
+            } else {
+                run = 1;
+                runCounted = false;
+            }
+            if (titleWords[i].strong && !runCounted) {
+                ++strongCount;
+                runCounted = true;
+            }
             longestName = std::max(longestName, run);
         }
         if (score < 2.0)
             return false;
+        // Two such names (a vendor and its product) say as much as one plain word; one alone
+        // ("UK") does not.
+        plainInTitles += broadInTitles / 2;
         // One name alone is not yet one event: a number in common and more words besides, or a
         // name of several words and another word of both titles make it one.
         // Two names alone may be a vendor and its product in two different stories: a number,
@@ -182,12 +217,52 @@ public:
     static constexpr double strong = 0.6;
 
 private:
+    static constexpr int absent = -1;
+
+    // The longest run of words in both summaries at the same distances from each other in
+    // both, at most two words apart (a common word between them); sorts `words`.
+    static size_t longestPhrase(std::vector<SharedWord>& words)
+    {
+        std::sort(words.begin(), words.end(),
+                  [](const SharedWord& x, const SharedWord& y) { return x.placeA < y.placeA; });
+        size_t longest = words.empty() ? 0 : 1;
+        for (size_t i = 1, run = 1; i < words.size(); ++i) {
+            const int gap = words[i].placeA - words[i - 1].placeA;
+            run = gap <= 2 && words[i].placeB - words[i - 1].placeB == gap ? run + 1 : 1;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    }
+
+    // By token, the mark of story `a` (token `absent` when it has none). Filled for one story
+    // at a time, and cleared for the next, so that comparing it to each of its candidates is one
+    // pass over the candidate's words.
+    const std::vector<Mark>& placesOf(int a) const
+    {
+        if (m_placesStory == a)
+            return m_places;
+        if (m_places.empty())
+            m_places.assign(size_t(m_vocabulary.size()), Mark{absent});
+        if (m_placesStory >= 0) {
+            for (const Mark& mark : m_profiles[size_t(m_placesStory)].marks)
+                m_places[size_t(mark.token)].token = absent;
+        }
+        for (const Mark& mark : m_profiles[size_t(a)].marks)
+            m_places[size_t(mark.token)] = mark;
+        m_placesStory = a;
+        return m_places;
+    }
+
     const QList<NewsItem>& m_items;
     const std::vector<Profile>& m_profiles;
     const Vocabulary& m_vocabulary;
     double m_crowd = 3;
     std::vector<double> m_weights; // by token
-    mutable std::vector<int> m_titlePlaces;
+    static constexpr double joinedWord = 0.3;
+    mutable std::vector<SharedWord> m_titleWords;
+    mutable std::vector<SharedWord> m_summaryNames;
+    mutable std::vector<Mark> m_places;
+    mutable int m_placesStory = -1;
 };
 
 } // namespace

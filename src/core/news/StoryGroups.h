@@ -26,18 +26,20 @@ struct StoryGroup {
 // link.
 inline constexpr std::chrono::hours sameEventSpan{72};
 
-// The stories of `items` with the reports of one event put together. Two stories of different
-// feeds report the same event when they have the same link (scheme, "www." and a trailing slash
-// aside); or, published within sameEventSpan of each other, when they name a CVE id in common
-// (and at least half of the ids they name are common), or when their titles and summaries share
-// enough distinctive words: names of vendors, products, companies and groups, numbers and
-// amounts ("$380M" is "$380 Million"). Precision comes first: common words of English and of
-// security news ("hackers", "ransomware", "npm packages") count for nothing, names most stories
-// carry ("Microsoft", "Chrome") for little, and any word the less the more stories of `items`
-// use it; words side by side in a title count as one name; a strong word must be in both
-// titles, and two names alone need a number, a third name or another word of both titles
-// besides. Two stories that both name CVE ids, none in common, are different events. A story
-// joins the group it matches at least half of, all within sameEventSpan of the group's earliest.
+// The stories of `items` with the reports of one event put together. Two stories of different feeds
+// report the same event when they have the same link (scheme, user, port, "www.", fragment and
+// trailing slashes aside); or, published within sameEventSpan of each other, when they name a CVE
+// id in common (and at least half of the ids they name are common), or when their titles and
+// summaries share enough distinctive words: names of vendors, products, companies and groups,
+// numbers and amounts to two digits ("$380M" is "$380 Million", "2,318,457" is "2.3 million"; a sum
+// of money is not a count), and names of several words that both summaries write alike. Precision
+// comes first: common words of English and of security news ("hackers", "ransomware", "npm
+// packages") count for nothing, names most stories carry ("Microsoft", "Chrome") for little, and
+// any word the less the more stories of `items` use it; words side by side in both titles count as
+// one name; a strong word must be in both titles, and two names alone need a number, a third name
+// or another word of both titles (or two broad names) besides. Two stories that both name CVE ids,
+// none in common, are different events. A story joins the group it matches at least half of, all
+// within sameEventSpan of the group's earliest.
 //
 // The groups come in the order of their first story in `items`; within a group, earliest first
 // (in the order of `items` for equal times). Titles and summaries are read up to a bound. Pure;

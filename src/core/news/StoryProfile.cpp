@@ -1,30 +1,101 @@
 #include "news/StoryProfile.h"
 
-#include <QUrl>
-
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace vardelle::storywords {
 
 namespace {
 
-// A link as compared: its scheme, a "www." before the host, the fragment and trailing slashes
-// left out.
+// A link as compared: its scheme, any user and port, a "www." before the host, the fragment
+// and trailing slashes left out; the host in lower case. Read by hand rather than by QUrl, which
+// costs more than the rest of reading a story: a link with spaces or control characters, or
+// without a scheme and host, compares as none.
 QString comparableLink(const QString& link)
 {
-    if (link.size() > 2048)
+    const QStringView url = QStringView(link).trimmed();
+    if (url.size() > 2048)
         return {};
-    const QUrl url(link.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
+    for (const QChar c : url) {
+        if (c.unicode() <= u' ' || c.unicode() == 0x7f)
+            return {};
+    }
+    const qsizetype schemeEnd = url.indexOf(u"://");
+    if (schemeEnd <= 0 || !isAsciiLetter(url[0].unicode()))
         return {};
-    QString host = url.host().toLower();
-    if (host.startsWith(u"www."))
-        host.remove(0, 4);
-    QString path = url.path();
+    for (const QChar c : url.first(schemeEnd)) {
+        if (!isAsciiLetter(c.unicode()) && !isDigit(c.unicode()) && c != u'+' && c != u'-' &&
+            c != u'.')
+            return {};
+    }
+    const qsizetype authorityStart = schemeEnd + 3;
+    qsizetype authorityEnd = authorityStart;
+    while (authorityEnd < url.size() && url[authorityEnd] != u'/' && url[authorityEnd] != u'?' &&
+           url[authorityEnd] != u'#')
+        ++authorityEnd;
+    QStringView host = url.mid(authorityStart, authorityEnd - authorityStart);
+    if (const qsizetype at = host.lastIndexOf(u'@'); at >= 0)
+        host = host.mid(at + 1);
+    if (host.startsWith(u'[')) {
+        const qsizetype close = host.indexOf(u']');
+        if (close < 0)
+            return {};
+        host = host.first(close + 1);
+    } else if (const qsizetype colon = host.indexOf(u':'); colon >= 0) {
+        host = host.first(colon);
+    }
+    if (host.startsWith(u"www.", Qt::CaseInsensitive))
+        host = host.mid(4);
+    if (host.isEmpty())
+        return {};
+
+    qsizetype pathEnd = authorityEnd;
+    while (pathEnd < url.size() && url[pathEnd] != u'?' && url[pathEnd] != u'#')
+        ++pathEnd;
+    QStringView path = url.mid(authorityEnd, pathEnd - authorityEnd);
     while (path.endsWith(u'/'))
         path.chop(1);
-    return host + path + (url.hasQuery() ? u'?' + url.query() : QString());
+    QStringView query;
+    if (pathEnd < url.size() && url[pathEnd] == u'?') {
+        const qsizetype fragment = url.indexOf(u'#', pathEnd);
+        query = url.mid(pathEnd, (fragment < 0 ? url.size() : fragment) - pathEnd);
+    }
+    QString comparable = host.toString().toLower();
+    comparable.reserve(comparable.size() + path.size() + query.size());
+    comparable.append(path).append(query);
+    return comparable;
+}
+
+double scaleFactor(QChar scale)
+{
+    switch (scale.unicode()) {
+    case u'k':
+        return 1e3;
+    case u'm':
+        return 1e6;
+    case u'b':
+        return 1e9;
+    default:
+        return 1e12;
+    }
+}
+
+// A large figure as reports round it: its first two digits with a scale, so that "437,329",
+// "437,000" and "437 thousand" are one figure, "2,318,457" is "2.3 million", and "$1.2 billion"
+// is "$1,200 million".
+QString roundFigure(double value)
+{
+    if (!(value >= 1e4) || value >= 1e18)
+        return QString::number(value, 'g', 6);
+    const double digits = std::floor(std::log10(value)) + 1;
+    const double step = std::pow(10.0, digits - 2);
+    const double rounded = std::floor(value / step + 1e-6) * step;
+    const char16_t scale = rounded >= 1e12  ? u't'
+                           : rounded >= 1e9 ? u'b'
+                           : rounded >= 1e6 ? u'm'
+                                            : u'k';
+    return QString::number(rounded / scaleFactor(scale), 'g', 6) + scale;
 }
 
 // Reads the distinctive words of a story's title or summary into `profile`.
@@ -43,6 +114,7 @@ public:
         // for words with capitals inside them or in capitals throughout.
         const bool titleCase = title && isTitleCase(text);
         bool sentenceStart = true;
+        m_title = title;
         m_word = 0;
         m_startName = -1;
         const qsizetype n = text.size();
@@ -106,7 +178,8 @@ private:
                    bool sentenceStart)
     {
         const QStringView run = text.mid(from, end - from);
-        if (run.compare(u"CVE", Qt::CaseInsensitive) == 0)
+        if (run.size() == 3 && (run[0].unicode() | 0x20) == u'c' &&
+            (run[1].unicode() | 0x20) == u'v' && (run[2].unicode() | 0x20) == u'e')
             return cve(text, end);
 
         bool digits = false;
@@ -195,6 +268,9 @@ private:
         const QStringView suffix = run.mid(digitEnd);
         const QChar before = from > 0 ? text[from - 1] : QChar();
         const bool currency = before == u'$' || before == u'\u00A3' || before == u'\u20AC';
+        // A sum of money is another figure than a count of the same digits ("fined $4.5
+        // million", "4.5 million subscribers").
+        const QString money = currency ? QString(before) : QString();
 
         // The scale, attached ("$380M", "1.2bn") or as the next word ("$380 Million").
         QChar scale;
@@ -236,7 +312,7 @@ private:
         if (value.isEmpty())
             return next;
         if (!scale.isNull()) {
-            add(value + scale, Kind::amount);
+            add(money + roundFigure(value.toDouble() * scaleFactor(scale)), Kind::amount);
             return next;
         }
         // A bare number: a year, or a count, model or version; single digits say little.
@@ -248,8 +324,10 @@ private:
             ((value.startsWith(u"20") && value[2] <= u'3') || value.startsWith(u"199"));
         if (year)
             add(value, Kind::year);
+        else if (isInt && value.size() >= 5)
+            add(money + roundFigure(value.toDouble()), currency ? Kind::amount : Kind::number);
         else if (!(isInt && value.size() == 1))
-            add(value, currency ? Kind::amount : Kind::number);
+            add(money + value, currency ? Kind::amount : Kind::number);
         return next;
     }
 
@@ -263,27 +341,31 @@ private:
         return token;
     }
 
-    // One more use of `token` by the story being read.
+    // One more use of `token` by the story being read: the first is marked, with its place in
+    // the title (the title is read first) and in the summary. CVE ids are kept apart.
     void count(int token)
     {
         TokenInfo& info = m_vocabulary.info(token);
         if (info.lastStory != m_story) {
             info.lastStory = m_story;
             ++info.stories;
+            if (info.kind == Kind::cve)
+                return;
+            info.lastMark = int(m_profile.marks.size());
+            m_profile.marks.push_back({token, m_title ? m_word : -1, m_title ? -1 : m_word});
+            return;
         }
-        m_added.push_back({token, m_word});
+        if (info.kind == Kind::cve || m_title)
+            return;
+        Mark& mark = m_profile.marks[size_t(info.lastMark)];
+        if (mark.summaryWord < 0)
+            mark.summaryWord = m_word;
     }
 
-public:
-    // The tokens read since the last call.
-    // The tokens read since the last call, with the place of the word each came from.
-    std::vector<std::pair<int, int>> take() { return std::exchange(m_added, {}); }
-
-private:
     Vocabulary& m_vocabulary;
     Profile& m_profile;
     int m_story;
-    std::vector<std::pair<int, int>> m_added;
+    bool m_title = false; // whether the text being read is the title
     int m_word = 0;       // the place of the word being read among the text's words
     int m_startName = -1; // the capitalised word that started the sentence, just before
 };
@@ -297,29 +379,9 @@ Profile profileOf(const NewsItem& item, Vocabulary& vocabulary, int story)
     TextReader reader(vocabulary, profile, story);
     // Bounded: a feed's title or summary is short; a hostile one is read no further than this.
     reader.read(QStringView(item.title).left(1000), true);
-    std::vector<std::pair<int, int>> title = reader.take();
     reader.read(QStringView(item.summary).left(2000), false);
-    std::vector<std::pair<int, int>> summary = reader.take();
-    // Each token once, with its first place in the title, if it is there.
-    for (auto& entry : summary)
-        entry.second = -1;
-    std::vector<std::pair<int, int>> all = std::move(title);
-    all.insert(all.end(), summary.begin(), summary.end());
-    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        if ((a.second < 0) != (b.second < 0))
-            return b.second < 0;
-        return a.second < b.second;
-    });
-    profile.marks.reserve(all.size());
-    for (const auto& [token, place] : all) {
-        if (!profile.marks.empty() && profile.marks.back().token == token)
-            continue;
-        if (vocabulary.info(token).kind == Kind::cve)
-            continue;
-        profile.marks.push_back({token, place});
-    }
+    std::sort(profile.marks.begin(), profile.marks.end(),
+              [](const Mark& x, const Mark& y) { return x.token < y.token; });
     std::sort(profile.cves.begin(), profile.cves.end());
     return profile;
 }

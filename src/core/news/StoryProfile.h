@@ -27,7 +27,8 @@ enum class Kind : quint8 {
 // One distinctive word of a story.
 struct Mark {
     int token = 0;
-    int titleWord = -1; // where it first comes in the title, counting every word; -1 if not
+    int titleWord = -1;   // where it first comes in the title, counting every word; -1 if not
+    int summaryWord = -1; // where it first comes in the summary, the same way; -1 if not
 };
 
 // What the whole set of stories shows of one word.
@@ -39,6 +40,7 @@ struct TokenInfo {
     bool lowercase = false; // written in lower case inside a sentence somewhere
     bool opening = false;   // capitalised at the start of a sentence in sentence case
     int lastStory = -1;     // the last story counted in `stories`
+    int lastMark = -1;      // its mark among those of that story
 };
 
 struct Profile {

@@ -62,6 +62,26 @@ private slots:
             << QStringList{u"Wire|0|Vendor fixes router bug||https://news.example/a"_qs,
                            u"Desk|5|Something else entirely||https://news.example/b"_qs}
             << u"0|1"_qs;
+        QTest::newRow("same link, user, port, fragment and the host's case aside")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://reader@News.Example:443/a#top"_qs,
+                           u"Desk|5|Something else entirely||http://news.example/a/"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("same path on two hosts")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://one.example/a"_qs,
+                           u"Desk|5|Something else entirely||https://two.example/a"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("same path, different queries")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https://news.example/?p=1"_qs,
+                           u"Desk|5|Something else entirely||https://news.example/?p=2"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("the same text that is no link")
+            << QStringList{u"Wire|0|Vendor fixes router bug||not a link"_qs,
+                           u"Desk|5|Something else entirely||not a link"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("the same link without a host")
+            << QStringList{u"Wire|0|Vendor fixes router bug||https:///a"_qs,
+                           u"Desk|5|Something else entirely||https:///a"_qs}
+            << u"0|1"_qs;
         QTest::newRow("a CVE id named by both, in any case")
             << QStringList{u"Wire|0|Firewall maker fixes CVE-2024-3400|||"_qs,
                            u"Desk|2|Attacks on gateways|Exploits for cve-2024-3400 seen.|"_qs}
@@ -82,6 +102,35 @@ private slots:
             << QStringList{u"Wire|0|Hackers fooled Cognizant help desk, says Clorox in $380M "
                            u"cyberattack lawsuit||"_qs,
                            u"Desk|9|Clorox Sues Cognizant for $380 Million Over 2023 Hack||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a figure and its round form")
+            << QStringList{u"Wire|0|Halvorsen warns 214,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 214,385 patients affected by breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a figure in digits and in words")
+            << QStringList{u"Wire|0|Halvorsen warns 5,400,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 5.4 million patients affected by breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a figure and its rounder form")
+            << QStringList{u"Wire|0|Halvorsen warns 2,318,457 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen Says 2.3 Million Patients Affected by Breach||"_qs}
+            << u"0 1"_qs;
+        QTest::newRow("a sum and a count of the same digits")
+            << QStringList{u"Wire|0|Orlund Bank fined $4.5 million over breach||"_qs,
+                           u"Desk|6|Orlund Bank moves 4.5 million customers to passkeys||"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("two figures of one vendor")
+            << QStringList{u"Wire|0|Halvorsen warns 214,000 patients of stolen records|The "
+                           u"hospital group Halvorsen wrote to patients.|"_qs,
+                           u"Desk|6|Halvorsen says 389,000 patients affected by breach||"_qs}
+            << u"0|1"_qs;
+        QTest::newRow("a vendor, its product and a name of two words in both titles")
+            << QStringList{u"Wire|0|Google fixes Chrome zero-days shown at Pwn2Own Tokyo||"_qs,
+                           u"Desk|4|Google Patches Two Chrome Zero-Days Demonstrated at Pwn2Own "
+                           u"Tokyo 2025||"_qs}
             << u"0 1"_qs;
         QTest::newRow("a name of three words in both titles")
             << QStringList{u"Record|0|Nova Scotia Power confirms hackers stole customer data in "
