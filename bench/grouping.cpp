@@ -7,8 +7,7 @@
 // vocabulary, where many stories share names by chance (a harder case).
 
 #include "BenchTiming.h"
-#include "news/FeedParser.h"
-#include "news/FeedSource.h"
+#include "CorpusStories.h"
 #include "news/GatherMerge.h"
 #include "news/StoryGroups.h"
 #include "support/GroupingPairs.h"
@@ -16,7 +15,6 @@
 #include "support/TestData.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QHash>
 
@@ -122,25 +120,6 @@ void evaluate(const QList<test::LabelledPair>& pairs)
     printTally("all in one gather ", together);
 }
 
-QList<NewsItem> corpusStories()
-{
-    QList<NewsItem> stories;
-    const QString dir = test::corpusDir();
-    if (dir.isEmpty())
-        return stories;
-    const QStringList files =
-        QDir(dir + u"/publishers"_qs).entryList({u"*.xml"_qs}, QDir::Files, QDir::Name);
-    for (const QString& name : files) {
-        QFile file(dir + u"/publishers/"_qs + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        FeedSource source = FeedSource::catalog().first();
-        source.name = name.section(u"__"_qs, 0, 0);
-        stories.append(FeedParser(source).parse(file.readAll()));
-    }
-    return stories;
-}
-
 // 2,000 stories of the given ones' words, shuffled title by title, over three days.
 QList<NewsItem> madeStories(const QList<NewsItem>& from, std::mt19937& random)
 {
@@ -185,7 +164,7 @@ int main(int argc, char* argv[])
         test::readGroupingPairs(file.readAll(), test::utc(2025, 7, 1));
     evaluate(pairs);
 
-    QList<NewsItem> stories = corpusStories();
+    QList<NewsItem> stories = vardelle::bench::corpusStories();
     const bool fromCorpus = !stories.isEmpty();
     if (!fromCorpus) {
         for (const test::LabelledPair& pair : pairs)

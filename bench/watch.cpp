@@ -4,15 +4,11 @@
 // term searched for in every text with a case-insensitive find and the same whole-word check.
 
 #include "BenchTiming.h"
-#include "news/FeedParser.h"
-#include "news/FeedSource.h"
+#include "CorpusStories.h"
 #include "news/WatchList.h"
-#include "support/TestData.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,23 +23,6 @@ constexpr int storyCount = 2000;
 constexpr int termCount = 200;
 constexpr int runs = 15;
 constexpr double goalMs = 5.0;
-
-QList<NewsItem> corpusStories()
-{
-    QList<NewsItem> stories;
-    const QString dir = test::corpusDir();
-    if (dir.isEmpty())
-        return stories;
-    const QStringList files =
-        QDir(dir + u"/publishers"_qs).entryList({u"*.xml"_qs}, QDir::Files, QDir::Name);
-    for (const QString& name : files) {
-        QFile file(dir + u"/publishers/"_qs + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        stories.append(FeedParser(FeedSource::catalog().first()).parse(file.readAll()));
-    }
-    return stories;
-}
 
 QList<NewsItem> generatedStories(std::mt19937& random)
 {
@@ -103,7 +82,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     std::mt19937 random(20241210);
 
-    QList<NewsItem> source = corpusStories();
+    QList<NewsItem> source = vardelle::bench::corpusStories();
     const bool fromCorpus = !source.isEmpty();
     if (!fromCorpus)
         source = generatedStories(random);
