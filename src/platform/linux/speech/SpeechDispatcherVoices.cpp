@@ -68,9 +68,8 @@ std::optional<QByteArray> SsipConversation::readLine(qsizetype& replyBytes)
     for (;;) {
         const qsizetype end = m_buffer.indexOf('\n', m_scanned);
         if (end >= 0) {
-            QByteArray line = m_buffer.left(end);
-            m_buffer.remove(0, end + 1);
-            m_scanned = 0;
+            QByteArray line = m_buffer.mid(m_lineStart, end - m_lineStart);
+            m_lineStart = m_scanned = end + 1;
             if (line.endsWith('\r'))
                 line.chop(1);
             return line;
@@ -89,6 +88,10 @@ std::optional<QByteArray> SsipConversation::readLine(qsizetype& replyBytes)
             return std::nullopt;
         }
         if (n > 0) {
+            // The lines taken go once a block has been read, not one by one.
+            m_buffer.remove(0, m_lineStart);
+            m_scanned -= m_lineStart;
+            m_lineStart = 0;
             m_buffer.append(chunk, n);
             replyBytes += n;
         }

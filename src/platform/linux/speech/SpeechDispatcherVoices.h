@@ -67,7 +67,8 @@ private:
     int m_socket;
     QDeadlineTimer m_deadline;
     QByteArray m_buffer;
-    qsizetype m_scanned = 0; // how much of m_buffer holds no line end
+    qsizetype m_lineStart = 0; // where the next line starts in m_buffer
+    qsizetype m_scanned = 0;   // up to where m_buffer holds no line end
     QString m_error;
     bool m_refused = false; // the last command was answered with a refusal
 };
