@@ -540,8 +540,10 @@ NewsService::fetchDocument(const QUrl& address,
                  // (the connection lost mid-body), is not.
                  const bool errorStatus = fetched.status >= 300;
                  if (fetched.failure.isEmpty() && reply->error() != QNetworkReply::NoError &&
-                     !errorStatus)
+                     !errorStatus) {
                      fetched.failure = u"cannot be reached: "_qs + reply->errorString();
+                     fetched.unreached = fetched.status == 0;
+                 }
                  if (fetched.failure.isEmpty()) {
                      fetched.etag = validatorOf(reply, "ETag");
                      fetched.lastModified = validatorOf(reply, "Last-Modified");

@@ -51,6 +51,8 @@ struct FeedCheck {
 // One answer to NewsService::fetchDocument(): what the server said, or why nothing usable came.
 struct FetchedDocument {
     QString failure; // in a few words; empty when an answer came (of any HTTP status)
+    // The server could not be reached at all (no name, no route, refused): nothing was asked.
+    bool unreached = false;
     int status = 0;  // the HTTP status; 0 for an address that has none (a file)
     QByteArray etag; // the validators, when fit to be sent back as they are; else empty
     QByteArray lastModified;
